@@ -1,0 +1,163 @@
+// Writing side of the container: record header, section 0, section framing,
+// finalization with every CRC.
+#include <cstring>
+
+#include "lib/bytes.h"
+#include "lib/eventlog.h"
+#include "scp/scpecg.h"
+
+ScpEcg::ScpEcg(ScpService* service, EventLog* log) : service_(service), log_(log) {
+  heap_ = plat::HeapCreate();
+  if (heap_ == nullptr && log_) log_->LogMemoryError(kSrcScpecg, 1332);
+}
+
+ScpEcg::~ScpEcg() {
+  ClearTable();
+  if (buffer_ != nullptr) plat::HeapFree(heap_, buffer_);
+  buffer_ = nullptr;
+  plat::HeapDestroy(heap_);
+  // file_ is destroyed last and closes any open file.
+}
+
+void ScpEcg::ClearTable() {
+  for (auto& e : table_) {
+    delete e;
+    e = nullptr;
+  }
+  sectionCount_ = 0;
+}
+
+bool ScpEcg::FormatRecordHeader(uint32_t capacity) {
+  if (buffer_ != nullptr) plat::HeapFree(heap_, buffer_);
+  buffer_ = nullptr;
+  capacity_ = 0;
+  if (heap_ == nullptr) {
+    if (log_) log_->LogOemError(kSrcScpecg, 4494, "NO HEAP");
+    if (log_) log_->LogMemoryError(kSrcScpecg, 1380);
+    return false;
+  }
+  // A buffer too small for the record header and section 0 is refused like
+  // a failed allocation: nothing could be written into it.
+  void* block = capacity >= kEmptyRecordSize ? plat::HeapAlloc(heap_, capacity) : nullptr;
+  if (block == nullptr) {
+    if (log_) log_->LogMemoryError(kSrcScpecg, 4489);
+    if (log_) log_->LogMemoryError(kSrcScpecg, 1380);
+    return false;
+  }
+  buffer_ = static_cast<uint8_t*>(block);
+  capacity_ = capacity;
+  // One codec serves one record, so the record starts at the buffer's start.
+  position_ = 0;
+  position_ = PutInt16(position_, 0);
+  position_ = PutUInt32(position_, 0);
+  uint32_t start = position_ + 1;
+  std::memset(buffer_ + position_, 0, kSection0Length);
+  position_ += SectionHeader::kSize;
+  ClearTable();
+  for (int i = 0; i < kTableSize; ++i) {
+    table_[i] = new SectionEntry{kSectionIds[i], 0, 0};
+    ++sectionCount_;
+    position_ += 10;
+  }
+  return EndSection(kEmptyRecordSize, 0, start);
+}
+
+uint32_t ScpEcg::BeginSection(uint32_t* startIndex, uint32_t* remaining) {
+  if (buffer_ == nullptr) {
+    if (log_) log_->LogOemError(kSrcScpecg, 4445, "SCP-ECG: Buffer NULL");
+    return 0;
+  }
+  uint32_t start = position_ + 1;
+  if (capacity_ - position_ < SectionHeader::kSize) {
+    if (log_) log_->LogOemError(kSrcScpecg, 4440, "SCP-ECG: Buffer overflow");
+    return 0;
+  }
+  // The reserved header bytes are zeroed so that a section begun and never
+  // ended leaves 16 zero bytes rather than stale memory.
+  std::memset(buffer_ + position_, 0, SectionHeader::kSize);
+  position_ += SectionHeader::kSize;
+  if (startIndex) *startIndex = start;
+  if (remaining) *remaining = capacity_ - position_;
+  return position_;
+}
+
+uint32_t ScpEcg::PutUInt8(uint32_t offset, uint8_t value) {
+  buffer_[offset] = value;
+  return offset + 1;
+}
+
+uint32_t ScpEcg::PutInt16(uint32_t offset, int32_t value) {
+  StoreU16(buffer_ + offset, static_cast<uint16_t>(value));
+  return offset + 2;
+}
+
+uint32_t ScpEcg::PutUInt32(uint32_t offset, uint32_t value) {
+  StoreU32(buffer_ + offset, value);
+  return offset + 4;
+}
+
+uint32_t ScpEcg::PutString(uint32_t offset, const char* text) {
+  size_t n = std::strlen(text) + 1;
+  std::memcpy(buffer_ + offset, text, n);
+  return offset + static_cast<uint32_t>(n);
+}
+
+uint32_t ScpEcg::PutBytes(uint32_t offset, const void* source, uint32_t first, uint32_t count) {
+  if (count) std::memcpy(buffer_ + offset, static_cast<const uint8_t*>(source) + first, count);
+  return offset + count;
+}
+
+bool ScpEcg::EndSection(uint32_t end, uint16_t id, uint32_t start) {
+  SectionEntry* e = nullptr;
+  for (auto* slot : table_) {
+    if (slot && slot->id == id) {
+      e = slot;
+      break;
+    }
+  }
+  if (e == nullptr || buffer_ == nullptr || end > capacity_ || start == 0 || end + 1 < start) return false;
+  uint32_t length = end - start + 1;
+  if (length & 1) {
+    // The pad byte needs one byte of room; without it the section cannot
+    // be closed and stays absent.
+    if (end >= capacity_) return false;
+    buffer_[end] = 0;
+    ++end;
+    ++length;
+  }
+  e->index = start;
+  e->length = length;
+  position_ = end;
+  return true;
+}
+
+const uint8_t* ScpEcg::FinalizeRecordHeader(uint32_t* length) {
+  if (buffer_ == nullptr) return nullptr;
+  for (int slot = 0; slot < kTableSize; ++slot) {
+    SectionEntry* e = table_[slot];
+    if (e == nullptr || e->index == 0) continue;
+    try {
+      uint32_t at = e->index - 1;
+      if (slot == 0) {
+        uint32_t p = e->index + 15;
+        for (auto* entry : table_) {
+          p = PutInt16(p, entry ? entry->id : 0);
+          p = PutUInt32(p, entry ? entry->length : 0);
+          p = PutUInt32(p, entry ? entry->index : 0);
+        }
+      }
+      PutInt16(at + 2, e->id);
+      PutUInt32(at + 4, e->length);
+      PutUInt8(at + 8, kSectionVersion);
+      PutUInt8(at + 9, kProtocolVersion);
+      std::memcpy(buffer_ + at + 10, "SCPECG", 6);
+      PutInt16(at, ComputeCrc(buffer_, e->index + 1, e->length - 2));
+    } catch (...) {
+      if (log_) log_->LogMemoryError(kSrcScpecg, 1421);
+    }
+  }
+  PutUInt32(2, position_);
+  if (length) *length = position_;
+  PutInt16(0, ComputeCrc(buffer_, 2, position_ - 2));
+  return buffer_;
+}

@@ -1,0 +1,80 @@
+#include "scp/crc.h"
+
+#include <array>
+
+#include "scp/scpecg.h"
+
+namespace scpcrc {
+
+uint16_t Portable(const uint8_t* data, size_t count) {
+  uint8_t hi = 0xFF;
+  uint8_t lo = 0xFF;
+  for (size_t i = 0; i < count; ++i) {
+    uint8_t a = static_cast<uint8_t>(data[i] ^ hi);
+    hi = a;
+    a = static_cast<uint8_t>(a >> 4);
+    a = static_cast<uint8_t>(a ^ hi);
+    hi = lo;
+    lo = a;
+    a = static_cast<uint8_t>((a << 4) | (a >> 4));  // rotate left by 4
+    uint8_t b = a;
+    a = static_cast<uint8_t>((a << 1) | (a >> 7));  // rotate left by 1
+    a &= 0x1F;
+    hi ^= a;
+    a = b & 0xF0;
+    hi ^= a;
+    b = static_cast<uint8_t>((b << 1) | (b >> 7));
+    b &= 0xE0;
+    lo ^= b;
+  }
+  return static_cast<uint16_t>(hi << 8 | lo);
+}
+
+namespace {
+
+// tables[k][b]: the CRC contribution of byte b followed by k zero bytes.
+using Tables = std::array<std::array<uint16_t, 256>, 8>;
+
+constexpr Tables MakeTables() {
+  Tables t{};
+  for (unsigned b = 0; b < 256; ++b) {
+    uint16_t crc = static_cast<uint16_t>(b << 8);
+    for (int bit = 0; bit < 8; ++bit)
+      crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
+    t[0][b] = crc;
+  }
+  for (unsigned b = 0; b < 256; ++b)
+    for (int k = 1; k < 8; ++k)
+      t[k][b] = static_cast<uint16_t>((t[k - 1][b] << 8) ^ t[0][t[k - 1][b] >> 8]);
+  return t;
+}
+
+constexpr Tables kTables = MakeTables();
+static_assert(kTables[0][1] == 0x1021);
+
+}  // namespace
+
+uint16_t Fast(const uint8_t* data, size_t count) {
+  uint16_t crc = 0xFFFF;
+  const auto& t = kTables;
+  while (count >= 8) {
+    // The running CRC folds into the first two bytes of the block.
+    uint8_t b0 = static_cast<uint8_t>(data[0] ^ (crc >> 8));
+    uint8_t b1 = static_cast<uint8_t>(data[1] ^ (crc & 0xFF));
+    crc = static_cast<uint16_t>(t[7][b0] ^ t[6][b1] ^ t[5][data[2]] ^ t[4][data[3]] ^ t[3][data[4]] ^
+                                t[2][data[5]] ^ t[1][data[6]] ^ t[0][data[7]]);
+    data += 8;
+    count -= 8;
+  }
+  while (count--) crc = static_cast<uint16_t>((crc << 8) ^ t[0][(crc >> 8) ^ *data++]);
+  return crc;
+}
+
+}  // namespace scpcrc
+
+uint16_t ScpEcg::ComputeCrc(const uint8_t* buffer, uint32_t first, uint32_t count) {
+  // The processor query runs once; the choice never changes within a process.
+  static const bool fast = plat::HasMmx();
+  if (buffer == nullptr) return 0xFFFF;
+  return fast ? scpcrc::Fast(buffer + first, count) : scpcrc::Portable(buffer + first, count);
+}

@@ -1,0 +1,75 @@
+#include "test_util.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#ifdef _WIN32
+#include <process.h>
+#define getpid _getpid
+#else
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+const std::string& ScratchRoot() {
+  static const std::string root = [] {
+    std::random_device rd;
+    fs::path p = fs::temp_directory_path() /
+                 ("scptest-" + std::to_string(getpid()) + "-" + std::to_string(rd() % 100000));
+    fs::create_directories(p);
+    return p.generic_string();
+  }();
+  return root;
+}
+
+struct ScratchCleanup {
+  ~ScratchCleanup() {
+    std::error_code ec;
+    fs::remove_all(ScratchRoot(), ec);
+  }
+} gCleanup;
+}  // namespace
+
+std::string TempPath(const std::string& name) { return ScratchRoot() + "/" + name; }
+
+TempDir::TempDir() {
+  static int serial = 0;
+  path_ = ScratchRoot() + "/d" + std::to_string(++serial);
+  fs::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+void SetEnv(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value);
+#else
+  setenv(name, value, 1);
+#endif
+}
+
+void UnsetEnv(const char* name) {
+#ifdef _WIN32
+  _putenv_s(name, "");
+#else
+  unsetenv(name);
+#endif
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
