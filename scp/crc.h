@@ -11,7 +11,7 @@ namespace scpcrc {
 // nibble-wise shifts, rotations and masks. The reference.
 uint16_t Portable(const uint8_t* data, size_t count);
 
-// Slicing-by-8: eight table lookups per eight bytes.
+// Slicing-by-16: sixteen independent table lookups per sixteen bytes.
 uint16_t Fast(const uint8_t* data, size_t count);
 
 }  // namespace scpcrc

@@ -15,23 +15,26 @@
 namespace fs = std::filesystem;
 
 namespace {
-const std::string& ScratchRoot() {
-  static const std::string root = [] {
+// The scratch folder lives as long as the process and goes with it.
+struct Scratch {
+  std::string root;
+  Scratch() {
     std::random_device rd;
     fs::path p = fs::temp_directory_path() /
                  ("scptest-" + std::to_string(getpid()) + "-" + std::to_string(rd() % 100000));
     fs::create_directories(p);
-    return p.generic_string();
-  }();
-  return root;
-}
-
-struct ScratchCleanup {
-  ~ScratchCleanup() {
-    std::error_code ec;
-    fs::remove_all(ScratchRoot(), ec);
+    root = p.generic_string();
   }
-} gCleanup;
+  ~Scratch() {
+    std::error_code ec;
+    fs::remove_all(root, ec);
+  }
+};
+
+const std::string& ScratchRoot() {
+  static Scratch scratch;
+  return scratch.root;
+}
 }  // namespace
 
 std::string TempPath(const std::string& name) { return ScratchRoot() + "/" + name; }
