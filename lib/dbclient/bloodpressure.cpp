@@ -1,0 +1,144 @@
+#include "lib/dbclient/bloodpressure.h"
+
+#include <algorithm>
+#include <new>
+
+#include "lib/bytes.h"
+
+namespace {
+
+constexpr uint32_t kReadingBytes = sizeof(BloodPressureReading);
+
+}  // namespace
+
+// ------------------------------------------------------------ readings
+
+BloodPressureData::BloodPressureData(uint32_t cap) : capacity(cap), count(0), readings(nullptr) {
+  if (capacity > 0) readings = new (std::nothrow) BloodPressureReading[capacity]();
+}
+
+BloodPressureData::~BloodPressureData() { delete[] readings; }
+
+std::unique_ptr<uint8_t[]> BloodPressureData::Serialize(uint32_t* length) const {
+  if (length != nullptr) *length = 0;
+  // A count above the capacity is cut to the capacity, so that no reading
+  // beyond the array is read.
+  const uint32_t n = std::min(count, capacity);
+  if (n < 1 || readings == nullptr) return nullptr;
+  const uint64_t total = uint64_t{kReadingBytes} * n + kHeaderBytes;
+  if (total > UINT32_MAX) return nullptr;
+  const uint32_t len = static_cast<uint32_t>(total);
+
+  std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[len]);
+  if (!buf) return nullptr;
+  uint8_t* p = buf.get();
+  StoreU32(p, len);
+  StoreU32(p + 4, n);
+  StoreU32(p + 8, kFormatMark);
+  p += kHeaderBytes;
+  for (uint32_t i = 0; i < n; ++i) {
+    for (uint32_t w = 0; w < BloodPressureReading::kWords; ++w, p += 4) StoreU32(p, readings[i].words[w]);
+  }
+  if (length != nullptr) *length = len;
+  return buf;
+}
+
+int32_t BloodPressureData::Read(std::span<const uint8_t> record) {
+  count = 0;
+  if (readings == nullptr) return 1;
+  const uint8_t* r = record.data();
+  const size_t size = record.size();
+  // A record too short to say how many readings it holds is refused.
+  if (size < 8) return 0;
+  const uint32_t n = LoadU32(r + 4);
+  if (n == 0 || n > capacity) return 1;
+  if (size < kHeaderBytes || LoadU32(r + 8) != kFormatMark) return 0;
+  // A record that ends before its n readings yields the whole readings that
+  // it holds and is reported with 0.
+  const uint32_t m = static_cast<uint32_t>(std::min<size_t>(n, (size - kHeaderBytes) / kReadingBytes));
+  const uint8_t* p = r + kHeaderBytes;
+  for (uint32_t i = 0; i < m; ++i) {
+    for (uint32_t w = 0; w < BloodPressureReading::kWords; ++w, p += 4) readings[i].words[w] = LoadU32(p);
+    count = i + 1;
+  }
+  return m == n ? 1 : 0;
+}
+
+// ------------------------------------------------------------- results
+
+BloodPressureResults::BloodPressureResults() { Clear(); }
+
+void BloodPressureResults::Clear() {
+  value1 = 0;
+  value2 = 0;
+  for (BloodPressureGroup& g : groups) g = BloodPressureGroup{};
+}
+
+namespace {
+
+// Word k of the 110-word block, in block order.
+uint32_t& BlockWord(BloodPressureResults& b, uint32_t k) {
+  if (k == 0) return b.value1;
+  if (k == 1) return b.value2;
+  BloodPressureGroup& g = b.groups[(k - 2) / 9];
+  const uint32_t j = (k - 2) % 9;
+  return j < BloodPressureGroup::kValues ? g.values[j] : g.extra[j - BloodPressureGroup::kValues];
+}
+
+uint32_t BlockWord(const BloodPressureResults& b, uint32_t k) {
+  return BlockWord(const_cast<BloodPressureResults&>(b), k);
+}
+
+constexpr uint32_t kBlockWords = BloodPressureResults::kBlockBytes / 4;
+static_assert(kBlockWords == 2 + BloodPressureResults::kGroups * 9);
+
+}  // namespace
+
+std::unique_ptr<uint8_t[]> BloodPressureResults::Serialize(uint32_t* length) const {
+  if (length != nullptr) *length = 0;
+  std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[kRecordBytes]);
+  if (!buf) return nullptr;
+  uint8_t* p = buf.get();
+  StoreU32(p, kRecordBytes);
+  StoreU32(p + 4, kFormatMark);
+  for (uint32_t k = 0; k < kBlockWords; ++k) StoreU32(p + 8 + 4 * k, BlockWord(*this, k));
+  if (length != nullptr) *length = kRecordBytes;
+  return buf;
+}
+
+int32_t BloodPressureResults::Read(std::span<const uint8_t> record) {
+  Clear();
+  const uint8_t* r = record.data();
+  const size_t size = record.size();
+  // The record's words are read only where they lie inside the record; a
+  // record that ends early keeps the words it holds, the rest stays zero,
+  // and the reader reports 0.
+  auto word = [&](size_t index, uint32_t* out) {
+    if (size < 4 || index > (size - 4) / 4) return false;
+    *out = LoadU32(r + 4 * index);
+    return true;
+  };
+  uint32_t len = 0;
+  uint32_t mark = 0;
+  if (!word(0, &len) || len < 9) return 0;
+  if (!word(1, &mark)) return 0;
+
+  bool complete = true;
+  if (mark == kFormatMark) {
+    for (uint32_t k = 0; k < kBlockWords; ++k) complete = word(2 + k, &BlockWord(*this, k)) && complete;
+    return complete ? 1 : 0;
+  }
+  if (mark == kOlderFormatMark) {
+    complete = word(2, &value1) && complete;
+    complete = word(3, &value2) && complete;
+    for (uint32_t g = 0; g < kGroups; ++g) {
+      for (uint32_t j = 0; j < BloodPressureGroup::kValues; ++j) {
+        complete = word(4 + BloodPressureGroup::kValues * g + j, &groups[g].values[j]) && complete;
+      }
+      groups[g].extra[0] = kOlderFormExtra[g][0];
+      groups[g].extra[1] = kOlderFormExtra[g][1];
+    }
+    return complete ? 1 : 0;
+  }
+  return 0;
+}

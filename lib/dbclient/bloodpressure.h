@@ -1,0 +1,102 @@
+// Blood pressure readings (section 139) and results (section 140).
+//
+// Both are stored and restored unchanged; the meaning of the words is the
+// host's. Layout is shared with the host: keep member order and widths.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "lib/natural_layout.h"
+
+// One reading: 70 words, 280 bytes in memory and in the record.
+struct BloodPressureReading {
+  static constexpr uint32_t kWords = 70;
+  uint32_t words[kWords];
+};
+static_assert(sizeof(BloodPressureReading) == 280);
+
+class BloodPressureData {
+ public:
+  static constexpr uint32_t kFormatMark = 0xFF000001u;
+  static constexpr uint32_t kHeaderBytes = 12;
+
+  // A list of `capacity` zeroed readings; null array on allocation failure
+  // or capacity 0.
+  explicit BloodPressureData(uint32_t capacity);
+  ~BloodPressureData();
+  BloodPressureData(const BloodPressureData&) = delete;
+  BloodPressureData& operator=(const BloodPressureData&) = delete;
+
+  // Record: L = 280 n + 12, n, mark, the readings. Null when empty or on
+  // allocation failure; *length gets L.
+  std::unique_ptr<uint8_t[]> Serialize(uint32_t* length) const;
+  // 1 on success or with nothing to read (no reading array, n of 0 or above
+  // capacity), 0 when the mark is wrong or the record ended before its n
+  // readings.
+  int32_t Read(std::span<const uint8_t> record);
+
+  uint32_t GetCapacity() const { return capacity; }
+  uint32_t GetCount() const { return count; }
+
+  uint32_t capacity;
+  uint32_t count;
+  BloodPressureReading* readings;
+};
+
+constexpr auto BloodPressureDataLayout(std::size_t p) {
+  using namespace natural_layout;
+  return Offsets<3>({U32(), U32(), Ptr(p)});
+}
+static_assert(BloodPressureDataLayout(4)[3] == 12);
+static_assert(BloodPressureDataLayout(8)[3] == 16);
+static_assert(offsetof(BloodPressureData, count) == BloodPressureDataLayout(sizeof(void*))[1]);
+static_assert(offsetof(BloodPressureData, readings) == BloodPressureDataLayout(sizeof(void*))[2]);
+static_assert(sizeof(BloodPressureData) == BloodPressureDataLayout(sizeof(void*))[3]);
+
+// One results group: seven values and two extra words.
+struct BloodPressureGroup {
+  static constexpr uint32_t kValues = 7;
+  uint32_t values[kValues];
+  uint32_t extra[2];
+};
+static_assert(sizeof(BloodPressureGroup) == 36);
+static_assert(offsetof(BloodPressureGroup, extra) == 28);
+
+// The 440-byte results block: two values, then 12 groups in three sets of
+// four. A plain block: the test record frees it without further cleanup.
+class BloodPressureResults {
+ public:
+  static constexpr uint32_t kGroups = 12;
+  static constexpr uint32_t kBlockBytes = 440;
+  static constexpr uint32_t kRecordBytes = 448;
+  static constexpr uint32_t kFormatMark = 0xFF000002u;
+  static constexpr uint32_t kOlderFormatMark = 0xFF000001u;
+  // Extra words that the older form, which lacks them, gets per group.
+  static constexpr uint32_t kOlderFormExtra[kGroups][2] = {
+      {120, 105}, {80, 65}, {0, 0}, {0, 0},  //
+      {120, 105}, {80, 65}, {0, 0}, {0, 0},  //
+      {110, 95},  {70, 55}, {0, 0}, {0, 0}};
+
+  BloodPressureResults();  // all zero
+  ~BloodPressureResults() = default;
+  BloodPressureResults(const BloodPressureResults&) = delete;
+  BloodPressureResults& operator=(const BloodPressureResults&) = delete;
+
+  void Clear();
+  // Record: 448, mark 0xFF000002, the block. Null only on allocation failure.
+  std::unique_ptr<uint8_t[]> Serialize(uint32_t* length) const;
+  // Clears the block, then fills it from either record form. 1 on success;
+  // 0 for a length word below 9, an unknown mark (block left clear) or a
+  // record that ended early (words present are kept, the rest is zero).
+  int32_t Read(std::span<const uint8_t> record);
+
+  uint32_t value1;
+  uint32_t value2;
+  BloodPressureGroup groups[kGroups];
+};
+static_assert(sizeof(BloodPressureResults) == BloodPressureResults::kBlockBytes);
+static_assert(offsetof(BloodPressureResults, value2) == 4);
+static_assert(offsetof(BloodPressureResults, groups) == 8);

@@ -1,0 +1,229 @@
+#include "lib/dbclient/complex.h"
+
+#include <cstring>
+#include <new>
+
+#include "lib/bytes.h"
+
+ComplexLead::ComplexLead(uint32_t code, uint32_t sampleCount)
+    : leadCode(MapLeadCode(code)), samples(new int16_t[sampleCount > 0 ? sampleCount : 1]()) {}
+
+ComplexLead::~ComplexLead() { delete[] samples; }
+
+ComplexData::ComplexData()
+    : recordLength(0), value1(0), leadCount(0), sampleCount(0), codeA(0), value5(0), codeB(0),
+      values7to15{}, leads{}, measurements{}, textBlock{} {}
+
+ComplexData::ComplexData(uint32_t n, uint32_t s) : ComplexData() {
+  if (n > kMaxLeads) n = kMaxLeads;
+  leadCount = n;
+  sampleCount = s;
+  for (uint32_t k = 0; k < n; ++k) leads[k] = new ComplexLead(0, s);
+  recordLength = RequiredLength();
+}
+
+ComplexData::~ComplexData() {
+  for (ComplexLead*& lead : leads) {
+    delete lead;
+    lead = nullptr;
+  }
+}
+
+bool ComplexData::SetLead(uint32_t slot, ComplexLead* lead) {
+  if (slot >= kMaxLeads) {
+    delete lead;
+    return false;
+  }
+  if (leads[slot] != lead) delete leads[slot];
+  leads[slot] = lead;
+  return true;
+}
+
+uint32_t ComplexData::FilledSlotCount() const {
+  uint32_t filled = 0;
+  for (const ComplexLead* lead : leads) filled += lead != nullptr;
+  return filled;
+}
+
+uint32_t ComplexData::RequiredLength() const {
+  const uint64_t bytes = uint64_t{kFixedRecordBytes} + 8ull * FilledSlotCount() +
+                         2ull * leadCount * sampleCount;
+  return bytes > UINT32_MAX ? 0 : static_cast<uint32_t>(bytes);
+}
+
+namespace {
+
+// Text fields go up to their first NUL and are zero-filled to full width.
+void CopyText(uint8_t* dst, const char* src, size_t width) {
+  size_t n = 0;
+  while (n < width && src[n] != '\0') ++n;
+  std::memcpy(dst, src, n);
+  std::memset(dst + n, 0, width - n);
+}
+
+void CopyTextBack(char* dst, const uint8_t* src, size_t width) {
+  size_t n = 0;
+  while (n < width && src[n] != 0) ++n;
+  std::memcpy(dst, src, n);
+  std::memset(dst + n, 0, width - n);
+}
+
+constexpr size_t kMeasBytes = sizeof(ComplexMeasurements);
+constexpr size_t kTextBytes = sizeof(ComplexText);
+
+void PutMeasurements(uint8_t* p, const ComplexMeasurements& m) {
+  StoreU32(p, m.m1);
+  StoreU32(p + 4, m.flag != 0 ? 1 : 0);
+  for (int i = 0; i < 8; ++i) StoreU16(p + 8 + 2 * i, m.m2to9[i]);
+  StoreU32(p + 24, m.m10);
+  for (int i = 0; i < 7; ++i) StoreU16(p + 28 + 2 * i, m.m11to17[i]);
+  uint8_t* g = p + 42;
+  for (const auto& group : m.groups)
+    for (uint16_t v : group) {
+      StoreU16(g, v);
+      g += 2;
+    }
+}
+
+void GetMeasurements(const uint8_t* p, ComplexMeasurements& m) {
+  m.m1 = LoadU32(p);
+  m.flag = LoadU32(p + 4) != 0 ? 1 : 0;
+  for (int i = 0; i < 8; ++i) m.m2to9[i] = LoadU16(p + 8 + 2 * i);
+  m.m10 = LoadU32(p + 24);
+  for (int i = 0; i < 7; ++i) m.m11to17[i] = LoadU16(p + 28 + 2 * i);
+  const uint8_t* g = p + 42;
+  for (auto& group : m.groups)
+    for (uint16_t& v : group) {
+      v = LoadU16(g);
+      g += 2;
+    }
+}
+
+void PutText(uint8_t* p, const ComplexText& t) {
+  StoreU32(p, t.t1);
+  StoreU32(p + 4, t.t2);
+  CopyText(p + 8, t.text, sizeof t.text);
+  CopyText(p + 1032, t.code, sizeof t.code);
+  StoreU32(p + 1036, t.t3);
+  StoreU32(p + 1040, t.t4);
+}
+
+void GetText(const uint8_t* p, ComplexText& t) {
+  t.t1 = LoadU32(p);
+  t.t2 = LoadU32(p + 4);
+  CopyTextBack(t.text, p + 8, sizeof t.text);
+  CopyTextBack(t.code, p + 1032, sizeof t.code);
+  t.t3 = LoadU32(p + 1036);
+  t.t4 = LoadU32(p + 1040);
+}
+
+}  // namespace
+
+std::unique_ptr<uint8_t[]> ComplexData::Serialize(uint32_t* length) const {
+  if (length != nullptr) *length = 0;
+  const uint32_t L = recordLength;
+  if (L == 0) return nullptr;
+  // The samples of slots 0..n-1 are written back to back, so every one of
+  // those slots must hold a lead, and there are only 24 slots.
+  if (leadCount > kMaxLeads) return nullptr;
+  for (uint32_t k = 0; k < leadCount; ++k)
+    if (leads[k] == nullptr) return nullptr;
+  // Everything before the samples must fit as well as the samples.
+  const uint64_t fixedEnd = uint64_t{kFixedRecordBytes} + 8ull * FilledSlotCount();
+  if (fixedEnd > L) return nullptr;
+
+  std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[L]());
+  if (!out) return nullptr;
+  uint8_t* p = out.get();
+  StoreU32(p, L);
+  StoreU16(p + 4, 0);
+  StoreU16(p + 6, static_cast<uint16_t>(value1));
+  StoreU32(p + 8, leadCount);
+  StoreU32(p + 12, sampleCount);
+  StoreU32(p + 16, MapCodeA(codeA));
+  StoreU32(p + 20, value5);
+  StoreU32(p + 24, MapCodeB(codeB));
+  for (int i = 0; i < 9; ++i) StoreU32(p + 28 + 4 * i, values7to15[i]);
+  size_t pos = 64;
+  for (uint32_t k = 0; k < kMaxLeads; ++k) {
+    if (leads[k] == nullptr) continue;
+    StoreU32(p + pos, ComplexLead::MapLeadCode(leads[k]->leadCode));
+    StoreU32(p + pos + 4, k * sampleCount);
+    pos += 8;
+  }
+  StoreU32(p + pos, 0);
+  pos += 4;
+  PutMeasurements(p + pos, measurements);
+  pos += kMeasBytes;
+  PutText(p + pos, textBlock);
+  pos += kTextBytes;
+  const uint64_t leadBytes = 2ull * sampleCount;
+  for (uint32_t k = 0; k < leadCount; ++k) {
+    if (pos + leadBytes > L) return nullptr;
+    const int16_t* src = leads[k]->samples;
+    for (uint32_t i = 0; i < sampleCount; ++i) StoreU16(p + pos + 2 * i, static_cast<uint16_t>(src[i]));
+    pos += leadBytes;
+  }
+  if (length != nullptr) *length = LoadU32(p);
+  return out;
+}
+
+// The record is laid over the lead slots that this complex already has: a
+// lead entry is consumed for each filled slot. The record ends at its own
+// length word L, or at the end of the section data when that comes first;
+// each part (header, lead entries, zero word, measurements, text, each
+// lead's samples) is read only when it lies wholly within that end, and
+// reading stops at the first part that does not (false is returned). The
+// complex's s before the read is the size of its lead arrays (a host makes
+// them so), so while it has leads s becomes at most that; leads are read for slots 0..n-1 with
+// n cut to 24, and a slot below n that this complex lacks is stepped over.
+bool ComplexData::Read(std::span<const uint8_t> record) {
+  if (record.size() < 64) return false;
+  const uint8_t* p = record.data();
+  const uint32_t L = LoadU32(p);
+  const size_t end = L < record.size() ? L : record.size();
+  if (end < 64) return false;
+
+  const uint32_t arraySamples = sampleCount;
+  const uint32_t n = LoadU32(p + 8);
+  const uint32_t s = LoadU32(p + 12);
+  recordLength = L;
+  value1 = LoadI16(p + 6);
+  leadCount = n < kMaxLeads ? n : kMaxLeads;
+  const bool hasLeads = FilledSlotCount() > 0;
+  sampleCount = (hasLeads && s > arraySamples) ? arraySamples : s;
+  codeA = MapCodeA(LoadU32(p + 16));
+  value5 = LoadU32(p + 20);
+  codeB = MapCodeB(LoadU32(p + 24));
+  for (int i = 0; i < 9; ++i) values7to15[i] = LoadU32(p + 28 + 4 * i);
+
+  size_t pos = 64;
+  for (uint32_t k = 0; k < kMaxLeads; ++k) {
+    if (leads[k] == nullptr) continue;
+    if (pos + 8 > end) return false;
+    leads[k]->leadCode = ComplexLead::MapLeadCode(LoadU32(p + pos));
+    pos += 8;
+  }
+  pos += 4;  // the zero word
+  if (pos + kMeasBytes > end) return false;
+  GetMeasurements(p + pos, measurements);
+  pos += kMeasBytes;
+  if (pos + kTextBytes > end) return false;
+  GetText(p + pos, textBlock);
+  pos += kTextBytes;
+
+  const uint64_t leadBytes = 2ull * s;
+  bool complete = n <= kMaxLeads;
+  for (uint32_t k = 0; k < leadCount; ++k) {
+    const uint64_t start = pos + k * leadBytes;
+    if (start + leadBytes > end) return false;
+    ComplexLead* lead = leads[k];
+    if (lead == nullptr) {
+      complete = false;
+      continue;
+    }
+    const uint8_t* src = p + start;
+    for (uint32_t i = 0; i < sampleCount; ++i) lead->samples[i] = LoadI16(src + 2 * i);
+  }
+  return complete && sampleCount == s;
+}

@@ -1,0 +1,134 @@
+// Averaged complexes (section 133): one ComplexData per complex, with up to
+// 24 leads of 16-bit samples, a fixed measurement block and a text block.
+//
+// The class layout is shared with the host: keep member order and widths.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "lib/natural_layout.h"
+
+// One lead of a complex. Owns its sample array.
+class ComplexLead {
+ public:
+  // Makes a lead with a zero-filled array of sampleCount samples. A host that
+  // attaches a lead to a complex must give it at least the complex's sample
+  // count of samples (see ComplexData).
+  ComplexLead(uint32_t leadCode, uint32_t sampleCount);
+  ~ComplexLead();
+  ComplexLead(const ComplexLead&) = delete;
+  ComplexLead& operator=(const ComplexLead&) = delete;
+
+  // 0..19 are kept, anything else is stored as 20.
+  static uint32_t MapLeadCode(uint32_t code) { return code <= 19 ? code : 20; }
+
+  uint32_t leadCode;
+  int16_t* samples;  // owned
+};
+
+// 1872 bytes, the same layout in memory and in the record.
+struct ComplexMeasurements {
+  uint32_t m1;
+  uint32_t flag;            // 1 when set
+  uint16_t m2to9[8];
+  uint32_t m10;
+  uint16_t m11to17[7];
+  uint16_t groups[15][61];
+};
+static_assert(offsetof(ComplexMeasurements, flag) == 4);
+static_assert(offsetof(ComplexMeasurements, m2to9) == 8);
+static_assert(offsetof(ComplexMeasurements, m10) == 24);
+static_assert(offsetof(ComplexMeasurements, m11to17) == 28);
+static_assert(offsetof(ComplexMeasurements, groups) == 42);
+static_assert(sizeof(ComplexMeasurements) == 1872);
+
+// 1044 bytes, the same layout in memory and in the record.
+struct ComplexText {
+  uint32_t t1;
+  uint32_t t2;
+  char text[1024];
+  char code[4];
+  uint32_t t3;
+  uint32_t t4;
+};
+static_assert(offsetof(ComplexText, text) == 8);
+static_assert(offsetof(ComplexText, code) == 1032);
+static_assert(offsetof(ComplexText, t3) == 1036);
+static_assert(offsetof(ComplexText, t4) == 1040);
+static_assert(sizeof(ComplexText) == 1044);
+
+class ComplexData {
+ public:
+  static constexpr uint32_t kMaxLeads = 24;
+  // Header (64) + closing zero word (4) + measurements (1872) + text (1044).
+  static constexpr uint32_t kFixedRecordBytes = 64 + 4 + 1872 + 1044;
+
+  // An empty complex: no leads, all values 0, recordLength 0 (nothing to
+  // serialize until a length is set).
+  ComplexData();
+  // A complex with leads in slots 0..leadCount-1 (at most 24), each with
+  // sampleCount zero samples and lead code 0; recordLength is set to
+  // RequiredLength().
+  ComplexData(uint32_t leadCount, uint32_t sampleCount);
+  ~ComplexData();
+  ComplexData(const ComplexData&) = delete;
+  ComplexData& operator=(const ComplexData&) = delete;
+
+  // Attaches (or replaces, or with null removes) the lead of a slot; the
+  // complex takes ownership. Returns false for a slot of 24 or more (the lead
+  // is then destroyed).
+  bool SetLead(uint32_t slot, ComplexLead* lead);
+  ComplexLead* GetLead(uint32_t slot) const { return slot < kMaxLeads ? leads[slot] : nullptr; }
+  uint32_t FilledSlotCount() const;
+  // Bytes the record takes for the current leads, n and s (0 if it would not
+  // fit in 32 bits).
+  uint32_t RequiredLength() const;
+
+  // The record, recordLength bytes; null when recordLength is 0, when the
+  // parts do not fit in it, when n exceeds 24 or a slot below n is empty, or
+  // when allocation fails.
+  std::unique_ptr<uint8_t[]> Serialize(uint32_t* length) const;
+
+  // Fills this complex from a record that starts at its length word; record
+  // ends at the end of the section data. Returns true when every part that
+  // the record and this complex's lead slots call for was read.
+  bool Read(std::span<const uint8_t> record);
+
+  static uint32_t MapCodeA(uint32_t code) { return code <= 3 ? code : 4; }
+  static uint32_t MapCodeB(uint32_t code) { return code <= 1 ? code : 2; }
+
+  uint32_t recordLength;
+  int32_t value1;         // a 16-bit signed value
+  uint32_t leadCount;     // n
+  uint32_t sampleCount;   // s; every attached lead holds at least s samples
+  uint32_t codeA;
+  uint32_t value5;
+  uint32_t codeB;
+  uint32_t values7to15[9];
+  ComplexLead* leads[kMaxLeads];  // owned
+  ComplexMeasurements measurements;
+  ComplexText textBlock;
+};
+
+constexpr auto ComplexLeadLayout(std::size_t p) {
+  using namespace natural_layout;
+  return Offsets<2>({U32(), Ptr(p)});
+}
+static_assert(ComplexLeadLayout(4)[2] == 8 && ComplexLeadLayout(8)[2] == 16);
+static_assert(offsetof(ComplexLead, samples) == ComplexLeadLayout(sizeof(void*))[1]);
+static_assert(sizeof(ComplexLead) == ComplexLeadLayout(sizeof(void*))[2]);
+
+constexpr auto ComplexDataLayout(std::size_t p) {
+  using namespace natural_layout;
+  return Offsets<11>({U32(), U32(), U32(), U32(), U32(), U32(), U32(), Array(U32(), 9),
+                      Array(Ptr(p), 24), Array(U16(), 1872 / 2), Array(U32(), 1044 / 4)});
+}
+static_assert(ComplexDataLayout(4)[11] == 3076 && ComplexDataLayout(8)[11] == 3176);
+static_assert(offsetof(ComplexData, values7to15) == ComplexDataLayout(sizeof(void*))[7]);
+static_assert(offsetof(ComplexData, leads) == ComplexDataLayout(sizeof(void*))[8]);
+static_assert(offsetof(ComplexData, measurements) == ComplexDataLayout(sizeof(void*))[9]);
+static_assert(offsetof(ComplexData, textBlock) == ComplexDataLayout(sizeof(void*))[10]);
+static_assert(sizeof(ComplexData) == ComplexDataLayout(sizeof(void*))[11]);

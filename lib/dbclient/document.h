@@ -1,0 +1,51 @@
+// A raw byte document held by the test record: the diary and report PDFs
+// (sections 148, 149) and the Holter configuration block (section 151).
+//
+// The class layout is shared with the host: keep member order and widths.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "lib/natural_layout.h"
+
+class DocumentBuffer {
+ public:
+  // A buffer of capacity bytes (zero-filled), empty (length 0). A failed
+  // allocation leaves capacity 0 and data null.
+  explicit DocumentBuffer(uint32_t capacity);
+  ~DocumentBuffer();
+  DocumentBuffer(const DocumentBuffer&) = delete;
+  DocumentBuffer& operator=(const DocumentBuffer&) = delete;
+
+  uint32_t GetCapacity() const { return capacity; }
+  uint32_t GetLength() const { return length; }
+  const uint8_t* GetData() const { return data; }
+  uint8_t* GetData() { return data; }
+  // Host side: copies bytes in; false (and length 0) when they exceed capacity.
+  bool SetContent(std::span<const uint8_t> bytes);
+
+  // u32 length, then the bytes; *length = document length + 4. Null when the
+  // document is empty or allocation fails.
+  std::unique_ptr<uint8_t[]> Serialize(uint32_t* length) const;
+
+  // Copies the first count bytes of bytes (which ends at the end of the
+  // section data). When count exceeds the capacity, or the bytes that remain
+  // in the section, the document is left empty (length 0) and false returned.
+  bool Read(std::span<const uint8_t> bytes, uint32_t count);
+
+  uint32_t capacity;
+  uint32_t length;
+  uint8_t* data;  // owned, capacity bytes
+};
+
+constexpr auto DocumentBufferLayout(std::size_t p) {
+  using namespace natural_layout;
+  return Offsets<3>({U32(), U32(), Ptr(p)});
+}
+static_assert(DocumentBufferLayout(4)[3] == 12 && DocumentBufferLayout(8)[3] == 16);
+static_assert(offsetof(DocumentBuffer, length) == DocumentBufferLayout(sizeof(void*))[1]);
+static_assert(offsetof(DocumentBuffer, data) == DocumentBufferLayout(sizeof(void*))[2]);
+static_assert(sizeof(DocumentBuffer) == DocumentBufferLayout(sizeof(void*))[3]);

@@ -1,0 +1,145 @@
+#include "lib/dbclient/episodes.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "lib/bytes.h"
+
+namespace {
+
+// A text longer than the 16-bit length can say is cut to its first 65535
+// bytes: the record stays well formed and the episode itself is kept.
+uint32_t StoredTextLength(const char* text) {
+  if (text == nullptr) return 0;
+  return static_cast<uint32_t>(strnlen(text, EpisodeList::kMaxTextLength));
+}
+
+}  // namespace
+
+EpisodeList::EpisodeList(uint32_t cap, uint32_t storeCapacity)
+    : capacity(cap), count(0), entries(nullptr), readerReset(0),
+      textStoreCapacity(storeCapacity), textStore(nullptr) {
+  if (capacity > 0) entries = new (std::nothrow) EpisodeEntry[capacity]();
+  if (textStoreCapacity > 0) textStore = new (std::nothrow) uint8_t[textStoreCapacity]();
+}
+
+EpisodeList::~EpisodeList() {
+  if (entries != nullptr) {
+    for (uint32_t i = 0; i < capacity; ++i) delete[] entries[i].text;
+  }
+  delete[] entries;
+  delete[] textStore;
+}
+
+bool EpisodeList::SetText(uint32_t i, const char* text) {
+  if (entries == nullptr || i >= capacity) return false;
+  char* copy = nullptr;
+  if (text != nullptr) {
+    const size_t n = std::strlen(text);
+    copy = new (std::nothrow) char[n + 1];
+    if (copy == nullptr) return false;
+    std::memcpy(copy, text, n + 1);
+  }
+  delete[] entries[i].text;
+  entries[i].text = copy;
+  return true;
+}
+
+const char* EpisodeList::GetText(uint32_t i) const {
+  if (entries == nullptr || i >= capacity) return nullptr;
+  return entries[i].text;
+}
+
+std::unique_ptr<uint8_t[]> EpisodeList::Serialize(uint32_t* length) const {
+  if (length != nullptr) *length = 0;
+  // A count above the capacity is cut to the capacity, so that no entry
+  // beyond the array is read.
+  const uint32_t n = std::min(count, capacity);
+  if (n < 1 || entries == nullptr) return nullptr;
+
+  uint64_t total = kHeaderBytes;
+  for (uint32_t i = 0; i < n; ++i) total += kItemFixedBytes + StoredTextLength(entries[i].text);
+  if (total > UINT32_MAX) return nullptr;
+  const uint32_t len = static_cast<uint32_t>(total);
+
+  std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[len]);
+  if (!buf) return nullptr;
+  uint8_t* p = buf.get();
+  StoreU32(p, len);
+  StoreU32(p + 4, n);
+  p += kHeaderBytes;
+  for (uint32_t i = 0; i < n; ++i) {
+    const EpisodeEntry& e = entries[i];
+    const uint32_t t = StoredTextLength(e.text);
+    StoreU32(p, e.value1);
+    StoreU32(p + 4, e.value2);
+    StoreU32(p + 8, e.value3);
+    StoreU32(p + 12, e.value4);
+    StoreU32(p + 16, MapTypeCode(e.typeCode));
+    StoreU32(p + 20, e.value5);
+    StoreU16(p + 24, static_cast<uint16_t>(t));
+    if (t > 0) std::memcpy(p + kItemFixedBytes, e.text, t);
+    p += kItemFixedBytes + t;
+  }
+  if (length != nullptr) *length = len;
+  return buf;
+}
+
+int32_t EpisodeList::Read(std::span<const uint8_t> record) {
+  const uint8_t* r = record.data();
+  const size_t size = record.size();
+
+  count = 0;
+  readerReset = 0;
+  // A record too short to say how many episodes it holds is refused.
+  if (size < kHeaderBytes) return 0;
+  const uint32_t n = LoadU32(r + 4);
+  if (n == 0 || n > capacity) return 1;
+  if (entries == nullptr) return 0;
+
+  // Without a store buffer no text is kept.
+  const uint64_t store = textStore != nullptr ? textStoreCapacity : 0;
+  uint64_t s = 0;
+  size_t p = kHeaderBytes;
+  bool complete = true;
+  for (uint32_t i = 0; i < n; ++i) {
+    // An item whose fixed part runs past the record's end is not read; the
+    // episodes before it are kept and the reader reports 0.
+    if (size - p < kItemFixedBytes) {
+      complete = false;
+      break;
+    }
+    EpisodeEntry& e = entries[i];
+    e.value1 = LoadU32(r + p);
+    e.value2 = LoadU32(r + p + 4);
+    e.value3 = LoadU32(r + p + 8);
+    e.value4 = LoadU32(r + p + 12);
+    e.typeCode = MapTypeCode(LoadU32(r + p + 16));
+    e.value5 = LoadU32(r + p + 20);
+    const uint32_t t = LoadU16(r + p + 24);
+    p += kItemFixedBytes;
+    // A text that runs past the record's end is treated as one that does not
+    // fit the store: its episode is kept, the text and all later ones are
+    // dropped, and reading stops there.
+    const bool textInside = t <= size - p;
+    if (t > 0) {
+      if (textInside && s + t + 6 < store) {
+        StoreU32(textStore + s, i);
+        StoreU16(textStore + s + 4, static_cast<uint16_t>(t));
+        std::memcpy(textStore + s + 6, r + p, t);
+        s += t + 6;
+      } else {
+        s = store;
+      }
+    }
+    count = i + 1;
+    if (!textInside) {
+      complete = false;
+      break;
+    }
+    p += t;
+  }
+  if (s + 4 < store) StoreU32(textStore + s, count);
+  return complete ? 1 : 0;
+}

@@ -1,0 +1,152 @@
+// The Holter configuration (section 150): a size word, a version and six
+// blocks. Blocks 1 and 4 hold pointers to entry objects that they own.
+//
+// The class layouts are shared with the host: keep member order and widths.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "lib/natural_layout.h"
+
+struct HolterCodedEntry {
+  uint32_t code;  // 1..13; anything else is stored as 0
+  uint32_t value;
+};
+static_assert(sizeof(HolterCodedEntry) == 8);
+
+struct HolterFlaggedEntry {
+  uint8_t flag;  // 1 or 0
+  uint32_t values[3];
+};
+static_assert(offsetof(HolterFlaggedEntry, values) == 4);
+static_assert(sizeof(HolterFlaggedEntry) == 16);
+
+// Block 1: three values and eight coded entries (76 bytes in the record).
+class HolterBlock1 {
+ public:
+  static constexpr uint32_t kEntries = 8;
+  static constexpr uint32_t kRecordBytes = 76;
+  HolterBlock1();  // makes all eight entries, zeroed
+  ~HolterBlock1();
+  HolterBlock1(const HolterBlock1&) = delete;
+  HolterBlock1& operator=(const HolterBlock1&) = delete;
+
+  static uint32_t MapCode(uint32_t code) { return code >= 1 && code <= 13 ? code : 0; }
+
+  uint32_t values[3];
+  HolterCodedEntry* entries[kEntries];  // owned
+};
+
+// Block 2 (36 bytes, the same layout in memory and in the record).
+struct HolterBlock2 {
+  static constexpr uint32_t kRecordBytes = 36;
+  uint8_t flags[5];  // 1 or 0
+  uint8_t zero[3];
+  uint32_t values[5];
+  uint32_t extra[2];
+};
+static_assert(offsetof(HolterBlock2, values) == 8);
+static_assert(offsetof(HolterBlock2, extra) == 28);
+static_assert(sizeof(HolterBlock2) == 36);
+
+// Block 3: 76 bytes from version 13 on, 72 before (no word at 68).
+struct HolterBlock3 {
+  static constexpr uint32_t kRecordBytes = 76;
+  static constexpr uint32_t kOldRecordBytes = 72;
+  static constexpr uint32_t kStoredFlagBits = 0x01FFFFFFu;  // bits 0..24
+  uint32_t values[17];
+  uint32_t value68;
+  uint32_t flags;
+};
+static_assert(offsetof(HolterBlock3, value68) == 68);
+static_assert(offsetof(HolterBlock3, flags) == 72);
+static_assert(sizeof(HolterBlock3) == 76);
+
+// Block 4: a value and 25 flagged entries (404 bytes in the record).
+class HolterBlock4 {
+ public:
+  static constexpr uint32_t kEntries = 25;
+  static constexpr uint32_t kRecordBytes = 404;
+  HolterBlock4();  // makes all 25 entries, zeroed
+  ~HolterBlock4();
+  HolterBlock4(const HolterBlock4&) = delete;
+  HolterBlock4& operator=(const HolterBlock4&) = delete;
+
+  uint32_t value;
+  HolterFlaggedEntry* entries[kEntries];  // owned
+};
+
+struct HolterBlock5 {
+  static constexpr uint32_t kRecordBytes = 16;
+  uint32_t values[4];
+};
+static_assert(sizeof(HolterBlock5) == 16);
+
+// Block 6: in the record four zero bytes precede the eighteen words.
+struct HolterBlock6 {
+  static constexpr uint32_t kRecordBytes = 76;
+  uint32_t values[18];
+};
+static_assert(sizeof(HolterBlock6) == 72);
+
+class HolterConfig {
+ public:
+  static constexpr uint32_t kCurrentVersion = 13;
+  static constexpr uint32_t kPayloadBytes = 700;     // version-13 payload
+  static constexpr uint32_t kMinimumSizeWord = 696;  // size word + 4 holds the payload
+
+  // All six blocks made and zeroed, size word 696, version 13, flag 0.
+  HolterConfig();
+  ~HolterConfig();
+  HolterConfig(const HolterConfig&) = delete;
+  HolterConfig& operator=(const HolterConfig&) = delete;
+
+  // A buffer of size word + 4 bytes holding the version-13 payload, and
+  // *length = 700. Null when the size word is below 696 or allocation fails.
+  // A block that is missing is written as zero bytes.
+  std::unique_ptr<uint8_t[]> Serialize(uint32_t* length) const;
+
+  // Fills the configuration from a payload of payloadLength bytes; data
+  // starts at the payload and ends at the end of the section data. Sets the
+  // version to 13. Never refuses a payload: returns true.
+  bool Read(std::span<const uint8_t> data, uint32_t payloadLength);
+
+  uint32_t sizeWord;
+  uint32_t version;
+  HolterBlock1* block1;  // owned, blocks 1 to 6
+  HolterBlock2* block2;
+  HolterBlock3* block3;
+  HolterBlock4* block4;
+  HolterBlock5* block5;
+  HolterBlock6* block6;
+  uint32_t closingFlag;  // 0 or 1; kept as a full word
+};
+
+constexpr auto HolterBlock1Layout(std::size_t p) {
+  using namespace natural_layout;
+  return Offsets<2>({Array(U32(), 3), Array(Ptr(p), 8)});
+}
+static_assert(HolterBlock1Layout(4)[2] == 44 && HolterBlock1Layout(8)[2] == 80);
+static_assert(offsetof(HolterBlock1, entries) == HolterBlock1Layout(sizeof(void*))[1]);
+static_assert(sizeof(HolterBlock1) == HolterBlock1Layout(sizeof(void*))[2]);
+
+constexpr auto HolterBlock4Layout(std::size_t p) {
+  using namespace natural_layout;
+  return Offsets<2>({U32(), Array(Ptr(p), 25)});
+}
+static_assert(HolterBlock4Layout(4)[2] == 104 && HolterBlock4Layout(8)[2] == 208);
+static_assert(offsetof(HolterBlock4, entries) == HolterBlock4Layout(sizeof(void*))[1]);
+static_assert(sizeof(HolterBlock4) == HolterBlock4Layout(sizeof(void*))[2]);
+
+constexpr auto HolterConfigLayout(std::size_t p) {
+  using namespace natural_layout;
+  return Offsets<9>({U32(), U32(), Ptr(p), Ptr(p), Ptr(p), Ptr(p), Ptr(p), Ptr(p), U32()});
+}
+static_assert(HolterConfigLayout(4)[9] == 36 && HolterConfigLayout(8)[9] == 64);
+static_assert(offsetof(HolterConfig, block1) == HolterConfigLayout(sizeof(void*))[2]);
+static_assert(offsetof(HolterConfig, block6) == HolterConfigLayout(sizeof(void*))[7]);
+static_assert(offsetof(HolterConfig, closingFlag) == HolterConfigLayout(sizeof(void*))[8]);
+static_assert(sizeof(HolterConfig) == HolterConfigLayout(sizeof(void*))[9]);

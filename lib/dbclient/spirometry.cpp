@@ -1,0 +1,50 @@
+#include "lib/dbclient/spirometry.h"
+
+#include <bit>
+
+#include "lib/bytes.h"
+
+// Data() hands the block's memory to the section writer as the record bytes,
+// which are little-endian; so is every target of this library.
+static_assert(std::endian::native == std::endian::little);
+
+namespace {
+
+// Fills words from the record bytes, little-endian. Bytes the record lacks
+// are zero. Returns whether the record held all of them.
+bool CopyWords(uint32_t* words, uint32_t n, std::span<const uint8_t> record) {
+  const size_t have = record.size();
+  for (uint32_t k = 0; k < n; ++k) {
+    const size_t at = size_t{4} * k;
+    if (at + 4 <= have) {
+      words[k] = LoadU32(record.data() + at);
+      continue;
+    }
+    uint32_t w = 0;
+    for (size_t b = 0; b < 4 && at + b < have; ++b) w |= uint32_t{record[at + b]} << (8 * b);
+    words[k] = w;
+  }
+  return have >= size_t{4} * n;
+}
+
+}  // namespace
+
+SpirometryData::SpirometryData() : words{} {}
+
+const uint8_t* SpirometryData::Data(uint32_t* length) const {
+  if (length != nullptr) *length = kBlockBytes;
+  return reinterpret_cast<const uint8_t*>(words);
+}
+
+// A record shorter than the block fills the bytes it holds; the rest of the
+// block becomes zero rather than keeping an older read's data.
+int32_t SpirometryData::Read(std::span<const uint8_t> record) {
+  return CopyWords(words, kWords, record) ? 1 : 0;
+}
+
+SpirometryItem::SpirometryItem() : words{} {}
+
+// Same rule as the spirometry block for a record shorter than 6264 bytes.
+int32_t SpirometryItem::Read(std::span<const uint8_t> record) {
+  return CopyWords(words, kWords, record) ? 1 : 0;
+}

@@ -1,0 +1,83 @@
+// A trend: a time series of samples, each a time and a fixed number of
+// 32-bit values (section 129 stores the test record's 32 trend slots).
+//
+// The class layout is shared with the host: keep member order and widths.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "lib/natural_layout.h"
+
+class TrendRecord {
+ public:
+  static constexpr uint32_t kMaxSamples = 16384;
+  // A trend that receives samples from a file has at most this many values.
+  static constexpr uint32_t kMaxHostValues = 16;
+
+  // A host trend with room for kMaxSamples samples of valueCount values
+  // (more than 16 are cut to 16), no samples yet, scale 1/1. A failed
+  // allocation leaves the trend without a data block.
+  explicit TrendRecord(uint32_t valueCount, uint32_t baseTime = 0);
+  ~TrendRecord();
+  TrendRecord(const TrendRecord&) = delete;
+  TrendRecord& operator=(const TrendRecord&) = delete;
+
+  // A temporary trend whose data block is a copy of the record (which starts
+  // at its length word L). Null when the record is shorter than 8 bytes or
+  // than L, or when its c and v need more than L bytes. Throws std::bad_alloc
+  // when the copy cannot be made.
+  static std::unique_ptr<TrendRecord> BuildFromRecord(std::span<const uint8_t> record);
+
+  // The record (L = 8 + 4c + 4cv + 4v bytes) and *length = L. Null when the
+  // trend has no data block or allocation fails.
+  std::unique_ptr<uint8_t[]> Serialize(uint32_t* length) const;
+
+  uint32_t GetSampleCount() const;
+  uint32_t GetValueCount() const;
+  // Room for samples in the arrays (kMaxSamples for a host trend, c for one
+  // built from a record).
+  uint32_t GetSampleCapacity() const;
+  // Value j of sample s, scaled when numerator and denominator differ; 0 for
+  // an index out of range.
+  int32_t GetValue(uint32_t sample, uint32_t index) const;
+  // Time of a sample as stored (base time already taken off); 0 out of range.
+  uint32_t GetTime(uint32_t sample) const;
+  uint32_t GetPerValue(uint32_t index) const;
+  void SetPerValue(uint32_t index, uint32_t word);
+  void SetScale(int32_t numerator, int32_t denominator);
+  uint32_t GetBaseTime() const { return baseTime; }
+  void SetBaseTime(uint32_t time) { baseTime = time; }
+
+  // Stores time - base time and the trend's own number of values (values
+  // beyond the given ones are 0). False when the trend is full or has no
+  // data block.
+  bool AddSample(uint32_t time, std::span<const int32_t> values);
+
+  uint32_t baseTime;
+  int32_t scaleNumerator;
+  int32_t scaleDenominator;
+  uint32_t field1;  // host fields, 0 in a trend built from a record
+  uint32_t field2;
+  uint32_t field3;
+  uint8_t* dataBlock;  // owned; 8-byte header: word, u16 c at 4, u16 v at 6
+  uint32_t* times;     // into dataBlock
+  int32_t* values;     // into dataBlock, value j of sample s at s * v + j
+  uint32_t* perValue;  // into dataBlock, v words
+
+ private:
+  TrendRecord();
+};
+
+constexpr auto TrendRecordLayout(std::size_t p) {
+  using namespace natural_layout;
+  return Offsets<10>({U32(), U32(), U32(), U32(), U32(), U32(), Ptr(p), Ptr(p), Ptr(p), Ptr(p)});
+}
+static_assert(TrendRecordLayout(4)[10] == 40 && TrendRecordLayout(8)[10] == 56);
+static_assert(offsetof(TrendRecord, scaleDenominator) == TrendRecordLayout(sizeof(void*))[2]);
+static_assert(offsetof(TrendRecord, field3) == TrendRecordLayout(sizeof(void*))[5]);
+static_assert(offsetof(TrendRecord, dataBlock) == TrendRecordLayout(sizeof(void*))[6]);
+static_assert(offsetof(TrendRecord, perValue) == TrendRecordLayout(sizeof(void*))[9]);
+static_assert(sizeof(TrendRecord) == TrendRecordLayout(sizeof(void*))[10]);
