@@ -1,0 +1,602 @@
+#include "lib/dbclient/c_test.h"
+
+#include <charconv>
+#include <cstring>
+#include <new>
+
+#include "lib/dbclient/audit.h"
+#include "lib/dbclient/bloodpressure.h"
+#include "lib/dbclient/complex.h"
+#include "lib/dbclient/document.h"
+#include "lib/dbclient/episodes.h"
+#include "lib/dbclient/holtercfg.h"
+#include "lib/dbclient/hostblock.h"
+#include "lib/dbclient/pacemaker.h"
+#include "lib/dbclient/rhythmmeas.h"
+#include "lib/dbclient/spirometry.h"
+#include "lib/dbclient/trend.h"
+#include "lib/dbclient/waveform.h"
+#include "lib/system.h"
+
+namespace {
+
+// Replaces an owned object, deleting the old one unless it is the same.
+template <typename T>
+void Attach(T*& slot, T* object) {
+  if (slot == object) return;
+  delete slot;
+  slot = object;
+}
+
+template <typename T>
+void Free(T*& slot) {
+  delete slot;
+  slot = nullptr;
+}
+
+// Counted list helpers: used slots are 0..count-1. A count written directly
+// by the host is clamped so no index leaves the array.
+int32_t UsedSlots(int32_t count, int32_t slots) {
+  if (count < 0) return 0;
+  return count > slots ? slots : count;
+}
+
+template <typename T, int32_t N>
+T* SlotAt(T* const (&array)[N], int32_t count, int32_t i) {
+  if (i < 0 || i >= UsedSlots(count, N)) return nullptr;
+  return array[i];
+}
+
+template <typename T, int32_t N>
+bool Append(T* (&array)[N], int32_t& count, T* object) {
+  const int32_t used = UsedSlots(count, N);
+  if (used >= N) return false;
+  Attach(array[used], object);
+  count = used + 1;
+  return true;
+}
+
+template <typename T, int32_t N>
+bool Replace(T* (&array)[N], int32_t count, int32_t i, T* object) {
+  if (i < 0 || i >= UsedSlots(count, N)) return false;
+  Attach(array[i], object);
+  return true;
+}
+
+// Deletes the used slots from the last to the first, counting down.
+template <typename T, int32_t N>
+void FreeCountedDown(T* (&array)[N], int32_t& count) {
+  for (int32_t i = UsedSlots(count, N) - 1; i >= 0; --i) {
+    Free(array[i]);
+    count = i;
+  }
+  count = 0;
+}
+
+// Copies at most size - 1 bytes of text up to stop (or NUL) and a NUL. Never
+// reads more than available bytes, in case the host left a field unterminated.
+void CopyUntil(char* buffer, uint32_t size, const char* text, size_t available, char stop) {
+  uint32_t n = 0;
+  while (n + 1 < size && n < available && text[n] != '\0' && text[n] != stop) {
+    buffer[n] = text[n];
+    ++n;
+  }
+  buffer[n] = '\0';
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------ life
+TestRecord::TestRecord() {
+  // Dates and the audit trail: all or none, so accessors see a consistent
+  // record after an allocation failure.
+  acquisitionDateTime = new (std::nothrow) DateTime(0, 0, 0);
+  birthDate = new (std::nothrow) CalendarDate();
+  tag209Date = new (std::nothrow) CalendarDate();
+  originalDateTime = new (std::nothrow) DateTime(0, 0, 0);
+  overreadDateTime = new (std::nothrow) DateTime(0, 0, 0);
+  confirmedDateTime = new (std::nothrow) DateTime(0, 0, 0);
+  auditDateTime = new (std::nothrow) DateTime(0, 0, 0);
+  auditTrailRecord = new (std::nothrow) AuditTrail();
+  if (!acquisitionDateTime || !birthDate || !tag209Date || !originalDateTime || !overreadDateTime ||
+      !confirmedDateTime || !auditDateTime || !auditTrailRecord) {
+    Free(acquisitionDateTime);
+    Free(birthDate);
+    Free(tag209Date);
+    Free(originalDateTime);
+    Free(overreadDateTime);
+    Free(confirmedDateTime);
+    Free(auditDateTime);
+    Free(auditTrailRecord);
+  }
+
+  filePath[0] = '\0';
+  hostText1[0] = '\0';
+  hostText2[0] = '\0';
+  testKey = 0;
+
+  SetTag186Text("");
+  SetAccessionNumber("");
+  SetTag185Text("");
+  SetStreet("");
+  SetCity("");
+  SetState("");
+  SetPostalCode("");
+  SetTag221Text("");
+  SetConfirmingPhysician("");
+  SetTechnician("");
+  SetDiagnosis("");
+  SetDrugs("");
+  SetTag240Text("");
+  SetOverreadingPhysician("");
+  SetTag229Text("");
+  SetTag225Text("");
+  SetReferringPhysician("");
+  SetTag222Text("");
+  SetTag223Text("");
+  SetTag224Text("");
+  SetTag231Text("");
+  SetDeviceName("");
+  SetDeviceSerial("");
+  SetDeviceRevision("");
+  SetFilePath("");
+  SetOriginalInterpreter("");
+  SetTag232Text("");
+  SetTag253Text("");
+  SetTag254Text("");
+  SetHostText3("");
+  SetTag227Text("");
+  SetTag228Text("");
+  SetScrambleKey("");
+  SetPatientName("", "", "");
+  SetStoredPatientId("");
+  SetOriginalInterpretation(nullptr, "");
+  CopyDateTime(acquisitionDateTime, nullptr);
+  CopyDate(birthDate, nullptr);
+  CopyDate(tag209Date, nullptr);
+  CopyDateTime(overreadDateTime, nullptr);
+  CopyDateTime(confirmedDateTime, nullptr);
+  CopyDateTime(auditDateTime, nullptr);
+
+  tag211Value = 0;
+  sex = 0;
+  age = 0;
+  weight = 0;
+  height = 0;
+  race = 0;
+  interpretationStatus = 0;
+  room = 0;
+  smoking = alcohol = family = pacemaker = ambulatory = 0;
+  metricUnits = 0;
+  bloodPressure = heartRate = 0;
+  tag187Value = tag188Value = 0;
+  tag220Value = tag218Value = tag219Value = 0;
+  highPassFilter = lowPassFilter = filterBitmap = 0;
+  targetHeartRate = 0;
+  exerciseType = 0;
+  exerciseFlag = 0;
+  tag235Value = tag236Value = tag237Value = tag238Value = 0;
+  pairValue1 = pairTime1 = pairValue2 = pairTime2 = pairValue3 = pairTime3 = 0;
+  pairValue4 = pairTime4 = pairValue5 = pairTime5 = pairValue6 = pairTime6 = 0;
+  measureValueA = measureTimeA = measureExtraA = 0;
+  measureValueB = measureTimeB = measureExtraB = 0;
+  measureLeadA = 6;  // V1
+  measureLeadB = 6;
+  tag199Value = tag198Value = tag197Value = 0;
+  tag183Value = 0;
+  procedureType = 1;
+  annotationIndex = 0;
+  tag212Flag = 0;
+  hostValue = 0;
+  identityReadable = 1;
+  tag181Value = 10;
+
+  hostBlock = nullptr;
+  waveform = nullptr;
+  annotations = pAnnotations = nullptr;
+  pacemakerList = nullptr;
+  episodes = nullptr;
+  complexDataCount = 0;
+  for (auto& p : complexes) p = nullptr;
+  for (auto& p : trends) p = nullptr;
+  extraTrend = nullptr;
+  rhythmCount = 0;
+  for (auto& p : rhythms) p = nullptr;
+  tripleCount = 0;
+  for (auto& p : triples) p = nullptr;
+  singleTriple = nullptr;
+  for (auto& p : spirometryItems) p = nullptr;
+  spirometryItemCount = 0;
+  bloodPressureDataRecord = nullptr;
+  bloodPressureResultsRecord = nullptr;
+  spirometryDataRecord = nullptr;
+  diaryDocument = reportDocument = nullptr;
+  holterConfig = nullptr;
+  holterConfigBlock = nullptr;
+  rhythmSummary = new (std::nothrow) RhythmMeasurement();
+
+  // Last, so that a new record reads as unmodified.
+  modified = 0;
+}
+
+TestRecord::~TestRecord() {
+  Free(hostBlock);
+  Free(tag209Date);
+  Free(acquisitionDateTime);
+  Free(birthDate);
+  Free(originalDateTime);
+  Free(overreadDateTime);
+  Free(confirmedDateTime);
+  Free(auditDateTime);
+  Free(auditTrailRecord);
+  Free(spirometryDataRecord);
+  Free(bloodPressureResultsRecord);
+  Free(bloodPressureDataRecord);
+  // Every slot, whatever the count says.
+  for (auto& item : spirometryItems) Free(item);
+  Free(singleTriple);
+  FreeCountedDown(triples, tripleCount);
+  Free(rhythmSummary);
+  FreeCountedDown(rhythms, rhythmCount);
+  Free(extraTrend);
+  for (auto& trend : trends) Free(trend);
+  FreeCountedDown(complexes, complexDataCount);
+  Free(episodes);
+  Free(pacemakerList);
+  Free(annotations);
+  Free(pAnnotations);
+  Free(waveform);
+  Free(diaryDocument);
+  Free(reportDocument);
+  Free(holterConfig);
+  Free(holterConfigBlock);
+}
+
+// ------------------------------------------------------------------ texts
+void TestRecord::SetTextField(char* field, const char* source, int32_t capacity) {
+  if (source == nullptr || field == nullptr || capacity < 1) return;
+  int32_t i = 0;
+  for (; i < capacity - 1 && source[i] != '\0'; ++i) {
+    if (field[i] != source[i]) {
+      field[i] = source[i];
+      modified = 1;
+    }
+  }
+  // The old text was longer, or the source did not fit.
+  if (field[i] != source[i]) modified = 1;
+  for (; i < capacity; ++i) field[i] = '\0';
+}
+
+char* TestRecord::GetDrugs(char* buffer, uint32_t size) const {
+  if (buffer == nullptr || size == 0) return buffer;
+  const uint32_t n = (size < kLongTextCapacity ? size : kLongTextCapacity) - 1;
+  std::memcpy(buffer, drugs, n);
+  buffer[n] = '\0';
+  return buffer;
+}
+
+char* TestRecord::GetDiagnosis(char* buffer, uint32_t size) const {
+  if (buffer == nullptr || size == 0) return buffer;
+  const uint32_t n = (size < kLongTextCapacity ? size : kLongTextCapacity) - 1;
+  std::memcpy(buffer, diagnosis, n);
+  buffer[n] = '\0';
+  return buffer;
+}
+
+const char* TestRecord::GetInterpretationText(char* buffer, uint32_t size) const {
+  if (buffer == nullptr || size == 0) return interpretationText;
+  CopyUntil(buffer, size < kInterpretationCapacity ? size : kInterpretationCapacity,
+            interpretationText, sizeof interpretationText, '\0');
+  return buffer;
+}
+
+// ---------------------------------------------------------------- numbers
+void TestRecord::SetExercise(uint32_t type, uint8_t flag) {
+  if (exerciseType != type || exerciseFlag != flag) {
+    exerciseType = type;
+    exerciseFlag = flag;
+    modified = 1;
+  }
+}
+
+// ------------------------------------------------------------------ dates
+void TestRecord::CopyDate(CalendarDate* target, const CalendarDate* source) {
+  if (target == nullptr) return;
+  if (source == nullptr) {
+    target->year = 0;
+    target->month = 0;
+    target->day = 0;
+    modified = 1;
+    return;
+  }
+  StoreMarked(target->year, source->year);
+  StoreMarked(target->month, source->month);
+  StoreMarked(target->day, source->day);
+}
+
+void TestRecord::CopyDateTime(DateTime* target, const DateTime* source) {
+  if (target == nullptr) return;
+  if (source == nullptr) {
+    target->year = 0;
+    target->month = 0;
+    target->day = 0;
+    target->hour = 0;
+    target->minute = 0;
+    target->second = 0;
+    target->hundredths = 0;
+    modified = 1;
+    return;
+  }
+  StoreMarked(target->year, source->year);
+  StoreMarked(target->month, source->month);
+  StoreMarked(target->day, source->day);
+  StoreMarked(target->hour, source->hour);
+  StoreMarked(target->minute, source->minute);
+  StoreMarked(target->second, source->second);
+  StoreMarked(target->hundredths, source->hundredths);
+}
+
+int TestRecord::HasAcquisitionDate() const {
+  return acquisitionDateTime != nullptr && acquisitionDateTime->year > 1800 ? 1 : 0;
+}
+
+int TestRecord::HasBirthDate() const {
+  return birthDate != nullptr && birthDate->year > 1800 ? 1 : 0;
+}
+
+void TestRecord::SetBirthDate(const CalendarDate* date) {
+  CopyDate(birthDate, date);
+  if (!HasAcquisitionDate() || !HasBirthDate()) return;
+  DateTime birth(0, 0, 0);
+  birth.SetDate(*birthDate);
+  // The record's own acquisition date takes part, as the host expects: a
+  // month of 0 in it is raised to 1 by the count.
+  const int32_t days = -birth.DayDifference(*acquisitionDateTime);
+  // Not a change of the host's data: the age follows from the two dates.
+  // More days than the 16-bit field holds are kept at its maximum rather
+  // than wrapped into a small age.
+  if (days < 0) {
+    age = 0;
+  } else {
+    age = days > 0xFFFF ? static_cast<uint16_t>(0xFFFF) : static_cast<uint16_t>(days);
+  }
+}
+
+// --------------------------------------------------------------- identity
+void TestRecord::SetPatientName(const char* first, const char* secondLast, const char* last) {
+  char text[256];
+  uint32_t pos = 0;
+  // Room for 255 characters and the closing NUL; anything beyond is dropped.
+  auto put = [&](char c) {
+    if (pos < sizeof text - 1) text[pos++] = c;
+  };
+  auto component = [&](const char* s) {
+    if (s == nullptr) return;
+    for (; *s != '\0'; ++s) put(*s == '^' ? '_' : *s);
+  };
+  component(last);
+  put('^');
+  component(first);
+  put('^');
+  component(secondLast);
+  text[pos] = '\0';
+  SetTextField(patientName, text, sizeof patientName);
+}
+
+void TestRecord::CopyNamePart(char* buffer, uint32_t size, int separatorsToSkip) const {
+  const char* p = patientName;
+  const char* end = patientName + sizeof patientName;
+  for (int k = 0; k < separatorsToSkip; ++k) {
+    while (p < end && *p != '\0' && *p != '^') ++p;
+    if (p < end && *p == '^') ++p;
+  }
+  CopyUntil(buffer, size, p, static_cast<size_t>(end - p), '^');
+}
+
+char* TestRecord::GetLastName(char* buffer, uint32_t size) const {
+  if (buffer == nullptr || size == 0) return buffer;
+  CopyNamePart(buffer, size, 0);
+  return buffer;
+}
+
+char* TestRecord::GetFirstName(char* buffer, uint32_t size) const {
+  if (buffer == nullptr || size == 0) return buffer;
+  CopyNamePart(buffer, size, 1);
+  return buffer;
+}
+
+char* TestRecord::GetSecondLastName(char* buffer, uint32_t size) const {
+  if (buffer == nullptr || size == 0) return buffer;
+  CopyNamePart(buffer, size, 2);
+  return buffer;
+}
+
+void TestRecord::SetStoredPatientId(const char* id) {
+  // Unscrambling again without a fresh copy would shift the plain text twice.
+  if (id == nullptr) return;
+  SetTextField(patientId, id, sizeof patientId);
+  SetTextField(storedPatientId, id, sizeof storedPatientId);
+  UnscrambleText(patientId, sizeof patientId);
+}
+
+char* TestRecord::GetStoredPatientId(char* buffer, uint32_t size) const {
+  if (buffer == nullptr || size == 0) return buffer;
+  CopyUntil(buffer, size, storedPatientId, sizeof storedPatientId, '\0');
+  return buffer;
+}
+
+void TestRecord::UnscrambleText(char* text, uint32_t length) const {
+  if (text == nullptr) return;
+  int32_t k0 = 0, k1 = 0, k2 = 0;
+  if (scrambleKey[0] != '\0') {
+    k0 = static_cast<int8_t>(scrambleKey[0]);
+    k1 = static_cast<int8_t>(scrambleKey[1]);
+    k2 = static_cast<int8_t>(scrambleKey[2]);
+  }
+  for (uint32_t i = 0; i < length; ++i) {
+    const int32_t c = static_cast<uint8_t>(text[i]);
+    if (c >= '0' && c <= '9') {
+      text[i] = static_cast<char>('0' + ((c - '0') + 200 - k0) % 10);
+    } else if (c >= 'A' && c <= 'Z') {
+      text[i] = static_cast<char>('A' + ((c - 'A') + 260 - k1) % 26);
+    } else if (c >= 'a' && c <= 'z') {
+      text[i] = static_cast<char>('a' + ((c - 'a') + 260 - k2) % 26);
+    }
+  }
+}
+
+// ------------------------------------------------------------ age and room
+void TestRecord::SetAge(uint16_t days) {
+  if (HasBirthDate()) return;
+  StoreMarked(age, days);
+}
+
+void TestRecord::SetRoom(int32_t number) {
+  StoreMarked(room, number >= 0 && number <= 65535 ? number : 0);
+}
+
+void TestRecord::SetRoomText(const char* text) {
+  if (text == nullptr) {
+    SetRoom(0);
+    return;
+  }
+  while (*text == ' ' || *text == '\t') ++text;
+  // Any value past 65535 is out of range anyway; stop growing there so a long
+  // run of digits cannot overflow.
+  int32_t value = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    if (value <= 65535) value = value * 10 + (*text - '0');
+  }
+  SetRoom(value);
+}
+
+char* TestRecord::GetRoomText(char* buffer, uint32_t size) const {
+  if (buffer == nullptr || size == 0) return buffer;
+  char digits[16];
+  const auto result = std::to_chars(digits, digits + sizeof digits, room);
+  uint32_t n = static_cast<uint32_t>(result.ptr - digits);
+  if (n > size - 1) n = size - 1;
+  std::memcpy(buffer, digits, n);
+  buffer[n] = '\0';
+  return buffer;
+}
+
+// --------------------------------------------------------- interpretation
+void TestRecord::SetOriginalInterpretation(const DateTime* dateTime, const char* text) {
+  StoreMarked(interpretationStatus, 0u);
+  CopyDateTime(originalDateTime, dateTime);
+  SetTextField(interpretationText, text, sizeof interpretationText);
+}
+
+void TestRecord::SetOverreadInterpretation(const DateTime* dateTime, const char* text) {
+  StoreMarked(interpretationStatus, 1u);
+  if (dateTime != nullptr) CopyDateTime(overreadDateTime, dateTime);
+  SetTextField(interpretationText, text, sizeof interpretationText);
+}
+
+void TestRecord::SetConfirmedInterpretation(const DateTime* dateTime, const char* text) {
+  StoreMarked(interpretationStatus, 2u);
+  CopyDateTime(confirmedDateTime, dateTime);
+  SetTextField(interpretationText, text, sizeof interpretationText);
+}
+
+// ------------------------------------------------------------ sub-records
+ComplexData* TestRecord::GetComplexAt(int32_t i) const {
+  return SlotAt(complexes, complexDataCount, i);
+}
+
+TrendRecord* TestRecord::GetTrendAt(int32_t i) const {
+  return i >= 0 && i < kTrendSlots ? trends[i] : nullptr;
+}
+
+RhythmMeasurement* TestRecord::GetRhythmAt(int32_t i) const {
+  if (i == -1) return rhythmSummary;
+  return SlotAt(rhythms, rhythmCount, i);
+}
+
+SpirometryItem* TestRecord::GetSpirometryItemAt(int32_t i) const {
+  return SlotAt(spirometryItems, spirometryItemCount, i);
+}
+
+TripleBufferRecord* TestRecord::GetTripleAt(int32_t i) const {
+  return SlotAt(triples, tripleCount, i);
+}
+
+void TestRecord::SetWaveform(EcgWaveform* object) { Attach(waveform, object); }
+void TestRecord::SetAnnotations(AnnotationList* object) { Attach(annotations, object); }
+void TestRecord::SetPAnnotations(AnnotationList* object) { Attach(pAnnotations, object); }
+void TestRecord::SetPacemakerList(PacemakerList* object) { Attach(pacemakerList, object); }
+void TestRecord::SetEpisodes(EpisodeList* object) { Attach(episodes, object); }
+void TestRecord::SetBloodPressureDataRecord(BloodPressureData* object) {
+  Attach(bloodPressureDataRecord, object);
+}
+void TestRecord::SetBloodPressureResultsRecord(BloodPressureResults* object) {
+  Attach(bloodPressureResultsRecord, object);
+}
+void TestRecord::SetSpirometryDataRecord(SpirometryData* object) {
+  Attach(spirometryDataRecord, object);
+}
+void TestRecord::SetAuditTrailRecord(AuditTrail* object) { Attach(auditTrailRecord, object); }
+void TestRecord::SetDiaryDocument(DocumentBuffer* object) { Attach(diaryDocument, object); }
+void TestRecord::SetReportDocument(DocumentBuffer* object) { Attach(reportDocument, object); }
+void TestRecord::SetHolterConfig(HolterConfig* object) { Attach(holterConfig, object); }
+void TestRecord::SetHolterConfigBlock(DocumentBuffer* object) { Attach(holterConfigBlock, object); }
+void TestRecord::SetHostBlock(HostBlock* object) { Attach(hostBlock, object); }
+void TestRecord::SetExtraTrend(TrendRecord* object) { Attach(extraTrend, object); }
+void TestRecord::SetSingleTriple(TripleBufferRecord* object) { Attach(singleTriple, object); }
+void TestRecord::SetRhythmSummary(RhythmMeasurement* object) { Attach(rhythmSummary, object); }
+
+bool TestRecord::SetTrendAt(int32_t i, TrendRecord* object) {
+  if (i < 0 || i >= kTrendSlots) return false;
+  Attach(trends[i], object);
+  return true;
+}
+
+bool TestRecord::AddComplex(ComplexData* object) {
+  return Append(complexes, complexDataCount, object);
+}
+bool TestRecord::SetComplexAt(int32_t i, ComplexData* object) {
+  return Replace(complexes, complexDataCount, i, object);
+}
+bool TestRecord::AddRhythm(RhythmMeasurement* object) { return Append(rhythms, rhythmCount, object); }
+bool TestRecord::SetRhythmAt(int32_t i, RhythmMeasurement* object) {
+  return Replace(rhythms, rhythmCount, i, object);
+}
+bool TestRecord::AddSpirometryItem(SpirometryItem* object) {
+  return Append(spirometryItems, spirometryItemCount, object);
+}
+bool TestRecord::SetSpirometryItemAt(int32_t i, SpirometryItem* object) {
+  return Replace(spirometryItems, spirometryItemCount, i, object);
+}
+bool TestRecord::AddTriple(TripleBufferRecord* object) { return Append(triples, tripleCount, object); }
+bool TestRecord::SetTripleAt(int32_t i, TripleBufferRecord* object) {
+  return Replace(triples, tripleCount, i, object);
+}
+
+// ------------------------------------------------------------------ state
+uint32_t TestRecord::EstimateRecordBufferSize() const {
+  if (waveform == nullptr) return kLargeBuffer;
+  const uint32_t samples = waveform->SamplesPerLead();
+  if (samples > 32000000) return kHugeBuffer;
+  if (samples > 16000000) return kLargeBuffer;
+  if (samples >= 50000) return kLargeBuffer;
+  return kSmallBuffer;
+}
+
+DateTime* TestRecord::GetAuditDateTime() {
+  if (auditDateTime == nullptr || auditDateTime->year != 0 || auditTrailRecord == nullptr)
+    return auditDateTime;
+  const AuditEntry* last = auditTrailRecord->GetLastEntry();
+  if (last == nullptr) return auditDateTime;
+  auditDateTime->year = static_cast<uint16_t>(last->year);
+  auditDateTime->month = static_cast<uint8_t>(last->month);
+  auditDateTime->day = static_cast<uint8_t>(last->day);
+  auditDateTime->hour = static_cast<uint8_t>(last->hour);
+  auditDateTime->minute = static_cast<uint8_t>(last->minute);
+  // The entry keeps seconds and milliseconds as one count within the
+  // minute; split it so both fields stay in their ranges (0..59, 0..99).
+  const int32_t ms = last->milliseconds;
+  auditDateTime->second = static_cast<uint8_t>(ms / 1000);
+  auditDateTime->hundredths = static_cast<uint8_t>((ms % 1000) / 10);
+  return auditDateTime;
+}
