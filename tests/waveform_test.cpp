@@ -110,6 +110,11 @@ struct BadArgs {
   std::vector<uint8_t> slots;
 };
 
+void PrintTo(const BadArgs& b, std::ostream* os) {
+  *os << b.n << " leads on slots";
+  for (uint8_t s : b.slots) *os << ' ' << int(s);
+}
+
 class WaveformRefusedTest : public ::testing::TestWithParam<BadArgs> {};
 
 TEST_P(WaveformRefusedTest, HasNoStorageAndAnswersZero) {
