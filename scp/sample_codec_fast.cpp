@@ -1,0 +1,574 @@
+// The table-driven sample codec.
+//
+// Encoding: blocks of eight values. Their second differences are formed in
+// vector lanes; when all eight lie in [-8, 7] one table lookup per pair of
+// values gives both codes and their length, otherwise one lookup per value
+// (escapes computed). Codes are packed into a 64-bit bit buffer and whole
+// bytes leave it in 8-byte stores.
+//
+// Decoding: the next kPeekBits bits of the stream index a table that
+// resolves every complete short code in them at once (up to kLanes codes).
+// Second-difference reconstruction is folded into the same step. With the
+// last sample x and the slope s into it, the next samples are
+//     x + (j + 1) * s + r[j],  with  r[j] = sum over i <= j of (j - i + 1) * d[i]
+// for the step's differences d[0..k-1]. The decoder keeps A[j] = x + (j + 1) s
+// and s itself in vector registers; a step writes A + r (kLanes samples, no
+// dependency between them) and moves on with
+//     A' = A + k s + q,   q[j] = r[k-1] + (j + 1) * (d[0] + ... + d[k-1]),
+//     s' = s + (d[0] + ... + d[k-1]),
+// r and q coming from the table. Escapes (18 and 26 bits) take one value per
+// step. All arithmetic is modulo 65536, as the samples are.
+//
+// Bounds: the bulk loops run only while a full 8-byte load or store stays
+// inside the lead (decoding) or the room (encoding); the last bytes of a lead
+// are read from a zero-padded local copy, which is also how bits past the end
+// read as zero bits, the rule the portable decoder follows.
+
+#include <array>
+#include <bit>
+#include <cstring>
+
+#include "scp/sample_codec.h"
+
+namespace scpcodec::fast {
+namespace {
+
+constexpr int kPeekBits = 12;
+constexpr uint32_t kPeekSize = 1u << kPeekBits;
+constexpr int kLanes = 8;
+constexpr int kLongestCode = 26;
+
+// --------------------------------------------------------------- tables
+
+// Eight 16-bit lanes with wrapping arithmetic: compiler vector extensions
+// where the target has 128-bit vector registers, else a plain struct
+// (SCP_CODEC_SCALAR_LANES forces it, to test it).
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__SSE2__) || defined(__ARM_NEON)) && \
+    !defined(SCP_CODEC_SCALAR_LANES)
+using U16x8 = uint16_t __attribute__((vector_size(16)));
+inline U16x8 Splat(uint16_t x) { return U16x8{x, x, x, x, x, x, x, x}; }
+// (0, v[0], ..., v[6]) and (0, 0, v[0], ..., v[5]).
+inline U16x8 ShiftUp1(U16x8 v) { return __builtin_shufflevector(v, U16x8{}, 8, 0, 1, 2, 3, 4, 5, 6); }
+inline U16x8 ShiftUp2(U16x8 v) { return __builtin_shufflevector(v, U16x8{}, 8, 8, 0, 1, 2, 3, 4, 5); }
+#else
+struct U16x8 {
+  uint16_t v[8];
+  friend U16x8 operator+(U16x8 a, U16x8 b) {
+    for (int j = 0; j < 8; ++j) a.v[j] = static_cast<uint16_t>(a.v[j] + b.v[j]);
+    return a;
+  }
+  friend U16x8 operator-(U16x8 a, U16x8 b) {
+    for (int j = 0; j < 8; ++j) a.v[j] = static_cast<uint16_t>(a.v[j] - b.v[j]);
+    return a;
+  }
+  friend U16x8 operator*(U16x8 a, U16x8 b) {
+    for (int j = 0; j < 8; ++j) a.v[j] = static_cast<uint16_t>(uint32_t{a.v[j]} * b.v[j]);
+    return a;
+  }
+};
+inline U16x8 Splat(uint16_t x) { return U16x8{{x, x, x, x, x, x, x, x}}; }
+inline U16x8 ShiftUp1(U16x8 v) { return U16x8{{0, v.v[0], v.v[1], v.v[2], v.v[3], v.v[4], v.v[5], v.v[6]}}; }
+inline U16x8 ShiftUp2(U16x8 v) { return U16x8{{0, 0, v.v[0], v.v[1], v.v[2], v.v[3], v.v[4], v.v[5]}}; }
+#endif
+static_assert(sizeof(U16x8) == 16);
+
+struct alignas(16) Lanes {
+  uint16_t v[kLanes];
+};
+
+inline U16x8 Load(const Lanes& lanes) {
+  U16x8 v;
+  std::memcpy(&v, &lanes, sizeof v);
+  return v;
+}
+
+inline void Store(int16_t* out, U16x8 v) { std::memcpy(out, &v, sizeof v); }
+
+struct alignas(32) StepLanes {
+  Lanes ramp;  // r[j]; lanes past the count are scratch
+  Lanes next;  // q[j]
+};
+static_assert(sizeof(StepLanes) == 32);
+
+// The most the differences of one step can add up to: 8 codes of 8.
+constexpr int kMaxSum = kLanes * 8;
+constexpr int kSplats = kLanes + 1 + 2 * kMaxSum + 1;
+
+// What a step needs besides its lanes. The splat vectors are named by byte
+// offset, which spares the decoder the index arithmetic.
+struct StepMeta {
+  uint16_t count;    // values resolved
+  uint16_t countAt;  // byte offset of the count's splat
+  uint16_t sumAt;    // byte offset of the sum's splat
+  uint16_t unused;
+};
+static_assert(sizeof(StepMeta) == 8);
+
+// The lanes come first: at offset 0 they are addressed without an add.
+struct DecodeTables {
+  std::array<StepLanes, kPeekSize> lanes;
+  // Per kPeekBits window: the bits used, 0 when the window starts with an
+  // escape prefix. Apart from the rest, so that the lookup on which every
+  // step waits stays small and in cache.
+  std::array<uint8_t, kPeekSize> used;
+  std::array<StepMeta, kPeekSize> meta;
+  // The count k in every lane (k = 0 to 8), then the sum s in every lane
+  // (s = -kMaxSum to kMaxSum).
+  std::array<Lanes, kSplats> splats;
+  Lanes oneToEight;                           // j + 1
+  Lanes twoToNine;                            // j + 2
+};
+
+constexpr DecodeTables BuildDecodeTables() {
+  DecodeTables t{};
+  for (uint32_t window = 0; window < kPeekSize; ++window) {
+    auto bit = [window](int at) { return (window >> (kPeekBits - 1 - at)) & 1u; };
+    int used = 0;
+    int count = 0;
+    int d[kLanes] = {};
+    while (count < kLanes) {
+      int ones = 0;
+      while (used + ones < kPeekBits && bit(used + ones)) ++ones;
+      if (ones >= 9) break;  // an escape prefix: handled on its own
+      const int length = ones == 0 ? 1 : ones + 2;
+      if (used + length > kPeekBits) break;  // the code runs past the window
+      int value = ones;
+      if (ones != 0 && bit(used + ones + 1)) value = -ones;
+      d[count++] = value;
+      used += length;
+    }
+    int ramp[kLanes] = {};
+    int slope = 0;
+    int sum = 0;
+    for (int j = 0; j < kLanes; ++j) {
+      slope += d[j];  // d[j] is 0 past the count
+      ramp[j] = (j > 0 ? ramp[j - 1] : 0) + slope;
+      if (j < count) sum += d[j];
+    }
+    StepLanes& lanes = t.lanes.at(window);
+    for (int j = 0; j < kLanes; ++j) {
+      lanes.ramp.v[j] = static_cast<uint16_t>(ramp[j]);
+      lanes.next.v[j] = count == 0 ? 0 : static_cast<uint16_t>(ramp[count - 1] + (j + 1) * sum);
+    }
+    t.used.at(window) = static_cast<uint8_t>(count == 0 ? 0 : used);
+    t.meta.at(window) = StepMeta{static_cast<uint16_t>(count), static_cast<uint16_t>(count * sizeof(Lanes)),
+                                 static_cast<uint16_t>((kLanes + 1 + sum + kMaxSum) * sizeof(Lanes)), 0};
+  }
+  for (int k = 0; k <= kLanes; ++k) {
+    for (int j = 0; j < kLanes; ++j) t.splats.at(k).v[j] = static_cast<uint16_t>(k);
+  }
+  for (int s = -kMaxSum; s <= kMaxSum; ++s) {
+    for (int j = 0; j < kLanes; ++j) t.splats.at(kLanes + 1 + s + kMaxSum).v[j] = static_cast<uint16_t>(s);
+  }
+  for (int j = 0; j < kLanes; ++j) {
+    t.oneToEight.v[j] = static_cast<uint16_t>(j + 1);
+    t.twoToNine.v[j] = static_cast<uint16_t>(j + 2);
+  }
+  return t;
+}
+
+constexpr DecodeTables kDecode = BuildDecodeTables();
+
+// Code (high bits) and length (low 5 bits) of each value from -128 to 127;
+// other values take the 26-bit escape, computed on the spot.
+constexpr std::array<uint32_t, 256> BuildEncodeTable() {
+  std::array<uint32_t, 256> t{};
+  for (int v = -128; v <= 127; ++v) {
+    uint32_t code = 0;
+    int length = 0;
+    if (v == 0) {
+      length = 1;
+    } else if (v >= -8 && v <= 8) {
+      const int n = v < 0 ? -v : v;
+      code = (((1u << n) - 1) << 2) | (v < 0 ? 1u : 0u);
+      length = n + 2;
+    } else {
+      code = (0x3FEu << 8) | static_cast<uint8_t>(v);
+      length = 18;
+    }
+    t.at(static_cast<uint32_t>(v + 128)) = (code << 5) | static_cast<uint32_t>(length);
+  }
+  return t;
+}
+
+constexpr std::array<uint32_t, 256> kEncode = BuildEncodeTable();
+
+inline uint32_t CodeOf(uint16_t value) {
+  const uint32_t index = static_cast<uint16_t>(value + 128);
+  const uint32_t escape = ((0x3FFu << 16 | value) << 5) | kLongestCode;
+  return index < 256 ? kEncode[index] : escape;
+}
+
+// Two values from [-8, 7] at once, indexed by (first + 8) * 16 + second + 8:
+// the two codes one after the other (at most 20 bits) and their length.
+struct PairTables {
+  std::array<uint32_t, 256> code;
+  std::array<uint8_t, 256> length;
+};
+
+constexpr PairTables BuildPairTables() {
+  PairTables t{};
+  for (uint32_t first = 0; first < 16; ++first) {
+    for (uint32_t second = 0; second < 16; ++second) {
+      const uint32_t a = kEncode.at(first - 8 + 128);
+      const uint32_t b = kEncode.at(second - 8 + 128);
+      const uint32_t index = first * 16 + second;
+      t.code.at(index) = ((a >> 5) << (b & 31)) | (b >> 5);
+      t.length.at(index) = static_cast<uint8_t>((a & 31) + (b & 31));
+    }
+  }
+  return t;
+}
+
+constexpr PairTables kPairs = BuildPairTables();
+
+// -------------------------------------------------------- byte helpers
+
+inline uint64_t ByteSwap64(uint64_t v) {
+  v = ((v & 0x00FF00FF00FF00FFull) << 8) | ((v >> 8) & 0x00FF00FF00FF00FFull);
+  v = ((v & 0x0000FFFF0000FFFFull) << 16) | ((v >> 16) & 0x0000FFFF0000FFFFull);
+  return (v << 32) | (v >> 32);
+}
+
+inline uint64_t LoadBE64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::little) v = ByteSwap64(v);
+  return v;
+}
+
+inline void StoreBE64(uint8_t* p, uint64_t v) {
+  if constexpr (std::endian::native == std::endian::little) v = ByteSwap64(v);
+  std::memcpy(p, &v, 8);
+}
+
+// --------------------------------------------------------------- encoder
+
+// Codes into out[0, room). Bits wait right-aligned in `acc_` (count_ of
+// them; at most 7 after each write).
+class Packer {
+ public:
+  Packer(uint8_t* out, uint32_t room) : out_(out), room_(room) {}
+
+  // One code, bytes written as they complete. False when a completed byte
+  // lies at or past the room; everything before it has been written then,
+  // as the portable encoder leaves it.
+  bool Put(uint32_t entry) {
+    Append(entry >> 5, entry & 31);
+    while (count_ >= 8) {
+      if (pos_ >= room_) return false;
+      count_ -= 8;
+      out_[pos_++] = static_cast<uint8_t>(acc_ >> count_);
+    }
+    return true;
+  }
+
+  // Bits added without writing; at most 64 may be held before a Flush.
+  void Append(uint32_t code, uint32_t length) {
+    acc_ = (acc_ << length) | code;
+    count_ += length;
+  }
+
+  // Every completed byte in one 8-byte store. Only for stretches where 8
+  // bytes fit the room and enough codes follow to overwrite the store's
+  // unfinished tail (at least 56 bits); at least one bit must be held.
+  void Flush() {
+    StoreBE64(out_ + pos_, acc_ << (64 - count_));
+    pos_ += count_ >> 3;
+    count_ &= 7;
+  }
+
+  uint32_t Room() const { return room_ - pos_; }
+  uint32_t Held() const { return count_; }
+
+  // Closes the stream: the partial last byte, or a zero byte when the codes
+  // ended on a boundary.
+  uint32_t Finish() {
+    if (pos_ >= room_) return 0;
+    out_[pos_] = count_ == 0 ? 0 : static_cast<uint8_t>(acc_ << (8 - count_));
+    return pos_ + 1;
+  }
+
+ private:
+  uint8_t* out_;
+  uint32_t room_;
+  uint32_t pos_ = 0;
+  uint64_t acc_ = 0;
+  uint32_t count_ = 0;
+};
+
+inline U16x8 LoadSamples(const int16_t* x) {
+  U16x8 v;
+  std::memcpy(&v, x, sizeof v);
+  return v;
+}
+
+// Values coded per block, and what a block may need in the worst case: four
+// flushes of two 26-bit codes, each store 8 bytes wide.
+constexpr uint32_t kBlock = 8;
+constexpr uint32_t kBlockRoom = 3 * 7 + 8;
+// Values that must follow a block so that its last store is covered by
+// later bytes (each value takes at least one bit): 7 bytes' worth.
+constexpr uint32_t kBulkTail = 56;
+
+// Codes x[0, kBlock). Second differences reach back to x[-2].
+template <bool kSecondDiff>
+inline void PutBlock(Packer& packer, const int16_t* x) {
+  U16x8 d = LoadSamples(x);
+  if constexpr (kSecondDiff) {
+    const U16x8 before = LoadSamples(x - 1);
+    d = d - before - before + LoadSamples(x - 2);
+  }
+  // All eight in [-8, 7] (the common case for an ECG): four pair lookups.
+  const U16x8 biased = d + Splat(8);
+  uint64_t low, high;
+  std::memcpy(&low, &biased, 8);
+  std::memcpy(&high, reinterpret_cast<const uint8_t*>(&biased) + 8, 8);
+  if (((low | high) & 0xFFF0FFF0FFF0FFF0ull) == 0) {
+    // Lanes at bit `at` and at + 16 make one pair index.
+    auto pair = [](uint64_t lanes, int at) {
+      return static_cast<uint32_t>((((lanes >> at) & 0x0F) << 4) | ((lanes >> (at + 16)) & 0x0F));
+    };
+    const uint32_t p0 = pair(low, 0), p1 = pair(low, 32), p2 = pair(high, 0), p3 = pair(high, 32);
+    packer.Append(kPairs.code[p0], kPairs.length[p0]);
+    packer.Append(kPairs.code[p1], kPairs.length[p1]);
+    // Usually the whole block fits the bit buffer (7 + 8 x 6 bits at most
+    // when all values lie within +-4); otherwise write out the first half.
+    if (packer.Held() + kPairs.length[p2] + kPairs.length[p3] > 64) packer.Flush();
+    packer.Append(kPairs.code[p2], kPairs.length[p2]);
+    packer.Append(kPairs.code[p3], kPairs.length[p3]);
+    packer.Flush();
+    return;
+  }
+  uint16_t values[kBlock];
+  std::memcpy(values, &d, sizeof values);
+  for (uint32_t i = 0; i < kBlock; i += 2) {
+    const uint32_t a = CodeOf(values[i]);
+    const uint32_t b = CodeOf(values[i + 1]);
+    packer.Append(a >> 5, a & 31);
+    packer.Append(b >> 5, b & 31);
+    packer.Flush();
+  }
+}
+
+template <bool kSecondDiff>
+uint32_t EncodeHuffman(uint8_t* out, uint32_t room, const int16_t* x, uint32_t count) {
+  Packer packer(out, room);
+  // Second differences start with the third sample; the first two go as
+  // they are.
+  auto valueAt = [x](uint32_t n) -> uint16_t {
+    if (kSecondDiff && n >= 2) return static_cast<uint16_t>(x[n] - 2 * x[n - 1] + x[n - 2]);
+    return static_cast<uint16_t>(x[n]);
+  };
+  uint32_t n = 0;
+  for (; n < count && n < 2; ++n) {
+    if (!packer.Put(CodeOf(valueAt(n)))) return 0;
+  }
+  while (count - n >= kBlock + kBulkTail && packer.Room() >= kBlockRoom) {
+    PutBlock<kSecondDiff>(packer, x + n);
+    n += kBlock;
+  }
+  for (; n < count; ++n) {
+    if (!packer.Put(CodeOf(valueAt(n)))) return 0;
+  }
+  return packer.Finish();
+}
+
+// --------------------------------------------------------------- decoder
+
+// The last bytes of a lead followed by zeros. Kept apart from the stream
+// state so that loads from it cannot alias that state.
+struct TailCopy {
+  uint8_t bytes[32];
+};
+
+// The stream, most significant bit first, in a left-aligned 64-bit
+// accumulator holding `avail` valid bits (56 to 63 after a refill).
+struct BitStream {
+  const uint8_t* base;
+  uint32_t size;
+  uint32_t pos;
+  uint64_t acc;
+  uint32_t avail;
+  TailCopy* tail;
+
+  BitStream(const uint8_t* lead, uint32_t byteCount, TailCopy* copy)
+      : base(lead), size(byteCount), pos(0), acc(0), avail(0), tail(copy) {}
+
+  void Refill() {
+    if (size - pos < 8) [[unlikely]]
+      MoveToTail();
+    acc |= LoadBE64(base + pos) >> avail;
+    pos += (63 - avail) >> 3;
+    avail |= 56;
+  }
+
+  uint32_t Peek(int bits) const { return static_cast<uint32_t>(acc >> (64 - bits)); }
+
+  void Skip(uint32_t bits) {
+    acc <<= bits;
+    avail -= bits;
+  }
+
+  // One code, at least kLongestCode bits held.
+  int16_t TakeValue() {
+    const uint32_t top = Peek(kLongestCode);
+    if (top >= (0x1FFu << 17)) {  // nine one-bits: an escape
+      if (top & (1u << 16)) {
+        Skip(26);
+        return static_cast<int16_t>(top & 0xFFFF);
+      }
+      Skip(18);
+      return static_cast<int8_t>(top >> 8);
+    }
+    const int ones = std::countl_one(acc);  // 0 to 8
+    if (ones == 0) {
+      Skip(1);
+      return 0;
+    }
+    const bool negative = (acc >> (63 - ones - 1)) & 1u;
+    Skip(static_cast<uint32_t>(ones) + 2);
+    return static_cast<int16_t>(negative ? -ones : ones);
+  }
+
+  // Fewer than 8 bytes remain: go on from a copy followed by zeros. Once in
+  // the copy, the stream is past its end whenever a load would leave the
+  // copy (more than 24 bytes in, while at most 7 are real), and every bit
+  // from there on is zero: loads restart in the zeros.
+  void MoveToTail() {
+    if (base == tail->bytes) {
+      pos = 16;
+      return;
+    }
+    std::memset(tail->bytes, 0, sizeof tail->bytes);
+    if (size > pos) std::memcpy(tail->bytes, base + pos, size - pos);
+    base = tail->bytes;
+    size = sizeof tail->bytes;
+    pos = 0;
+  }
+};
+
+inline U16x8 LoadSplat(uint32_t byteOffset) {
+  U16x8 v;
+  std::memcpy(&v, reinterpret_cast<const uint8_t*>(kDecode.splats.data()) + byteOffset, sizeof v);
+  return v;
+}
+
+// Reconstruction state: A[j] = x + (j + 1) s and the slope s in every lane.
+struct Ramp {
+  U16x8 ahead;
+  U16x8 slope;
+};
+
+// One decoding step: the table's values for the next window, or one escaped
+// value. Writes kLanes samples at out (those past the step's count are
+// scratch that later steps overwrite) and returns how many are final. At
+// least kPeekBits bits must be held; an escape refills for itself and leaves
+// the stream refilled.
+template <bool kSecondDiff>
+inline uint32_t Step(BitStream& bits, Ramp& ramp, int16_t* out) {
+  const uint32_t window = bits.Peek(kPeekBits);
+  const uint32_t used = kDecode.used[window];
+  if (used == 0) [[unlikely]] {
+    // Escapes follow one another in noisy stretches; after the first the
+    // stream is always refilled already.
+    if (bits.avail < kLongestCode) bits.Refill();
+    const auto d = static_cast<uint16_t>(bits.TakeValue());
+    bits.Refill();
+    const U16x8 dv = Splat(d);
+    if constexpr (kSecondDiff) {
+      Store(out, ramp.ahead + dv);
+      ramp.ahead = ramp.ahead + ramp.slope + dv * Load(kDecode.twoToNine);
+      ramp.slope = ramp.slope + dv;
+    } else {
+      Store(out, dv);
+    }
+    return 1;
+  }
+  bits.Skip(used);
+  const StepMeta& meta = kDecode.meta[window];
+  const uint32_t count = meta.count;
+  const StepLanes& lanes = kDecode.lanes[window];
+  const U16x8 r = Load(lanes.ramp);
+  if constexpr (kSecondDiff) {
+    Store(out, ramp.ahead + r);
+    ramp.ahead = ramp.ahead + ramp.slope * LoadSplat(meta.countAt) + Load(lanes.next);
+    ramp.slope = ramp.slope + LoadSplat(meta.sumAt);
+  } else {
+    // The differences themselves: d[j] = r[j] - 2 r[j-1] + r[j-2].
+    const U16x8 r1 = ShiftUp1(r);
+    Store(out, r - r1 - r1 + ShiftUp2(r));
+  }
+  return count;
+}
+
+// Steps per refill: at least 56 bits are held after one, 4 x 12 are used.
+// The bulk loop below spells the four out.
+constexpr int kStepsPerRefill = 4;
+static_assert(kStepsPerRefill * kPeekBits <= 56);
+
+template <bool kSecondDiff>
+void DecodeHuffman(int16_t* dest, uint32_t destCount, const uint8_t* lead, uint32_t byteCount) {
+  TailCopy tail;
+  BitStream bits(lead, byteCount, &tail);
+  Ramp ramp{Splat(0), Splat(0)};
+  uint32_t n = 0;
+  if constexpr (kSecondDiff) {
+    // The first two values are samples, not differences.
+    for (; n < destCount && n < 2; ++n) {
+      bits.Refill();
+      dest[n] = bits.TakeValue();
+    }
+    if (destCount < 2) return;
+    const auto slope = static_cast<uint16_t>(dest[1] - dest[0]);
+    ramp.slope = Splat(slope);
+    ramp.ahead = Splat(static_cast<uint16_t>(dest[1])) + ramp.slope * Load(kDecode.oneToEight);
+  }
+  if (destCount - n >= kStepsPerRefill * kLanes) {
+    int16_t* out = dest + n;
+    int16_t* const bulkEnd = dest + (destCount - kStepsPerRefill * kLanes);
+    while (out <= bulkEnd) {
+      bits.Refill();
+      out += Step<kSecondDiff>(bits, ramp, out);
+      out += Step<kSecondDiff>(bits, ramp, out);
+      out += Step<kSecondDiff>(bits, ramp, out);
+      out += Step<kSecondDiff>(bits, ramp, out);
+    }
+    n = static_cast<uint32_t>(out - dest);
+  }
+  // The last few places: steps go through a scratch block.
+  int16_t scratch[kLanes];
+  while (n < destCount) {
+    bits.Refill();
+    const uint32_t got = Step<kSecondDiff>(bits, ramp, scratch);
+    const uint32_t take = got < destCount - n ? got : destCount - n;
+    std::memcpy(dest + n, scratch, take * sizeof(int16_t));
+    n += take;
+  }
+}
+
+}  // namespace
+
+uint32_t encodeLead(const RhythmEncoder& encoder, uint8_t* out, uint32_t offset, uint32_t room,
+                    const int16_t* samples, uint32_t count) {
+  // Same contract as the portable encoder, including the room rule.
+  if (room / 2 < count) return 0;
+  if (!encoder.huffman) return EncodePlain(encoder.secondDifference != 0, out + offset, samples, count);
+  if (room == 0) return 0;
+  return encoder.secondDifference ? EncodeHuffman<true>(out + offset, room, samples, count)
+                                  : EncodeHuffman<false>(out + offset, room, samples, count);
+}
+
+uint32_t decodeLead(const HuffmanMode& mode, int16_t* dest, uint32_t destCount, const uint8_t* src,
+                    uint32_t offset, uint32_t byteCount, bool secondDifference) {
+  const uint8_t* lead = src + offset;
+  if (!mode.huffman) return DecodePlain(dest, destCount, lead, byteCount, secondDifference);
+  if (secondDifference) {
+    DecodeHuffman<true>(dest, destCount, lead, byteCount);
+  } else {
+    DecodeHuffman<false>(dest, destCount, lead, byteCount);
+  }
+  return destCount;
+}
+
+}  // namespace scpcodec::fast
