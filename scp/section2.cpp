@@ -1,0 +1,61 @@
+// Section 2, Huffman tables. Rhythm samples are always coded with the
+// standard's default table, so the section only ever carries the marker that
+// says so; on reading, anything but that marker (or no section at all) is a
+// custom table set that this codec cannot decode.
+#include <memory>
+#include <new>
+
+#include "lib/eventlog.h"
+#include "scp/sample_codec.h"
+#include "scp/scpecg.h"
+
+namespace {
+// The standard's marker for "default Huffman table used".
+constexpr int16_t kDefaultTableMarker = 19999;
+}  // namespace
+
+bool ScpEcg::PutHuffmanTables() {
+  uint32_t start = 0;
+  const uint32_t offset = BeginSection(&start, nullptr);
+  if (offset == 0) {
+    if (log_) log_->LogOemError(kSrcScpecg, 2365, "SCP-ECG: PutHuffmanTables");
+    return false;
+  }
+  if (static_cast<uint64_t>(offset) + 2 > capacity_) {
+    if (log_) log_->LogMemoryError(kSrcScpecg, 2364);
+    return false;
+  }
+  return EndSection(PutInt16(offset, kDefaultTableMarker), 2, start);
+}
+
+std::unique_ptr<HuffmanMode> ScpEcg::GetHuffmanTables() {
+  uint32_t length = 0;
+  std::unique_ptr<uint8_t[]> data = GetSection(2, &length);
+  if (!data) {
+    try {
+      return std::make_unique<HuffmanMode>(MakeHuffmanMode(false));
+    } catch (...) {
+      if (log_) log_->LogMemoryError(kSrcScpecg, 2346);
+      return nullptr;
+    }
+  }
+  // A section with fewer than two data bytes holds no complete marker: the
+  // missing byte reads as 0, so it is refused as a custom table below.
+  int16_t value = 0;
+  if (length >= 2)
+    value = GetInt16(data.get(), 0);
+  else if (length == 1)
+    value = data[0];
+  if (length != 2 && log_) log_->LogOemError(kSrcScpecg, 2324, "SCP-ECG: File contains extra Huffman data");
+  data.reset();
+  if (value != kDefaultTableMarker) {
+    if (log_) log_->LogOemError(kSrcScpecg, 2337, "SCP-ECG: Huffman tables not supported");
+    return nullptr;
+  }
+  try {
+    return std::make_unique<HuffmanMode>(MakeHuffmanMode(true));
+  } catch (...) {
+    if (log_) log_->LogMemoryError(kSrcScpecg, 2333);
+    return nullptr;
+  }
+}

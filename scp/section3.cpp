@@ -1,0 +1,123 @@
+// Section 3, lead definition: how many leads section 6 holds, that they were
+// recorded simultaneously, the sample range of each and its lead identifier.
+#include <memory>
+
+#include "lib/dbclient/c_test.h"
+#include "lib/dbclient/waveform.h"
+#include "lib/eventlog.h"
+#include "scp/lead_table.h"
+#include "scp/scpecg.h"
+
+namespace {
+// The flags byte keeps the lead count in its bits 3 to 7.
+constexpr uint32_t kMaxFlaggedLeads = 31;
+constexpr uint8_t kFlagReferenceBeat = 0x01;
+constexpr uint8_t kFlagSimultaneous = 0x04;
+}  // namespace
+
+uint32_t LeadTable::longestLead() const {
+  uint32_t longest = 0;
+  for (int i = 0; i < count && i < kMaxEntries; ++i) {
+    const LeadEntry* e = entries[i].get();
+    // A lead that ends before it starts holds no samples; its length is 0
+    // rather than the wrapped difference, which would make a reader size a
+    // four-gigasample scratch array for it.
+    if (e != nullptr && e->endSample > e->startSample && e->endSample - e->startSample > longest)
+      longest = e->endSample - e->startSample;
+  }
+  return longest;
+}
+
+int LeadTable::channelOf(int i) const {
+  if (i < 0 || i >= count || i >= kMaxEntries || !entries[i]) return 0;
+  return ChannelOfLeadId(entries[i]->leadId);
+}
+
+EcgWaveform* ScpEcg::PutLeadDefinition(TestRecord* record) {
+  EcgWaveform* wave = record ? record->GetWaveform() : nullptr;
+  // Bits 3 to 7 of the flags byte hold the lead count, so a file with more
+  // than 31 leads would be refused by every reader as "not recorded
+  // simultaneously". Such a waveform is refused here, before a section is
+  // opened: the record goes without sections 3 and 6 rather than with ones
+  // that cannot be read back.
+  if (wave != nullptr && wave->LeadCount() > kMaxFlaggedLeads) {
+    if (log_) log_->LogOemError(kSrcScpecg, 2510, "SCP-ECG: PutLeadDefinition: more than 31 leads");
+    return nullptr;
+  }
+  uint32_t start = 0;
+  uint32_t offset = BeginSection(&start, nullptr);
+  if (offset == 0) {
+    if (log_) log_->LogOemError(kSrcScpecg, 2513, "SCP-ECG: PutLeadDefinition");
+    return nullptr;
+  }
+  if (static_cast<uint64_t>(offset) + 2 > capacity_) {
+    if (log_) log_->LogMemoryError(kSrcScpecg, 2512);
+    return nullptr;
+  }
+  if (wave == nullptr) {
+    if (log_) log_->LogOemError(kSrcScpecg, 2511, "SCP-ECG: no rd");
+    return nullptr;
+  }
+
+  const uint32_t n = wave->LeadCount();
+  const uint32_t samples = wave->SamplesPerLead();
+  offset = PutUInt8(offset, static_cast<uint8_t>(n));
+  offset = PutUInt8(offset, static_cast<uint8_t>(n * 8 + kFlagSimultaneous));
+
+  // Leads are named after the present channels in ascending order, which is
+  // the order in which the rhythm writer stores them.
+  uint32_t cursor = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    if (static_cast<uint64_t>(offset) + LeadEntry::kFileSize > capacity_) {
+      if (log_) log_->LogMemoryError(kSrcScpecg, 2508);
+      continue;
+    }
+    offset = PutUInt32(offset, 0);
+    offset = PutUInt32(offset, samples);
+    uint32_t k = cursor;
+    while (k < EcgWaveform::kChannelSlots && wave->Channel(k) == nullptr) ++k;
+    if (k < EcgWaveform::kChannelSlots) {
+      offset = PutUInt8(offset, kChannelLeadIds[k]);
+      cursor = k + 1 < EcgWaveform::kChannelSlots ? k + 1 : 0;
+    } else {
+      offset = PutUInt8(offset, kChannelLeadIds[0]);
+      cursor = 0;
+    }
+  }
+  if (!EndSection(offset, 3, start)) return nullptr;
+  return wave;
+}
+
+std::unique_ptr<LeadTable> ScpEcg::GetLeadDefinition() {
+  try {
+    uint32_t length = 0;
+    std::unique_ptr<uint8_t[]> data = GetSection(3, &length);
+    if (!data) return nullptr;
+    const uint32_t n = length >= 2 ? data[0] : 0;
+    const uint8_t flags = length >= 2 ? data[1] : 0;
+    if (!(flags & kFlagSimultaneous) || static_cast<uint32_t>(flags >> 3) != n) {
+      if (log_) log_->LogSystemError("SCP-ECG: File specifies all leads not recorded simultaneously");
+      return nullptr;
+    }
+    auto table = std::make_unique<LeadTable>();
+    table->referenceBeatUsed = flags & kFlagReferenceBeat;
+    uint64_t offset = 2;
+    uint32_t visited = 0;
+    for (; visited < n && offset < length; ++visited, offset += LeadEntry::kFileSize) {
+      // An entry cut off by the end of the data is not read: the entries
+      // before it stay, and "lim error" below reports the cut.
+      if (offset + LeadEntry::kFileSize > length) continue;
+      const uint32_t at = static_cast<uint32_t>(offset);
+      LeadEntry e{GetUInt32(data.get(), at), GetUInt32(data.get(), at + 4), data[at + 8]};
+      // Unreachable through a well-formed flags byte (it caps N at 31), but
+      // the table's own bound is kept whatever N says.
+      if (!table->Append(e) && log_) log_->LogSystemError("SCP-ECG: File specifies more than 32 leads");
+    }
+    if (visited < n && log_) log_->LogSystemError("SCP-ECG: File specifies more leads than defined");
+    if (offset > length && log_) log_->LogSystemError("SCP-ECG: lim error");
+    return table;
+  } catch (...) {
+    if (log_) log_->LogMemoryError(kSrcScpecg, 2406);
+    return nullptr;
+  }
+}

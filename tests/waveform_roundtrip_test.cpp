@@ -1,0 +1,189 @@
+// Whole waveforms through the plug-in's exports, as a host uses them: save a
+// record, ask ISVALIDFORMAT for the rhythm shape, attach a waveform sized
+// from it, fetch, and compare sample for sample. The day-long Holter record
+// is one test of its own (name prefix Big: the sanitizer run leaves it out).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "lib/dbclient/testrecord.h"
+#include "platform/platform.h"
+#include "rhythm_fixtures.h"
+#include "scp/scpsrv.h"
+#include "support/log_capture.h"
+#include "support/test_util.h"
+
+using namespace rhythm_fixtures;
+
+namespace {
+
+// The plug-in loaded from the build's bin folder, with the exports used here.
+class Plugin {
+ public:
+  Plugin() {
+#ifdef _WIN32
+    module_ = plat::LoadLibrary(SCP_TEST_BIN_DIR "/scpsrv.dll");
+#else
+    module_ = plat::LoadLibrary(SCP_TEST_BIN_DIR "/libscpsrv.so");
+#endif
+    if (module_ == nullptr) return;
+    start = reinterpret_cast<Void>(plat::GetProcAddress(module_, "LIBSTART"));
+    stop = reinterpret_cast<Void>(plat::GetProcAddress(module_, "LIBSTOP"));
+    save = reinterpret_cast<Save>(plat::GetProcAddress(module_, "SAVETESTRECORD"));
+    fetch = reinterpret_cast<Fetch>(plat::GetProcAddress(module_, "FETCHTEST"));
+    check = reinterpret_cast<Check>(plat::GetProcAddress(module_, "ISVALIDFORMAT"));
+  }
+  ~Plugin() {
+    if (module_) plat::FreeLibrary(module_);
+  }
+  Plugin(const Plugin&) = delete;
+  Plugin& operator=(const Plugin&) = delete;
+  bool ok() const { return start && stop && save && fetch && check; }
+
+  using Void = void(SCP_STDCALL*)();
+  using Save = int32_t(SCP_STDCALL*)(TestRecord*, const char*);
+  using Fetch = int32_t(SCP_STDCALL*)(TestRecord*);
+  using Check = int32_t(SCP_STDCALL*)(const char*, ValidFormatInfo*);
+  Void start = nullptr;
+  Void stop = nullptr;
+  Save save = nullptr;
+  Fetch fetch = nullptr;
+  Check check = nullptr;
+
+ private:
+  plat::ModuleHandle module_ = nullptr;
+};
+
+// Lead on slot k: full-range noise for slot 11 (every escape code), the
+// synthetic ECG elsewhere.
+int16_t Sample(uint32_t rate, uint32_t k, uint64_t n, const SyntheticEcg& ecg) {
+  return k == 11 ? NoiseSample(n, k) : ecg(n);
+}
+
+class WaveformRoundtrip : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(plugin_.ok()) << "plug-in not loaded from " SCP_TEST_BIN_DIR;
+    plugin_.start();
+  }
+  void TearDown() override {
+    if (plugin_.ok()) plugin_.stop();
+  }
+
+  // Saves n leads of s samples on the given slots, then fetches them into a
+  // waveform sized from ISVALIDFORMAT and checks every sample.
+  void RoundTrip(uint32_t s, uint32_t rate, const std::vector<uint8_t>& slots, uint32_t expectedBuffer) {
+    const std::string path = dir_.File("wave.scp");
+    const uint32_t n = static_cast<uint32_t>(slots.size());
+    {
+      TestRecord record;
+      auto* wave = new EcgWaveform(n, s, rate, 5000, slots);
+      ASSERT_TRUE(wave->HasStorage());
+      for (uint8_t k : slots) {
+        SyntheticEcg ecg(rate, k);
+        int16_t* a = wave->Channel(k);
+        for (uint32_t i = 0; i < s; ++i) a[i] = Sample(rate, k, i, ecg);
+      }
+      record.SetWaveform(wave);
+      EXPECT_EQ(record.EstimateRecordBufferSize(), expectedBuffer);
+      ASSERT_EQ(plugin_.save(&record, path.c_str()), 1) << capture_.Dump();
+    }
+    EXPECT_TRUE(capture_.HasText("LOGINFORMATION", "SCP Save Test Record [" + path + "]"));
+    EXPECT_EQ(capture_.Count("LOGOEMERROR"), 0u) << capture_.Dump();
+    const std::string report = "SAVE: " + std::to_string(uint64_t{n} * s * 2) + ":";
+    bool reported = false;
+    for (const auto& l : capture_.Lines()) reported |= l.call == "LOGOEMMESSAGE" && l.text.rfind(report, 0) == 0;
+    EXPECT_TRUE(reported) << capture_.Dump();
+
+    // Section 6 as stored: the count width follows the samples per lead,
+    // and the counts account for every byte.
+    {
+      const std::vector<uint8_t> file = ReadFileBytes(path);
+      Sections sections = ParseRecord(file);
+      ASSERT_EQ(sections.count(6), 1u);
+      const std::vector<uint8_t>& d = sections[6];
+      const uint32_t width = s < 32000 ? 2 : 4;
+      uint64_t total = 6 + uint64_t{width} * n;
+      for (uint32_t i = 0; i < n; ++i) total += width == 2 ? Get16(&d[6 + 2 * i]) : Get32(&d[6 + 4 * i]);
+      EXPECT_EQ(d.size(), (total + 1) / 2 * 2);
+      const std::vector<uint8_t>& d3 = sections[3];
+      EXPECT_EQ(d3[0], n);
+      EXPECT_EQ(d3[1], n * 8 + 4);
+    }
+
+    ValidFormatInfo info;
+    std::memset(&info, 0xEE, sizeof info);
+    ASSERT_EQ(plugin_.check(path.c_str(), &info), 1) << capture_.Dump();
+    EXPECT_EQ(info.longestLead, s);
+    EXPECT_EQ(info.samplingRate, rate);
+    EXPECT_EQ(info.amplitudeMultiplier, 5000u);
+    EXPECT_EQ(info.leadCount, n);
+    // Leads are stored in ascending channel order, whatever the host's order.
+    std::vector<uint8_t> sorted(slots);
+    std::sort(sorted.begin(), sorted.end());
+    for (uint32_t i = 0; i < 8; ++i) EXPECT_EQ(info.channel[i], i < n ? sorted[i] : 0xEEEEEEEEu) << i;
+
+    // The host sizes its waveform from the summary; leads past the eighth
+    // keep the slots it knows of.
+    std::vector<uint8_t> wanted(sorted);
+    for (uint32_t i = 0; i < n && i < 8; ++i) wanted[i] = static_cast<uint8_t>(info.channel[i]);
+    TestRecord fetched;
+    fetched.SetFilePath(path.c_str());
+    fetched.SetWaveform(new EcgWaveform(info.leadCount, info.longestLead, info.samplingRate,
+                                        info.amplitudeMultiplier, wanted));
+    capture_.Clear();
+    ASSERT_EQ(plugin_.fetch(&fetched), 1) << capture_.Dump();
+    EXPECT_EQ(capture_.Count("LOGOEMERROR"), 0u) << capture_.Dump();
+    const EcgWaveform* got = fetched.GetWaveform();
+    EXPECT_EQ(got->GetValidSampleCount(), s);
+    for (uint8_t k : slots) {
+      SyntheticEcg ecg(rate, k);
+      const int16_t* a = got->Channel(k);
+      ASSERT_NE(a, nullptr);
+      uint64_t wrong = 0, first = s;
+      for (uint32_t i = 0; i < s; ++i) {
+        if (a[i] != Sample(rate, k, i, ecg)) {
+          if (first == s) first = i;
+          ++wrong;
+        }
+      }
+      EXPECT_EQ(wrong, 0u) << "slot " << int{k} << ", first wrong sample " << first;
+    }
+  }
+
+  LogCapture capture_;
+  TempDir dir_;
+  Plugin plugin_;
+};
+
+TEST_F(WaveformRoundtrip, TwelveLeadRestingEcg) {
+  RoundTrip(5000, 500, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, TestRecord::kSmallBuffer);
+}
+
+TEST_F(WaveformRoundtrip, FourteenLeads) {
+  RoundTrip(5000, 500, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}, TestRecord::kSmallBuffer);
+}
+
+// Slots out of order in the host's waveform: the file lists them in
+// ascending channel order, and each lead comes back on its own slot.
+TEST_F(WaveformRoundtrip, ScatteredSlots) {
+  RoundTrip(3000, 250, {13, 2, 9, 11}, TestRecord::kSmallBuffer);
+}
+
+// From 50,000 samples the record buffer is the large one; the leads are
+// long enough for 4-byte counts.
+TEST_F(WaveformRoundtrip, ThreeLeadTenMinuteHolter) {
+  RoundTrip(200 * 600, 200, {0, 1, 2}, TestRecord::kLargeBuffer);
+}
+
+// 24 hours at 200 Hz on three leads: 17,280,000 samples per lead, 4-byte
+// counts, a 128,000,000-byte record buffer.
+TEST_F(WaveformRoundtrip, BigHolterTwentyFourHours) {
+  RoundTrip(200 * 86400, 200, {0, 1, 2}, TestRecord::kLargeBuffer);
+}
+
+}  // namespace
