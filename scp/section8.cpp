@@ -1,0 +1,196 @@
+// Section 8, interpretive statements: the record's interpretation text, one
+// statement per line, with its confirmation status and date.
+#include <cstring>
+#include <string_view>
+
+#include "lib/bytes.h"
+#include "lib/dbclient/testrecord.h"
+#include "lib/eventlog.h"
+#include "scp/scpecg.h"
+
+namespace {
+
+constexpr uint16_t kSectionId = 8;
+constexpr uint32_t kHeaderBytes = 9;
+constexpr uint32_t kStatementHeaderBytes = 3;  // sequence number, 16-bit length
+// Status, 16-bit year, month, day, hour, minute, second, statement count.
+static_assert(kHeaderBytes == 1 + 2 + 5 + 1);
+static_assert(kStatementHeaderBytes == 1 + sizeof(uint16_t));
+// The record keeps at most this much text, NUL included.
+constexpr uint32_t kRecordTextCapacity = 4096;
+// The reader assembles the text in a buffer of this size, NUL included.
+constexpr uint32_t kReadBufferBytes = 4100;
+
+// Record status and file confirmation status differ for 1 and 2.
+constexpr uint8_t kFileOriginal = 0;   // first report, not overread
+constexpr uint8_t kFileConfirmed = 1;  // record status 2
+constexpr uint8_t kFileOverread = 2;   // record status 1
+
+struct InterpretationHeader {
+  uint8_t status = 0;
+  uint16_t year = 0;
+  uint8_t month = 0;
+  uint8_t day = 0;
+  uint8_t hour = 0;
+  uint8_t minute = 0;
+  uint8_t second = 0;
+  uint8_t count = 0;
+};
+
+void StoreHeader(uint8_t* p, const InterpretationHeader& h) {
+  p[0] = h.status;
+  StoreU16(p + 1, h.year);
+  p[3] = h.month;
+  p[4] = h.day;
+  p[5] = h.hour;
+  p[6] = h.minute;
+  p[7] = h.second;
+  p[8] = h.count;
+}
+
+InterpretationHeader LoadHeader(const uint8_t* p) {
+  return InterpretationHeader{p[0], LoadU16(p + 1), p[3], p[4], p[5], p[6], p[7], p[8]};
+}
+
+// Appends to a fixed text buffer, keeping room for the closing NUL; what
+// does not fit is dropped.
+class TextBuffer {
+ public:
+  void Append(const uint8_t* bytes, uint32_t n) {
+    for (uint32_t k = 0; k < n; ++k) {
+      if (bytes[k] != 0) Append(static_cast<char>(bytes[k]));
+    }
+  }
+  void Append(char c) {
+    if (used_ + 1 < kReadBufferBytes) text_[used_++] = c;
+  }
+  const char* Text() {
+    text_[used_] = '\0';
+    return text_;
+  }
+
+ private:
+  char text_[kReadBufferBytes] = {};
+  uint32_t used_ = 0;
+};
+
+}  // namespace
+
+void ScpEcg::PutInterpretation(TestRecord* record) {
+  try {
+    if (record == nullptr) return;
+    uint32_t start = 0;
+    uint32_t remaining = 0;
+    const uint32_t at = BeginSection(&start, &remaining);
+    if (at == 0) return;
+
+    InterpretationHeader header;
+    const DateTime* stamp = nullptr;
+    if (record->IsOriginalInterpretation()) {
+      header.status = kFileOriginal;
+      stamp = record->GetOriginalDateTime();
+    } else if (record->IsConfirmedInterpretation()) {
+      header.status = kFileConfirmed;
+      stamp = record->GetConfirmedDateTime();
+    } else {
+      header.status = kFileOverread;
+      stamp = record->GetOverreadDateTime();
+    }
+    if (stamp != nullptr) {
+      header.year = stamp->year;
+      header.month = stamp->month;
+      header.day = stamp->day;
+      header.hour = stamp->hour;
+      header.minute = stamp->minute;
+      header.second = stamp->second;
+    }
+
+    // A section that does not fit whole is left out: cut statements would
+    // read back as a complete interpretation. Only the 16 header bytes
+    // reserved by BeginSection stay behind, as for any section left out.
+    const uint64_t room = remaining;
+    if (room < kHeaderBytes) return;
+    StoreHeader(buffer_ + at, header);
+    uint64_t end = uint64_t{at} + kHeaderBytes;
+    const uint64_t limit = uint64_t{at} + room;
+
+    // The field is NUL-terminated within its capacity; the bound only
+    // guards against a host that broke that.
+    const char* raw = record->GetInterpretationText();
+    const std::string_view text(raw, strnlen(raw, kRecordTextCapacity));
+    auto byteAt = [&](size_t i) -> char { return i < text.size() ? text[i] : '\0'; };
+    size_t scan = 0;
+    size_t lineStart = 0;
+    uint32_t sequence = 1;
+    while (true) {
+      while (byteAt(scan) != '\r' && byteAt(scan) != '\0') ++scan;
+      const size_t n = scan - lineStart;
+      if (end + kStatementHeaderBytes + n > limit) return;
+      buffer_[end] = static_cast<uint8_t>(sequence);
+      StoreU16(buffer_ + end + 1, static_cast<uint16_t>(n));
+      if (n > 0) std::memcpy(buffer_ + end + kStatementHeaderBytes, text.data() + lineStart, n);
+      end += kStatementHeaderBytes + n;
+      header.count = static_cast<uint8_t>(sequence);
+      if (byteAt(scan) == '\0') break;
+      if (byteAt(scan) == '\r') ++scan;
+      if (byteAt(scan) == '\n') ++scan;
+      lineStart = scan;
+      ++sequence;
+      if (byteAt(scan) == '\0') break;
+    }
+    StoreHeader(buffer_ + at, header);
+    EndSection(static_cast<uint32_t>(end), kSectionId, start);
+  } catch (...) {
+    if (log_) log_->LogMemoryError(kSrcScpecg, 2910);
+  }
+}
+
+int ScpEcg::GetInterpretation(TestRecord* record) {
+  try {
+    if (record == nullptr) return 1;
+    uint32_t length = 0;
+    std::unique_ptr<uint8_t[]> data = GetSection(kSectionId, &length);
+    if (data == nullptr) return 1;
+    // A section too short for its header carries no status to act on: the
+    // record is left as it was.
+    if (length < kHeaderBytes) return 1;
+    const InterpretationHeader header = LoadHeader(data.get());
+    const DateTime stamp(header.year, header.month, header.day, header.hour, header.minute, header.second, 0);
+
+    // Statements that add up to more than the buffer are cut at its end
+    // (the record then keeps its first 4095 characters); a statement whose
+    // header or text would reach past the section data, or whose length is
+    // negative, ends the list with what was read before it.
+    auto text = std::make_unique<TextBuffer>();
+    uint64_t pos = kHeaderBytes;
+    for (uint32_t k = 0; k < header.count; ++k) {
+      if (pos + kStatementHeaderBytes > length) break;
+      const int16_t n = GetInt16(data.get(), static_cast<uint32_t>(pos + 1));
+      pos += kStatementHeaderBytes;
+      if (n < 0 || pos + static_cast<uint64_t>(n) > length) break;
+      text->Append(data.get() + pos, static_cast<uint32_t>(n));
+      text->Append('\r');
+      text->Append('\n');
+      pos += static_cast<uint64_t>(n);
+    }
+    const char* assembled = text->Text();
+
+    switch (header.status) {
+      case kFileOriginal:
+        record->SetOriginalInterpretation(&stamp, assembled);
+        break;
+      case kFileOverread:
+        record->SetOverreadInterpretation(&stamp, assembled);
+        break;
+      case kFileConfirmed:
+        record->SetConfirmedInterpretation(&stamp, assembled);
+        break;
+      default:
+        if (log_) log_->LogOemError(kSrcScpecg, 2848, "Invalid interpretetaion status");
+        break;
+    }
+  } catch (...) {
+    if (log_) log_->LogMemoryError(kSrcScpecg, 2853);
+  }
+  return 1;
+}
