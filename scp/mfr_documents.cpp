@@ -1,0 +1,149 @@
+// Sections of one record behind a separate length word: the diary (148) and
+// report (149) documents, the Holter configuration (150) and the Holter
+// configuration block (151), and the four length probes of the format
+// check. Framing and messages come from mfr_framing.
+#include <span>
+
+#include "lib/dbclient/testrecord.h"
+#include "lib/eventlog.h"
+#include "scp/mfr_framing.h"
+#include "scp/scpecg.h"
+
+namespace {
+
+constexpr const mfr::SectionMessages& kDiary = mfr::Messages(148);
+constexpr const mfr::SectionMessages& kReport = mfr::Messages(149);
+constexpr const mfr::SectionMessages& kHolterCfg = mfr::Messages(150);
+constexpr const mfr::SectionMessages& kHolterBlock = mfr::Messages(151);
+static_assert(kDiary.probeTooShortLine == 3997 && kReport.probeTooShortLine == 4094 &&
+              kHolterCfg.probeTooShortLine == 4194 && kHolterBlock.probeTooShortLine == 4291);
+
+// 148, 149, 151: W is the document length + 4 and is not part of what
+// remains behind it. 150: W is the payload length + 4 and is compared with
+// what remains from the length word on.
+constexpr mfr::CountedFraming kDocumentFraming{true, 0, false};
+constexpr mfr::CountedFraming kHolterCfgFraming{true, 0, true};
+
+constexpr int32_t kHolterImportLine = 4131;
+constexpr const char* kHolterImportText = "GetHolterCfgData: invalid record - import";
+
+// Count word 1, W = document length + 4, the document, a zero word.
+void PutDocument(ScpEcg& codec, const mfr::SectionMessages& m, const DocumentBuffer* document) {
+  if (document == nullptr) return;
+  mfr::RecordBody body;
+  uint32_t size = 0;
+  body.owned = document->Serialize(&size);
+  // The serialized buffer holds the length and then the bytes; its size is W.
+  if (body.owned != nullptr && size >= 4) {
+    body.recordLength = size;
+    body.hasLengthWord = true;
+    body.lengthWord = size;
+    body.bytes = {body.owned.get() + 4, size - 4};
+    body.trailingZero = true;
+  }
+  mfr::PutSingleRecord(codec, m, body);
+}
+
+// A W below 4 cannot stand for a document (W counts 4 bytes besides it);
+// such a record is stepped over and the document is left as it was.
+void ReadDocument(DocumentBuffer* document, std::span<const uint8_t> behindW, uint32_t w) {
+  if (document == nullptr || w < 4) return;
+  document->Read(behindW, w - 4);
+}
+
+// The length word of the first record, for the format check.
+uint32_t LengthProbe(ScpEcg& codec, const mfr::SectionMessages& m) {
+  mfr::SectionData data(codec, m.id);
+  if (!data) return 0;
+  // A count word of 0 announces no record, whatever follows it. Data too
+  // short to hold even the count word is reported like one too short for
+  // the length word.
+  if (data.size() >= 4 && data.Word(0) == 0) return 0;
+  if (data.size() < 8) {
+    if (codec.log() != nullptr) codec.log()->LogOemError(kSrcScpecg, m.probeTooShortLine, mfr::kTooShort);
+    return 0;
+  }
+  return data.Word(4);
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ 148 and 149
+
+void ScpEcg::PutDiaryPDF(TestRecord* record) {
+  if (record != nullptr) PutDocument(*this, kDiary, record->GetDiaryDocument());
+}
+
+void ScpEcg::PutReportPDF(TestRecord* record) {
+  if (record != nullptr) PutDocument(*this, kReport, record->GetReportDocument());
+}
+
+// The two documents are filled only while the host's buffer already holds
+// something: the host marks the documents it wants by giving them a length.
+int ScpEcg::GetDiaryPDF(TestRecord* record) {
+  DocumentBuffer* document = record != nullptr ? record->GetDiaryDocument() : nullptr;
+  return mfr::ReadCountedRecords(*this, kDiary, kDocumentFraming,
+                                 [&](uint32_t, std::span<const uint8_t> behindW, uint32_t w) {
+                                   if (document != nullptr && document->GetLength() > 0)
+                                     ReadDocument(document, behindW, w);
+                                 });
+}
+
+int ScpEcg::GetReportPDF(TestRecord* record) {
+  DocumentBuffer* document = record != nullptr ? record->GetReportDocument() : nullptr;
+  return mfr::ReadCountedRecords(*this, kReport, kDocumentFraming,
+                                 [&](uint32_t, std::span<const uint8_t> behindW, uint32_t w) {
+                                   if (document != nullptr && document->GetLength() > 0)
+                                     ReadDocument(document, behindW, w);
+                                 });
+}
+
+// -------------------------------------------------------------------- 150
+
+void ScpEcg::PutHolterCfgData(TestRecord* record) {
+  const HolterConfig* config = record != nullptr ? record->GetHolterConfig() : nullptr;
+  if (config == nullptr) return;
+  mfr::RecordBody body;
+  uint32_t payload = 0;
+  body.owned = config->Serialize(&payload);
+  if (body.owned != nullptr && payload > 0) {
+    body.recordLength = payload;
+    body.hasLengthWord = true;
+    body.lengthWord = payload + 4;
+    body.bytes = {body.owned.get(), payload};
+    body.trailingZero = false;
+  }
+  mfr::PutSingleRecord(*this, kHolterCfg, body);
+}
+
+int ScpEcg::GetHolterCfgData(TestRecord* record) {
+  HolterConfig* config = record != nullptr ? record->GetHolterConfig() : nullptr;
+  return mfr::ReadCountedRecords(*this, kHolterCfg, kHolterCfgFraming,
+                                 [&](uint32_t, std::span<const uint8_t> payload, uint32_t w) {
+                                   // The framing refuses a W below 4, so w - 4 does not wrap.
+                                   if (config == nullptr) return;
+                                   if (!config->Read(payload, w - 4) && log() != nullptr)
+                                     log()->LogOemError(kSrcScpecg, kHolterImportLine, kHolterImportText);
+                                 });
+}
+
+// -------------------------------------------------------------------- 151
+
+void ScpEcg::PutHolterCfgBlock(TestRecord* record) {
+  if (record != nullptr) PutDocument(*this, kHolterBlock, record->GetHolterConfigBlock());
+}
+
+int ScpEcg::GetHolterCfgBlock(TestRecord* record) {
+  DocumentBuffer* block = record != nullptr ? record->GetHolterConfigBlock() : nullptr;
+  return mfr::ReadCountedRecords(*this, kHolterBlock, kDocumentFraming,
+                                 [&](uint32_t, std::span<const uint8_t> behindW, uint32_t w) {
+                                   ReadDocument(block, behindW, w);
+                                 });
+}
+
+// ------------------------------------------------------------------ probes
+
+uint32_t ScpEcg::GetDiaryPDFSize() { return LengthProbe(*this, kDiary); }
+uint32_t ScpEcg::GetReportPDFSize() { return LengthProbe(*this, kReport); }
+uint32_t ScpEcg::GetHolterCfgSize() { return LengthProbe(*this, kHolterCfg); }
+uint32_t ScpEcg::GetHolterCfgBlockSize() { return LengthProbe(*this, kHolterBlock); }
