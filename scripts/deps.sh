@@ -2,7 +2,8 @@
 # Installs the Debian packages the build, the tools and the tests need;
 # only what is missing, so a prepared machine starts at once.
 set -euo pipefail
-pkgs=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev "$@")
+# biosig-tools is the independent peer reader; chromium renders the plot page in the tool tests.
+pkgs=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev libpng-dev biosig-tools chromium "$@")
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -11,5 +12,5 @@ if ((${#missing[@]})); then
   echo "installing: ${missing[*]}" >&2
   SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
   $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi

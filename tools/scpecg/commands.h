@@ -1,0 +1,27 @@
+// The tool's commands. Each returns the process exit code: 0 success, 1 the
+// file or the operation failed (usage errors, 2, are caught before).
+#pragma once
+
+#include <string>
+#include <vector>
+
+class TestRecord;
+
+namespace scpecg {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+int RunDemo(const std::string& out);
+int RunInfo(const std::vector<std::string>& files, bool json);
+int RunDump(const std::string& file, const std::string& output);
+int RunMake(const std::string& input, const std::string& out);
+int RunPlot(const std::string& file, const std::string& out, double from, double seconds);
+int RunExport(const std::string& file, const std::string& csv);
+
+// The CSV text of a record's waveform: a time column in seconds, then one
+// column per stored lead in microvolts (exact: samples times resolution).
+std::string WaveformCsv(const TestRecord& record);
+
+}  // namespace scpecg

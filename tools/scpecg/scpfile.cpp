@@ -1,0 +1,246 @@
+#include "tools/scpecg/scpfile.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace scpecg {
+
+namespace {
+
+uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t U32(const uint8_t* p) {
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+constexpr uint8_t kLeadIds[14] = {1, 2, 3, 4, 5, 6, 7, 8, 16, 17, 18, 100, 101, 102};
+constexpr const char* kChannelNames[14] = {"I",  "II", "V1", "V2", "V3", "V4",   "V5",
+                                           "V6", "X",  "Y",  "Z",  "ch11", "ch12", "ch13"};
+// CRCs are computed in chunks so that a long Holter record need not sit in
+// memory twice.
+constexpr size_t kChunk = 1 << 20;
+
+uint16_t CrcUpdate(uint16_t crc, const uint8_t* data, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    crc ^= static_cast<uint16_t>(data[i] << 8);
+    for (int b = 0; b < 8; ++b) crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021) : static_cast<uint16_t>(crc << 1);
+  }
+  return crc;
+}
+
+}  // namespace
+
+uint16_t Crc16(const uint8_t* data, size_t count) { return CrcUpdate(0xFFFF, data, count); }
+
+const char* StatusName(SectionStatus s) {
+  switch (s) {
+    case SectionStatus::kOk: return "ok";
+    case SectionStatus::kBad: return "bad";
+    default: return "absent";
+  }
+}
+
+bool ScpFile::ReadAt(uint64_t offset, uint8_t* out, size_t count) {
+  in_.clear();
+  in_.seekg(static_cast<std::streamoff>(offset));
+  if (!in_) return false;
+  in_.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(count));
+  return static_cast<size_t>(in_.gcount()) == count;
+}
+
+ScpFile::ScpFile(const std::string& path) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    error_ = "is a directory";
+    return;
+  }
+  in_.open(path, std::ios::binary);
+  if (!in_) {
+    error_ = "cannot be opened";
+    return;
+  }
+  in_.seekg(0, std::ios::end);
+  fileSize_ = static_cast<uint64_t>(in_.tellg());
+  if (fileSize_ < kRecordHeaderBytes + kSectionHeaderBytes) {
+    error_ = "not an SCP-ECG record: too short (" + std::to_string(fileSize_) + " bytes)";
+    return;
+  }
+  uint8_t head[kRecordHeaderBytes + kSectionHeaderBytes];
+  if (!ReadAt(0, head, sizeof head)) {
+    error_ = "read error";
+    return;
+  }
+  recordCrc_ = U16(head);
+  recordLength_ = U32(head + 2);
+  const uint32_t length0 = U32(head + kRecordHeaderBytes + 4);
+  if (length0 < kSectionHeaderBytes || kRecordHeaderBytes + uint64_t{length0} > fileSize_) {
+    error_ = "not an SCP-ECG record: section 0 length " + std::to_string(length0) + " does not fit the file";
+    return;
+  }
+  std::vector<uint8_t> s0(length0);
+  if (!ReadAt(kRecordHeaderBytes, s0.data(), s0.size())) {
+    error_ = "read error in section 0";
+    return;
+  }
+  if (Crc16(s0.data() + 2, s0.size() - 2) != U16(s0.data())) {
+    error_ = "not an SCP-ECG record: section 0 CRC is wrong";
+    // The table is still listed, for what it is worth.
+  }
+  for (size_t p = kSectionHeaderBytes; p + 10 <= s0.size(); p += 10) {
+    SectionInfo s;
+    s.id = U16(&s0[p]);
+    s.length = U32(&s0[p + 2]);
+    s.index = U32(&s0[p + 6]);
+    sections_.push_back(s);
+  }
+  readable_ = error_.empty();
+
+  // Check every listed section against the file.
+  std::vector<uint8_t> chunk;
+  for (SectionInfo& s : sections_) {
+    if (s.length == 0) {
+      s.status = SectionStatus::kAbsent;
+      continue;
+    }
+    s.status = SectionStatus::kBad;
+    if (s.index == 0) {
+      s.problem = "no position in the pointer table";
+      continue;
+    }
+    if (s.length < kSectionHeaderBytes) {
+      s.problem = "shorter than a section header";
+      continue;
+    }
+    if (s.offset() + s.length > fileSize_) {
+      s.problem = "reaches past the end of the file";
+      continue;
+    }
+    uint8_t h[kSectionHeaderBytes];
+    if (!ReadAt(s.offset(), h, sizeof h)) {
+      s.problem = "read error";
+      continue;
+    }
+    if (U16(h + 2) != s.id) {
+      s.problem = "its header says section " + std::to_string(U16(h + 2));
+      continue;
+    }
+    if (U32(h + 4) != s.length) {
+      s.problem = "its header says length " + std::to_string(U32(h + 4));
+      continue;
+    }
+    uint16_t crc = 0xFFFF;
+    uint64_t done = 2;
+    bool readOk = true;
+    while (done < s.length) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, s.length - done));
+      chunk.resize(n);
+      if (!ReadAt(s.offset() + done, chunk.data(), n)) {
+        readOk = false;
+        break;
+      }
+      crc = CrcUpdate(crc, chunk.data(), n);
+      done += n;
+    }
+    if (!readOk) {
+      s.problem = "read error";
+      continue;
+    }
+    if (crc != U16(h)) {
+      s.problem = "CRC is wrong";
+      continue;
+    }
+    s.status = SectionStatus::kOk;
+  }
+
+  // The record CRC covers bytes 2 to the end of the file.
+  uint16_t crc = 0xFFFF;
+  uint64_t done = 2;
+  bool readOk = true;
+  while (done < fileSize_) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, fileSize_ - done));
+    chunk.resize(n);
+    if (!ReadAt(done, chunk.data(), n)) {
+      readOk = false;
+      break;
+    }
+    crc = CrcUpdate(crc, chunk.data(), n);
+    done += n;
+  }
+  recordCrcOk_ = readOk && crc == recordCrc_;
+}
+
+const SectionInfo* ScpFile::Find(uint16_t id) const {
+  for (const SectionInfo& s : sections_)
+    if (s.id == id) return &s;
+  return nullptr;
+}
+
+bool ScpFile::Good(uint16_t id) const {
+  const SectionInfo* s = Find(id);
+  return s != nullptr && s->status == SectionStatus::kOk;
+}
+
+std::optional<std::vector<uint8_t>> ScpFile::Data(uint16_t id) {
+  const SectionInfo* s = Find(id);
+  if (s == nullptr || s->status != SectionStatus::kOk) return std::nullopt;
+  std::vector<uint8_t> data(s->length - kSectionHeaderBytes);
+  if (!data.empty() && !ReadAt(s->offset() + kSectionHeaderBytes, data.data(), data.size())) return std::nullopt;
+  return data;
+}
+
+std::vector<uint8_t> LeadIdentifiers(ScpFile& file) {
+  std::vector<uint8_t> ids;
+  auto data = file.Data(3);
+  if (!data || data->size() < 2) return ids;
+  const uint32_t n = (*data)[0];
+  for (uint32_t i = 0; i < n && 2 + 9 * i + 9 <= data->size(); ++i) ids.push_back((*data)[2 + 9 * i + 8]);
+  return ids;
+}
+
+std::vector<TrendShape> TrendShapes(ScpFile& file) {
+  std::vector<TrendShape> shapes;
+  auto data = file.Data(129);
+  if (!data || data->size() < 4) return shapes;
+  const uint8_t* d = data->data();
+  const size_t size = data->size();
+  const uint32_t n = U32(d);
+  size_t p = 4;
+  for (uint32_t i = 0; i < n && i < 32; ++i) {
+    if (size - p < 4) break;
+    const uint32_t len = U32(d + p);
+    if (len > size - p) break;
+    if (len >= 8) shapes.push_back({static_cast<int>(i), U16(d + p + 4), U16(d + p + 6)});
+    p += len + 4;
+    if (p > size) break;
+  }
+  return shapes;
+}
+
+std::vector<ComplexShape> ComplexShapes(ScpFile& file) {
+  std::vector<ComplexShape> shapes;
+  auto data = file.Data(133);
+  if (!data || data->size() < 4) return shapes;
+  const uint8_t* d = data->data();
+  const size_t size = data->size();
+  const uint32_t n = U32(d);
+  size_t p = 4;
+  for (uint32_t i = 0; i < n && i < 256; ++i) {
+    if (size - p < 16) break;
+    const uint32_t len = U32(d + p);
+    if (len < 16 || len > size - p) break;
+    shapes.push_back({U32(d + p + 8), U32(d + p + 12)});
+    p += len;
+  }
+  return shapes;
+}
+
+int ChannelOfLeadId(uint8_t id) {
+  for (int k = 0; k < 14; ++k)
+    if (kLeadIds[k] == id) return k;
+  return 0;
+}
+
+uint8_t LeadIdOfChannel(int channel) { return channel >= 0 && channel < 14 ? kLeadIds[channel] : 0; }
+
+const char* ChannelName(int channel) { return channel >= 0 && channel < 14 ? kChannelNames[channel] : "?"; }
+
+}  // namespace scpecg
