@@ -1,9 +1,11 @@
 // Writing side of the container: record header, section 0, section framing,
 // finalization with every CRC.
+#include <algorithm>
 #include <cstring>
 
 #include "lib/bytes.h"
 #include "lib/eventlog.h"
+#include "scp/crc.h"
 #include "scp/scpecg.h"
 
 ScpEcg::ScpEcg(ScpService* service, EventLog* log) : service_(service), log_(log) {
@@ -131,8 +133,43 @@ bool ScpEcg::EndSection(uint32_t end, uint16_t id, uint32_t start) {
   return true;
 }
 
+namespace {
+
+struct ClosedSection {
+  uint32_t start, length;  // from the section's CRC field; length as in section 0
+  uint16_t crc;            // over the section after its CRC field
+};
+
+// The record CRC over bytes 2 to end: the bytes between sections (record
+// header, section CRC fields) are read, each section's own CRC is folded in
+// by length. Sections that overlap or leave the buffer (never written so,
+// but cheap to rule out) make it read everything.
+uint16_t RecordCrcFromSections(const uint8_t* buffer, uint32_t end, ClosedSection* sections, int count) {
+  std::sort(sections, sections + count,
+            [](const ClosedSection& a, const ClosedSection& b) { return a.start < b.start; });
+  uint16_t crc = 0xFFFF;
+  uint32_t cursor = 2;
+  for (int i = 0; i < count; ++i) {
+    const ClosedSection& s = sections[i];
+    if (s.length < 2 || s.start + 2 < cursor || s.start > end || s.length > end - s.start)
+      return ScpEcg::ComputeCrc(buffer, 2, end - 2);
+    const uint32_t head = s.start + 2 - cursor;
+    crc = scpcrc::Combine(crc, ScpEcg::ComputeCrc(buffer, cursor, head), head);
+    crc = scpcrc::Combine(crc, s.crc, s.length - 2);
+    cursor = s.start + s.length;
+  }
+  return scpcrc::Combine(crc, ScpEcg::ComputeCrc(buffer, cursor, end - cursor), end - cursor);
+}
+
+}  // namespace
+
 const uint8_t* ScpEcg::FinalizeRecordHeader(uint32_t* length) {
   if (buffer_ == nullptr) return nullptr;
+  // Each section's CRC, kept with its place, so that the record CRC can
+  // reuse them instead of reading the whole buffer a second time.
+  ClosedSection closed[kTableSize];
+  int closedCount = 0;
+  bool reusable = true;
   for (int slot = 0; slot < kTableSize; ++slot) {
     SectionEntry* e = table_[slot];
     if (e == nullptr || e->index == 0) continue;
@@ -151,13 +188,16 @@ const uint8_t* ScpEcg::FinalizeRecordHeader(uint32_t* length) {
       PutUInt8(at + 8, kSectionVersion);
       PutUInt8(at + 9, kProtocolVersion);
       std::memcpy(buffer_ + at + 10, "SCPECG", 6);
-      PutInt16(at, ComputeCrc(buffer_, e->index + 1, e->length - 2));
+      const uint16_t crc = ComputeCrc(buffer_, e->index + 1, e->length - 2);
+      PutInt16(at, crc);
+      closed[closedCount++] = {at, e->length, crc};
     } catch (...) {
+      reusable = false;
       if (log_) log_->LogMemoryError(kSrcScpecg, 1421);
     }
   }
   PutUInt32(2, position_);
   if (length) *length = position_;
-  PutInt16(0, ComputeCrc(buffer_, 2, position_ - 2));
+  PutInt16(0, reusable ? RecordCrcFromSections(buffer_, position_, closed, closedCount) : ComputeCrc(buffer_, 2, position_ - 2));
   return buffer_;
 }

@@ -74,6 +74,49 @@ uint16_t Fast(const uint8_t* data, size_t count) {
   return crc;
 }
 
+namespace {
+
+// The register after one zero byte, as a 16x16 matrix over GF(2): column i
+// is the image of bit i.
+struct ZeroMap {
+  uint16_t column[16];
+  uint16_t Apply(uint16_t v) const {
+    uint16_t out = 0;
+    for (int i = 0; v != 0; ++i, v >>= 1)
+      if (v & 1) out ^= column[i];
+    return out;
+  }
+  ZeroMap Squared() const {
+    ZeroMap sq{};
+    for (int i = 0; i < 16; ++i) sq.column[i] = Apply(column[i]);
+    return sq;
+  }
+};
+
+ZeroMap OneZeroByte() {
+  ZeroMap m{};
+  for (int i = 0; i < 16; ++i) {
+    uint16_t r = static_cast<uint16_t>(1u << i);
+    for (int bit = 0; bit < 8; ++bit) r = static_cast<uint16_t>((r & 0x8000) ? (r << 1) ^ 0x1021 : r << 1);
+    m.column[i] = r;
+  }
+  return m;
+}
+
+}  // namespace
+
+uint16_t Combine(uint16_t crcA, uint16_t crcB, uint64_t lengthB) {
+  static const ZeroMap kOneByte = OneZeroByte();
+  uint16_t delta = static_cast<uint16_t>(crcA ^ 0xFFFF);
+  ZeroMap step = kOneByte;
+  while (lengthB != 0 && delta != 0) {
+    if (lengthB & 1) delta = step.Apply(delta);
+    lengthB >>= 1;
+    if (lengthB != 0) step = step.Squared();
+  }
+  return static_cast<uint16_t>(crcB ^ delta);
+}
+
 }  // namespace scpcrc
 
 uint16_t ScpEcg::ComputeCrc(const uint8_t* buffer, uint32_t first, uint32_t count) {

@@ -14,4 +14,11 @@ uint16_t Portable(const uint8_t* data, size_t count);
 // Slicing-by-16: sixteen independent table lookups per sixteen bytes.
 uint16_t Fast(const uint8_t* data, size_t count);
 
+// The CRC of A followed by B from the CRCs of A and of B alone and B's
+// length, in O(log length): the register is linear in its starting value,
+// so B's CRC from A's register differs from B's CRC from 0xFFFF by the
+// difference of the two starting values carried through B's length of
+// zero bytes. Lets a writer reuse its section CRCs for the record CRC.
+uint16_t Combine(uint16_t crcA, uint16_t crcB, uint64_t lengthB);
+
 }  // namespace scpcrc

@@ -33,4 +33,25 @@ TEST(Crc, FirstOffsetIsHonoured) {
   EXPECT_EQ(ScpEcg::ComputeCrc(data, 2, 9), 0x29B1);
 }
 
+// The writer folds section CRCs into the record CRC; any split of a buffer
+// must give the CRC of the whole.
+TEST(Crc, CombineEqualsTheCrcOfTheJoinedBuffer) {
+  std::mt19937 rng(2025);
+  std::vector<uint8_t> buf(70000);
+  for (auto& b : buf) b = static_cast<uint8_t>(rng());
+  const size_t lengths[] = {0, 1, 2, 3, 15, 16, 17, 255, 256, 1023, 4096, 65535, 69999};
+  for (size_t total : lengths) {
+    const uint16_t whole = scpcrc::Fast(buf.data(), total);
+    for (size_t cut : {size_t{0}, total / 3, total / 2, total}) {
+      if (cut > total) continue;
+      const uint16_t a = scpcrc::Fast(buf.data(), cut);
+      const uint16_t b = scpcrc::Fast(buf.data() + cut, total - cut);
+      EXPECT_EQ(scpcrc::Combine(a, b, total - cut), whole) << "total " << total << " cut " << cut;
+    }
+  }
+  // Three pieces folded left to right.
+  const uint16_t ab = scpcrc::Combine(scpcrc::Fast(buf.data(), 10), scpcrc::Fast(buf.data() + 10, 990), 990);
+  EXPECT_EQ(scpcrc::Combine(ab, scpcrc::Fast(buf.data() + 1000, 5000), 5000), scpcrc::Fast(buf.data(), 6000));
+}
+
 }  // namespace

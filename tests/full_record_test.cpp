@@ -17,6 +17,7 @@
 #include "log_capture.h"
 #include "platform/platform.h"
 #include "record_builder.h"
+#include "scp/crc.h"
 #include "scp/scpecg.h"
 #include "scp/scpsrv.h"
 #include "scp/service.h"
@@ -373,6 +374,16 @@ TEST_F(FullRecordTest, EverySubRecordSavesAndFetchesBackEqual) {
 
   const auto file = ReadFileBytes(path);
   EXPECT_GT(file.size(), 640000u);
+  // The record CRC is folded from the section CRCs; it must equal the CRC of
+  // every byte after it, and each section CRC that of its own bytes.
+  EXPECT_EQ(file[0] | file[1] << 8, scpcrc::Portable(file.data() + 2, file.size() - 2));
+  for (uint16_t id : ScpEcg::kSectionIds) {
+    const auto e = recb::EntryOf(file, id);
+    ASSERT_TRUE(e.has_value()) << "section " << id;
+    if (e->length == 0) continue;
+    const uint8_t* at = file.data() + e->index - 1;
+    EXPECT_EQ(at[0] | at[1] << 8, scpcrc::Portable(at + 2, e->length - 2)) << "section " << id;
+  }
   for (uint16_t id : ScpEcg::kSectionIds) {
     const bool written = id <= 3 || id == 6 || id == 8 ||
                          (id >= 129 && id != 134 && id != 135 && id != 136 && id != 142 && id != 143 && id != 145);
