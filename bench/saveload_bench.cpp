@@ -1,134 +1,196 @@
-// Whole-record save and fetch through the record service, as SAVETESTRECORD
-// and FETCHTEST run them, for two waveforms:
+// Whole-record save and fetch end to end through the plug-in's exports
+// (SAVETESTRECORD, FETCHTEST on libscpsrv.so loaded at run time), for two
+// waveforms:
 //   resting12  12 leads, 500 Hz, 10 s (5,000 samples per lead, 1 MB buffer)
 //   holter24h  3 leads, 200 Hz, 24 h (17,280,000 samples per lead, 4-byte
 //              counts, 128,000,000-byte buffer)
-// Files go to /dev/shm (the temp folder where that is missing), so the
-// figures are the codec's and not the disk's. bytes_per_second counts the
+// and, beside the Holter record, what moving its file's bytes costs at
+// least: memcpy, and a plain write and read of a file of that size in the
+// same folder. Files go to a RAM-backed folder (see RamFolder), so the
+// figures are the codec's and not a disk's. bytes_per_second counts the
 // file's bytes, items_per_second the samples of all leads.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
+#include <cstdio>
+#include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "lib/dbclient/testrecord.h"
-#include "platform/platform.h"
-#include "scp/service.h"
-#include "tests/rhythm_fixtures.h"
+#include "bench/bench_support.h"
 
 namespace {
 
-struct Shape {
-  const char* name;
-  uint32_t leads;
-  uint32_t rate;
-  uint32_t samples;
-};
+using benchsupport::Shape;
+using benchsupport::ThePlugin;
 
-constexpr Shape kResting{"resting12", 12, 500, 5000};
-constexpr Shape kHolter{"holter24h", 3, 200, 200 * 86400};
-
-std::vector<uint8_t> Slots(uint32_t n) {
-  std::vector<uint8_t> v(n);
-  for (uint32_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(i);
-  return v;
-}
-
-std::string Folder() {
-  std::error_code ec;
-  if (std::filesystem::is_directory("/dev/shm", ec)) return "/dev/shm";
-  return std::filesystem::temp_directory_path().string();
-}
-
-std::string PathFor(const Shape& shape) { return Folder() + "/scp_saveload_" + shape.name + ".scp"; }
-
-// One service for the whole run, as a host keeps it between LIBSTART and
-// LIBSTOP. Its log lines are thrown away.
-ScpService& Service() {
-  static ScpService* service = [] {
-#ifdef _WIN32
-    _putenv_s("EVTLIB03_LOG", "NUL");
-#else
-    setenv("EVTLIB03_LOG", "/dev/null", 1);
-#endif
-    return new ScpService(plat::ThisModule());
-  }();
-  return *service;
-}
-
-std::unique_ptr<TestRecord> MakeRecord(const Shape& shape) {
-  auto record = std::make_unique<TestRecord>();
-  auto* wave = new EcgWaveform(shape.leads, shape.samples, shape.rate, 5000, Slots(shape.leads));
-  for (uint32_t k = 0; k < shape.leads; ++k) {
-    rhythm_fixtures::SyntheticEcg ecg(shape.rate, k);
-    int16_t* a = wave->Channel(k);
-    for (uint32_t n = 0; n < shape.samples; ++n) a[n] = ecg(n);
+// Saves the shape's record once per process and gives the file's size
+// (0 when the save failed), so that every benchmark of a shape sees the
+// same file.
+uint64_t SavedFileBytes(const Shape& shape) {
+  static std::map<std::string, uint64_t> saved;
+  auto it = saved.find(shape.name);
+  if (it != saved.end()) return it->second;
+  uint64_t bytes = 0;
+  if (ThePlugin().Ok()) {
+    const std::string path = benchsupport::PathFor(shape);
+    const std::unique_ptr<TestRecord> record = benchsupport::MakeRecord(shape);
+    if (ThePlugin().save(record.get(), path.c_str()) == 1) bytes = benchsupport::FileSize(path);
   }
-  record->SetWaveform(wave);
-  return record;
-}
-
-uint64_t FileSize(const std::string& path) {
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(path, ec);
-  return ec ? 0 : size;
+  saved[shape.name] = bytes;
+  return bytes;
 }
 
 void Report(benchmark::State& state, const Shape& shape, uint64_t fileBytes) {
   const auto iterations = static_cast<int64_t>(state.iterations());
   state.SetBytesProcessed(iterations * static_cast<int64_t>(fileBytes));
   state.SetItemsProcessed(iterations * shape.leads * static_cast<int64_t>(shape.samples));
-  state.counters["file_MB"] = static_cast<double>(fileBytes) / 1e6;
+  state.counters["file_bytes"] = static_cast<double>(fileBytes);
   state.counters["bits_per_sample"] = 8.0 * static_cast<double>(fileBytes) / (double(shape.leads) * shape.samples);
 }
 
 void Save(benchmark::State& state, const Shape& shape) {
-  const std::unique_ptr<TestRecord> record = MakeRecord(shape);
-  const std::string path = PathFor(shape);
+  if (!ThePlugin().Ok()) {
+    state.SkipWithError("plug-in not loaded");
+    return;
+  }
+  const std::unique_ptr<TestRecord> record = benchsupport::MakeRecord(shape);
+  const std::string path = benchsupport::PathFor(shape);
   for (auto _ : state) {
-    if (Service().SaveTestRecord(record.get(), path.c_str()) != 1) {
+    if (ThePlugin().save(record.get(), path.c_str()) != 1) {
       state.SkipWithError("save failed");
       break;
     }
   }
-  Report(state, shape, FileSize(path));
+  Report(state, shape, benchsupport::FileSize(path));
 }
 
 void Fetch(benchmark::State& state, const Shape& shape) {
-  const std::string path = PathFor(shape);
-  {
-    const std::unique_ptr<TestRecord> source = MakeRecord(shape);
-    if (Service().SaveTestRecord(source.get(), path.c_str()) != 1) {
-      state.SkipWithError("save failed");
-      return;
-    }
+  const uint64_t fileBytes = SavedFileBytes(shape);
+  if (fileBytes == 0) {
+    state.SkipWithError("save failed");
+    return;
   }
-  TestRecord record;
-  record.SetWaveform(new EcgWaveform(shape.leads, shape.samples, shape.rate, 5000, Slots(shape.leads)));
+  const std::string path = benchsupport::PathFor(shape);
+  const std::unique_ptr<TestRecord> record = benchsupport::MakeFetchTarget(shape);
   for (auto _ : state) {
-    record.SetFilePath(path.c_str());
-    record.GetWaveform()->SetValidSampleCount(0);
-    if (Service().FetchTest(&record) != 1 || record.GetWaveform()->GetValidSampleCount() != shape.samples) {
+    record->SetFilePath(path.c_str());
+    record->GetWaveform()->SetValidSampleCount(0);
+    if (ThePlugin().fetch(record.get()) != 1) {
       state.SkipWithError("fetch failed");
       break;
     }
   }
-  // Spot check: the last sample of the last lead came back.
-  rhythm_fixtures::SyntheticEcg ecg(shape.rate, shape.leads - 1);
-  if (record.GetWaveform()->Channel(shape.leads - 1)[shape.samples - 1] != ecg(shape.samples - 1))
-    state.SkipWithError("fetched samples differ");
-  Report(state, shape, FileSize(path));
+  if (!benchsupport::SpotCheck(*record, shape)) state.SkipWithError("fetched samples differ");
+  Report(state, shape, fileBytes);
+}
+
+// ------------------------------------------------- the physical limit
+// Two sizes: the shape's file (what the codec's output costs to move), and
+// the samples as the record holds them, 16 bits each (what a host storing
+// the waveform plainly would write and read). Both buffers are allocated
+// and touched before timing.
+
+enum class Size { File, Samples };
+
+uint64_t BytesFor(const Shape& shape, Size size) {
+  const uint64_t fileBytes = SavedFileBytes(shape);
+  if (fileBytes == 0) return 0;
+  return size == Size::File ? fileBytes : uint64_t{shape.leads} * shape.samples * 2u;
+}
+
+void Memcpy(benchmark::State& state, const Shape& shape, Size size) {
+  const uint64_t bytes = BytesFor(shape, size);
+  if (bytes == 0) {
+    state.SkipWithError("save failed");
+    return;
+  }
+  std::vector<uint8_t> from(bytes, 0x5A), to(bytes, 0);
+  for (auto _ : state) {
+    std::memcpy(to.data(), from.data(), bytes);
+    benchmark::DoNotOptimize(to.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes));
+}
+
+// fopen, one fwrite of the whole buffer, fclose: what a save's file step
+// costs without encoding, over the same file replaced each time.
+void PlainWrite(benchmark::State& state, const Shape& shape, Size size) {
+  const uint64_t bytes = BytesFor(shape, size);
+  if (bytes == 0) {
+    state.SkipWithError("save failed");
+    return;
+  }
+  std::vector<uint8_t> data(bytes, 0x5A);
+  const std::string path = benchsupport::RamFolder() + "/scp_bench_plain_" + shape.name + ".bin";
+  for (auto _ : state) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    bool ok = f != nullptr && std::fwrite(data.data(), 1, data.size(), f) == data.size();
+    if (f != nullptr && std::fclose(f) != 0) ok = false;
+    if (!ok) {
+      state.SkipWithError("plain write failed");
+      break;
+    }
+  }
+  std::remove(path.c_str());
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes));
+}
+
+// fopen, one fread of the whole file, fclose: the saved record itself, or a
+// plain file of the samples' size written before timing.
+void PlainRead(benchmark::State& state, const Shape& shape, Size size) {
+  const uint64_t bytes = BytesFor(shape, size);
+  if (bytes == 0) {
+    state.SkipWithError("save failed");
+    return;
+  }
+  std::vector<uint8_t> data(bytes, 0x5A);
+  std::string path = benchsupport::PathFor(shape);
+  if (size == Size::Samples) {
+    path = benchsupport::RamFolder() + "/scp_bench_samples_" + shape.name + ".bin";
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    const bool ok = f != nullptr && std::fwrite(data.data(), 1, data.size(), f) == data.size();
+    if (f != nullptr) std::fclose(f);
+    if (!ok) {
+      state.SkipWithError("plain file not written");
+      return;
+    }
+  }
+  for (auto _ : state) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    const bool ok = f != nullptr && std::fread(data.data(), 1, data.size(), f) == data.size();
+    if (f != nullptr) std::fclose(f);
+    if (!ok) {
+      state.SkipWithError("plain read failed");
+      break;
+    }
+    benchmark::DoNotOptimize(data.data());
+    benchmark::ClobberMemory();
+  }
+  if (size == Size::Samples) std::remove(path.c_str());
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes));
 }
 
 }  // namespace
+
+using benchsupport::kHolter;
+using benchsupport::kResting;
 
 BENCHMARK_CAPTURE(Save, resting12, kResting)->Name("save/resting12")->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(Fetch, resting12, kResting)->Name("fetch/resting12")->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(Save, holter24h, kHolter)->Name("save/holter24h")->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK_CAPTURE(Fetch, holter24h, kHolter)->Name("fetch/holter24h")->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK_CAPTURE(Memcpy, holter24h, kHolter, Size::File)->Name("memcpy/holter24h")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(PlainWrite, holter24h, kHolter, Size::File)->Name("plain_write/holter24h")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(PlainRead, holter24h, kHolter, Size::File)->Name("plain_read/holter24h")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Memcpy, holter24h_samples, kHolter, Size::Samples)
+    ->Name("memcpy_samples/holter24h")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(PlainWrite, holter24h_samples, kHolter, Size::Samples)
+    ->Name("plain_write_samples/holter24h")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(PlainRead, holter24h_samples, kHolter, Size::Samples)
+    ->Name("plain_read_samples/holter24h")->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();
