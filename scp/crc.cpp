@@ -59,6 +59,11 @@ uint16_t Fast(const uint8_t* data, size_t count) {
   uint16_t crc = 0xFFFF;
   const auto& t = kTables;
   while (count >= kSlices) {
+#if defined(__GNUC__)
+    // Large buffers stream from memory, and this CPU's own prefetching does
+    // not keep up (64 MB ran at well under half the cached rate without it).
+    __builtin_prefetch(data + 1024);
+#endif
     // The running CRC folds into the first two bytes of the block; the other
     // fourteen lookups are independent of it and overlap in the pipeline.
     uint8_t b0 = static_cast<uint8_t>(data[0] ^ (crc >> 8));
