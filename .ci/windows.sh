@@ -113,14 +113,20 @@ WINEPREFIX="$(mktemp -d /tmp/scp-wineprefix.XXXXXX)"
 export WINEPREFIX WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
 cleanup() {
   wineserver -k >/dev/null 2>&1 || true
+  # The server writes the registry into the prefix as it goes: wait for it.
+  timeout 60 wineserver -w >/dev/null 2>&1 || true
   rm -rf "$WINEPREFIX"
 }
 trap cleanup EXIT
+# One persistent server for the whole run (otherwise every suite pays its
+# start), started before the prefix is made: the system processes that
+# wineboot starts (services, plug and play, the desktop) then stay up until
+# the cleanup, with no standard handles of ours. Started by the first suite
+# instead, they would inherit its output pipe and hold it open after the
+# suite ends, and ctest would wait for the timeout.
 log "wineboot in $WINEPREFIX"
-timeout 300 "$WINE64" wineboot --init >/dev/null 2>&1 || fail "wineboot failed"
-wineserver -w >/dev/null 2>&1 || true
-# Keep one server for the whole run: otherwise every suite pays its start.
-wineserver -p >/dev/null 2>&1 || true
+wineserver -p </dev/null >/dev/null 2>&1 || fail "wineserver did not start"
+timeout 300 "$WINE64" wineboot --init </dev/null >/dev/null 2>&1 || fail "wineboot failed"
 
 log "run the test suites under wine64"
 test_rc=0

@@ -30,18 +30,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <random>
 #include <span>
 #include <string>
+#include <system_error>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "lib/bytes.h"
 #include "lib/dbclient/testrecord.h"
 #include "lib/eventlog.h"
+#include "platform/platform.h"
 #include "scp/lead_table.h"
 #include "scp/sample_codec.h"
 #include "scp/scpecg.h"
@@ -52,8 +52,9 @@ namespace scpfuzz {
 
 // ------------------------------------------------------------ environment
 
-// One folder per process under /dev/shm (a RAM disk, so that the file each
-// input goes through costs no disk I/O), holding the input file and the
+// One folder per process, under /dev/shm where there is one (a RAM disk,
+// so that the file each input goes through costs no disk I/O) and in the
+// temporary folder otherwise, holding the input file and, on POSIX, the
 // registry folder that a fetch's scramble key lookup reads.
 class Scratch {
  public:
@@ -65,33 +66,43 @@ class Scratch {
 
   // Writes the bytes as the input file and returns its path.
   const char* Write(const uint8_t* data, size_t size) {
-    int fd = ::open(file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0) std::abort();
-    size_t done = 0;
-    while (done < size) {
-      ssize_t n = ::write(fd, data + done, size - done);
-      if (n <= 0) std::abort();
-      done += static_cast<size_t>(n);
-    }
-    ::close(fd);
+    std::FILE* f = std::fopen(file_.c_str(), "wb");
+    if (f == nullptr) std::abort();
+    const bool written = size == 0 || std::fwrite(data, 1, size, f) == size;
+    if (std::fclose(f) != 0 || !written) std::abort();
     return file_.c_str();
   }
 
  private:
   Scratch() {
-    const char* base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    dir_ = std::string(base) + "/scpfuzz-" + std::to_string(::getpid());
-    ::mkdir(dir_.c_str(), 0700);
-    file_ = dir_ + "/input.scp";
-    // The registered-key lookup creates its registry key under here.
-    ::setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    std::vector<fs::path> bases;
+#ifndef _WIN32
+    bases.emplace_back("/dev/shm");
+#endif
+    if (fs::path tmp = fs::temp_directory_path(ec); !ec) bases.push_back(tmp);
+    // A random name: parallel fuzzing jobs each get a folder of their own.
+    std::random_device random;
+    for (int attempt = 0; dir_.empty() && attempt < 16; ++attempt) {
+      const std::string name = "scpfuzz-" + std::to_string(random()) + std::to_string(random());
+      for (const fs::path& base : bases) {
+        if (fs::create_directory(base / name, ec)) {
+          dir_ = (base / name).string();
+          break;
+        }
+      }
+    }
+    if (dir_.empty()) std::abort();
+    file_ = (fs::path(dir_) / "input.scp").string();
+    // The registered-key lookup creates its registry key folder under here
+    // (Windows keeps it in the registry instead).
+    if (!plat::SetEnvironmentVariable("XDG_CONFIG_HOME", dir_.c_str())) std::abort();
     std::atexit([] { Get().Remove(); });
   }
   void Remove() {
-    ::unlink(file_.c_str());
-    // The registry key folders: PHI, its parents, then the folder itself.
-    for (const char* sub : {"/Veltrona/Miravel 4/PHI", "/Veltrona/Miravel 4", "/Veltrona", ""})
-      ::rmdir((dir_ + sub).c_str());
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
   }
   std::string dir_;
   std::string file_;
@@ -124,12 +135,18 @@ inline const char* WriteFileInput(const uint8_t* data, size_t size) {
   return Scratch::Get().Write(file.data(), file.size());
 }
 
-// The one service of the process. Its log goes to /dev/null unless the
-// caller already pointed it elsewhere.
+// The one service of the process. Its log goes to the null device unless
+// the caller already pointed it elsewhere.
 inline ScpService& Service() {
   static ScpService* service = [] {
     Scratch::Get();
-    ::setenv("EVTLIB03_LOG", "/dev/null", 0);
+#ifdef _WIN32
+    constexpr const char* kNullDevice = "NUL";
+#else
+    constexpr const char* kNullDevice = "/dev/null";
+#endif
+    const char* log = std::getenv("EVTLIB03_LOG");
+    if (log == nullptr || *log == '\0') plat::SetEnvironmentVariable("EVTLIB03_LOG", kNullDevice);
     return new ScpService(plat::ThisModule());
   }();
   return *service;

@@ -2,9 +2,10 @@
 //
 // Everything the library needs from Windows (files, directories, the
 // thread's last error, dynamic libraries and their version resources, the
-// module's own resources, the registry, COM, local time, MulDiv, CPUID and
-// private heaps) goes through these declarations. platform_posix.cpp
-// implements them on Linux; platform_win32.cpp maps them onto the real API.
+// module's own resources, the registry, COM, local time, MulDiv, CPUID,
+// private heaps, and for tests and harnesses the process environment) goes
+// through these declarations. platform_posix.cpp implements them on Linux;
+// platform_win32.cpp maps them onto the real API.
 #pragma once
 
 #include <cstddef>
@@ -52,6 +53,13 @@ void SetLastError(uint32_t code);
 // size - 1 characters and NUL-terminated. Returns the characters written,
 // 0 when the system has no text for the code.
 uint32_t FormatMessage(uint32_t code, char* buffer, uint32_t size);
+
+// ----------------------------------------------------------- environment
+// Sets a variable of this process's environment, or removes it when value
+// is null or empty (Windows' C runtime cannot hold an empty variable), so
+// that both the C library's getenv, which the log library reads, and the
+// system see the change. False when the name is refused.
+bool SetEnvironmentVariable(const char* name, const char* value);
 
 // ----------------------------------------------------------------- files
 using FileHandle = intptr_t;

@@ -147,6 +147,18 @@ uint32_t FormatMessage(uint32_t code, char* buffer, uint32_t size) {
   return 0;
 }
 
+// ---------------------------------------------------------- environment
+
+bool SetEnvironmentVariable(const char* name, const char* value) {
+  if (name == nullptr || *name == '\0' || std::strchr(name, '=') != nullptr) {
+    SetLastError(kErrorInvalidParameter);
+    return false;
+  }
+  int rc = value && *value ? ::setenv(name, value, 1) : ::unsetenv(name);
+  if (rc != 0) SetLastError(ErrnoToWin(errno, ""));
+  return rc == 0;
+}
+
 // ---------------------------------------------------------------- files
 
 FileHandle CreateFile(const char* path, uint32_t access, uint32_t share, Disposition disposition) {

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -35,6 +36,7 @@
 #undef RegOpenKey
 #undef RegCreateKey
 #undef RegEnumKey
+#undef SetEnvironmentVariable
 
 namespace plat {
 
@@ -70,6 +72,21 @@ uint32_t FormatMessage(uint32_t code, char* buffer, uint32_t size) {
   buffer[copy] = '\0';
   ::LocalFree(text);
   return static_cast<uint32_t>(copy);
+}
+
+// ----------------------------------------------------------- environment
+
+bool SetEnvironmentVariable(const char* name, const char* value) {
+  if (name == nullptr || *name == '\0' || std::strchr(name, '=') != nullptr) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  // SetEnvironmentVariableA alone would leave the C runtime's copy, which
+  // getenv reads, unchanged; _putenv updates both (copying the text), and
+  // "NAME=" removes the variable. _putenv_s would add an import that older
+  // msvcrt.dll versions lack.
+  const std::string entry = std::string(name) + "=" + (value ? value : "");
+  return ::_putenv(entry.c_str()) == 0;
 }
 
 // ----------------------------------------------------------------- files

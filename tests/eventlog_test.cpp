@@ -5,13 +5,15 @@
 
 #include "lib/eventlog.h"
 #include "log_capture.h"
+#include "test_util.h"
 
 namespace {
 
 class EventLogTest : public ::testing::Test {
  protected:
   void TearDown() override { EventLog::SetLibraryNameForTesting(nullptr); }
-  static std::string Variant(const char* name) { return std::string(SCP_TEST_BIN_DIR) + "/lib" + name + ".so"; }
+  // A test variant of the log library, named by its full path.
+  static std::string Variant(const char* name) { return BuiltModulePath(name); }
 };
 
 TEST_F(EventLogTest, ForwardsEveryCallWithItsArguments) {

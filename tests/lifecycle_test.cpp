@@ -3,15 +3,15 @@
 // loads it.
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
-
 #include <regex>
 #include <string>
 
 #include "log_capture.h"
+#include "platform/platform.h"
 #include "scp/library.h"
 #include "scp/scpsrv.h"
 #include "scp/service.h"
+#include "test_util.h"
 
 namespace {
 
@@ -82,42 +82,48 @@ TEST_F(LifecycleTest, EmptyDescriptionWhenTheResourceHasNoTranslation) {
 // The shared library, loaded the way a host loads the plug-in.
 class PluginTest : public ::testing::Test {
  protected:
-  static void* lib;
+  static plat::ModuleHandle lib;
+  static uint32_t loadError;
   static void SetUpTestSuite() {
-    lib = dlopen((std::string(SCP_TEST_BIN_DIR) + "/libscpsrv.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    lib = plat::LoadLibrary(BuiltModulePath("scpsrv").c_str());
+    loadError = lib ? 0 : plat::GetLastError();
   }
   static void TearDownTestSuite() {
-    if (lib) dlclose(lib);
+    plat::FreeLibrary(lib);
+    lib = nullptr;
   }
   template <typename F>
   F Fn(const char* name) {
-    return reinterpret_cast<F>(dlsym(lib, name));
+    F f = reinterpret_cast<F>(plat::GetProcAddress(lib, name));
+    EXPECT_NE(f, nullptr) << name;
+    return f;
   }
 };
-void* PluginTest::lib = nullptr;
+plat::ModuleHandle PluginTest::lib = nullptr;
+uint32_t PluginTest::loadError = 0;
 
 TEST_F(PluginTest, DataExportsWithoutServiceAnswerTheirFailureValues) {
-  ASSERT_NE(lib, nullptr) << dlerror();
+  ASSERT_NE(lib, nullptr) << BuiltModulePath("scpsrv") << ": error " << loadError;
   LogCapture cap;
-  EXPECT_EQ(Fn<int32_t (*)(const char*)>("GETPROCEDURETYPE")("x.scp"), 7);
-  EXPECT_EQ(Fn<int32_t (*)(const char*, ValidFormatInfo*)>("ISVALIDFORMAT")("x.scp", nullptr), 0);
-  EXPECT_EQ(Fn<int32_t (*)(TestRecord*, const char*)>("SAVETESTRECORD")(nullptr, "x.scp"), 0);
-  EXPECT_EQ(Fn<int32_t (*)(TestRecord*)>("FETCHTEST")(nullptr), 0);
-  EXPECT_EQ(Fn<int32_t (*)(int32_t, int32_t)>("READORDER")(1, 2), 0);
-  EXPECT_EQ(Fn<int32_t (*)(int32_t, int32_t, int32_t)>("SAVEDBREFERENCE")(1, 2, 3), 0);
-  EXPECT_EQ(Fn<int32_t (*)(int32_t, int32_t)>("READTESTREFERENCE")(1, 2), 0);
-  EXPECT_EQ(Fn<int32_t (*)(int32_t, int32_t)>("READWORKLIST")(1, 2), 0);
+  EXPECT_EQ(Fn<int32_t(SCP_STDCALL*)(const char*)>("GETPROCEDURETYPE")("x.scp"), 7);
+  EXPECT_EQ(Fn<int32_t(SCP_STDCALL*)(const char*, ValidFormatInfo*)>("ISVALIDFORMAT")("x.scp", nullptr), 0);
+  EXPECT_EQ(Fn<int32_t(SCP_STDCALL*)(TestRecord*, const char*)>("SAVETESTRECORD")(nullptr, "x.scp"), 0);
+  EXPECT_EQ(Fn<int32_t(SCP_STDCALL*)(TestRecord*)>("FETCHTEST")(nullptr), 0);
+  EXPECT_EQ(Fn<int32_t(SCP_STDCALL*)(int32_t, int32_t)>("READORDER")(1, 2), 0);
+  EXPECT_EQ(Fn<int32_t(SCP_STDCALL*)(int32_t, int32_t, int32_t)>("SAVEDBREFERENCE")(1, 2, 3), 0);
+  EXPECT_EQ(Fn<int32_t(SCP_STDCALL*)(int32_t, int32_t)>("READTESTREFERENCE")(1, 2), 0);
+  EXPECT_EQ(Fn<int32_t(SCP_STDCALL*)(int32_t, int32_t)>("READWORKLIST")(1, 2), 0);
   EXPECT_TRUE(cap.Lines().empty()) << "no service, no log";
 }
 
 TEST_F(PluginTest, PlaceholdersAnswerZeroWithAServiceAndTheStopLineEndsIt) {
-  ASSERT_NE(lib, nullptr) << dlerror();
+  ASSERT_NE(lib, nullptr) << BuiltModulePath("scpsrv") << ": error " << loadError;
   LogCapture cap;
-  Fn<void (*)()>("LIBSTART")();
-  EXPECT_EQ(Fn<int32_t (*)(int32_t, int32_t)>("READORDER")(1, 2), 0);
-  EXPECT_EQ(Fn<int32_t (*)(int32_t, int32_t)>("READWORKLIST")(1, 2), 0);
-  EXPECT_EQ(Fn<int32_t (*)(const char*)>("GETPROCEDURETYPE")(nullptr), 7);
-  Fn<void (*)()>("LIBSTOP")();
+  Fn<void(SCP_STDCALL*)()>("LIBSTART")();
+  EXPECT_EQ(Fn<int32_t(SCP_STDCALL*)(int32_t, int32_t)>("READORDER")(1, 2), 0);
+  EXPECT_EQ(Fn<int32_t(SCP_STDCALL*)(int32_t, int32_t)>("READWORKLIST")(1, 2), 0);
+  EXPECT_EQ(Fn<int32_t(SCP_STDCALL*)(const char*)>("GETPROCEDURETYPE")(nullptr), 7);
+  Fn<void(SCP_STDCALL*)()>("LIBSTOP")();
   auto lines = cap.Lines();
   ASSERT_GE(lines.size(), 4u) << cap.Dump();
   EXPECT_EQ(lines.front().call, "LIBSTART");

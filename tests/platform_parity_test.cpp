@@ -7,6 +7,7 @@
 #include <atomic>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <set>
@@ -31,6 +32,7 @@
 #undef RegOpenKey
 #undef RegCreateKey
 #undef RegEnumKey
+#undef SetEnvironmentVariable
 #define getpid _getpid
 #else
 #include <unistd.h>
@@ -120,6 +122,38 @@ TEST(PlatformFormatMessage, CutsToTheBuffer) {
   EXPECT_EQ(std::string(small), std::string(full, 5));
   EXPECT_EQ(plat::FormatMessage(plat::kErrorFileNotFound, small, 0), 0u);
   EXPECT_EQ(plat::FormatMessage(plat::kErrorFileNotFound, nullptr, 10), 0u);
+}
+
+// ----------------------------------------------------------- environment
+
+// The log library reads its file name with the C library's getenv, so a
+// change must reach that copy of the environment on both platforms.
+TEST(PlatformEnvironment, SetAndRemoveAsGetenvSeesThem) {
+  const std::string name = "SCP_PLATFORM_TEST_" + std::to_string(getpid());
+  ASSERT_EQ(std::getenv(name.c_str()), nullptr);
+  ASSERT_TRUE(plat::SetEnvironmentVariable(name.c_str(), "C:\\logs\\a b.jsonl"));
+  ASSERT_NE(std::getenv(name.c_str()), nullptr);
+  EXPECT_STREQ(std::getenv(name.c_str()), "C:\\logs\\a b.jsonl");
+  ASSERT_TRUE(plat::SetEnvironmentVariable(name.c_str(), "second"));
+  EXPECT_STREQ(std::getenv(name.c_str()), "second");
+  EXPECT_TRUE(plat::SetEnvironmentVariable(name.c_str(), nullptr));
+  EXPECT_EQ(std::getenv(name.c_str()), nullptr);
+  ASSERT_TRUE(plat::SetEnvironmentVariable(name.c_str(), "third"));
+  EXPECT_TRUE(plat::SetEnvironmentVariable(name.c_str(), ""));
+  EXPECT_EQ(std::getenv(name.c_str()), nullptr) << "an empty value removes the variable";
+  // Removing what is not there is no failure.
+  EXPECT_TRUE(plat::SetEnvironmentVariable(name.c_str(), nullptr));
+}
+
+TEST(PlatformEnvironment, NamesWithoutTextOrWithEqualsAreRefused) {
+  EXPECT_FALSE(plat::SetEnvironmentVariable(nullptr, "x"));
+  EXPECT_EQ(plat::GetLastError(), plat::kErrorInvalidParameter);
+  EXPECT_FALSE(plat::SetEnvironmentVariable("", "x"));
+  EXPECT_EQ(plat::GetLastError(), plat::kErrorInvalidParameter);
+  EXPECT_FALSE(plat::SetEnvironmentVariable("A=B", "x"));
+  EXPECT_EQ(plat::GetLastError(), plat::kErrorInvalidParameter);
+  const char* a = std::getenv("A");
+  EXPECT_TRUE(a == nullptr || std::string(a) != "B=x");
 }
 
 // ----------------------------------------------------------------- files

@@ -9,6 +9,25 @@
 #include "platform/resources.h"
 #include "test_util.h"
 
+#ifdef _WIN32
+#include <process.h>
+#include <windows.h>
+// <windows.h> would rename the layer's functions to their -A names.
+#undef CreateFile
+#undef CreateDirectory
+#undef FindFirstFile
+#undef FormatMessage
+#undef LoadLibrary
+#undef LoadString
+#undef RegOpenKey
+#undef RegCreateKey
+#undef RegEnumKey
+#undef SetEnvironmentVariable
+#define getpid _getpid
+#else
+#include <unistd.h>
+#endif
+
 namespace {
 
 struct MulDivCase {
@@ -136,15 +155,39 @@ TEST(PlatformFiles, BackslashesSeparateAndDirectoriesAreOneLevel) {
   EXPECT_FALSE(plat::FindFirstFile((dir.path() + "\\sub\\*.dat").c_str()));
 }
 
+// The text the system itself has for a code: on Windows what FormatMessageA
+// answers (Wine's texts differ from Microsoft's in places), on POSIX the
+// Windows texts the layer carries.
+std::string SystemText(uint32_t code) {
+#ifdef _WIN32
+  char* text = nullptr;
+  DWORD n = ::FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, code,
+      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0, nullptr);
+  std::string out(text ? text : "", n);
+  ::LocalFree(text);
+  return out;
+#else
+  switch (code) {
+    case plat::kErrorFileExists: return "The file exists.\r\n";
+    case plat::kErrorPathNotFound: return "The system cannot find the path specified.\r\n";
+    default: return "";
+  }
+#endif
+}
+
 TEST(PlatformMessages, SystemTextsAreWindowsTextsCutToTheBuffer) {
   char text[512];
-  ASSERT_GT(plat::FormatMessage(plat::kErrorFileExists, text, sizeof text), 0u);
-  EXPECT_STREQ(text, "The file exists.\r\n");
-  ASSERT_GT(plat::FormatMessage(plat::kErrorPathNotFound, text, sizeof text), 0u);
-  EXPECT_STREQ(text, "The system cannot find the path specified.\r\n");
-  char small[8];
-  EXPECT_EQ(plat::FormatMessage(plat::kErrorFileExists, small, sizeof small), 7u);
-  EXPECT_STREQ(small, "The fil");
+  for (uint32_t code : {plat::kErrorFileExists, plat::kErrorPathNotFound}) {
+    SCOPED_TRACE(code);
+    const std::string expected = SystemText(code);
+    ASSERT_GT(expected.size(), 7u);
+    EXPECT_EQ(plat::FormatMessage(code, text, sizeof text), expected.size());
+    EXPECT_EQ(std::string(text), expected);
+    char small[8];
+    EXPECT_EQ(plat::FormatMessage(code, small, sizeof small), 7u);
+    EXPECT_EQ(std::string(small), expected.substr(0, 7));
+  }
   EXPECT_EQ(plat::FormatMessage(0xDEADu, text, sizeof text), 0u);
   plat::SetLastError(1234);
   EXPECT_EQ(plat::GetLastError(), 1234u);
@@ -186,26 +229,78 @@ TEST(PlatformModules, LoadsTheLogLibraryBesideThisModuleAndReadsItsVersion) {
   EXPECT_EQ(plat::LoadLibrary("nosuchlibrary.dll"), nullptr);
 }
 
-TEST(PlatformRegistry, KeysAreFoldersAndSubkeysEnumerateInByteOrder) {
-  TempDir home;
-  SetEnv("XDG_CONFIG_HOME", home.path().c_str());
-  const char* path = "Software\\Veltrona\\Miravel 4\\PHI";
+// On POSIX a key is a folder under XDG_CONFIG_HOME, made here by hand as an
+// administrator would; on Windows it is a key of the current user's hive.
+// Either way the test works under a key of its own, removed afterwards.
+class PlatformRegistry : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetEnv("XDG_CONFIG_HOME", home_.path().c_str());
+    vendor_ = "ScpRegistryTest" + std::to_string(getpid());
+    path_ = "Software\\" + vendor_ + "\\Miravel 4\\PHI";
+  }
+  void TearDown() override {
+#ifdef _WIN32
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, ("Software\\" + vendor_).c_str());
+    ::RegDeleteKeyA(HKEY_CURRENT_USER, ("Software\\" + vendor_).c_str());
+#endif
+    UnsetEnv("XDG_CONFIG_HOME");
+  }
+  // Registers a subkey the way an administrator does on this platform.
+  bool AddSubkey(const std::string& name) {
+#ifdef _WIN32
+    plat::RegKey k = nullptr;
+    if (plat::RegCreateKey((path_ + "\\" + name).c_str(), "CLASS", &k) != plat::kRegOk) return false;
+    plat::RegCloseKey(k);
+    return true;
+#else
+    return plat::CreateDirectory((home_.path() + "/" + vendor_ + "/Miravel 4/PHI/" + name).c_str());
+#endif
+  }
+  std::string Enumerate(plat::RegKey key) {
+    std::string order;
+    char name[256];
+    for (uint32_t i = 0; plat::RegEnumKey(key, i, name, sizeof name) == plat::kRegOk; ++i) order += name;
+    return order;
+  }
+  TempDir home_;
+  std::string vendor_, path_;
+};
+
+TEST_F(PlatformRegistry, SubkeysEnumerateInTheSystemsNameOrder) {
   plat::RegKey key = nullptr;
-  EXPECT_NE(plat::RegOpenKey(path, &key), plat::kRegOk);
-  ASSERT_EQ(plat::RegCreateKey(path, "CLASS", &key), plat::kRegOk);
+  EXPECT_NE(plat::RegOpenKey(path_.c_str(), &key), plat::kRegOk);
+  ASSERT_EQ(plat::RegCreateKey(path_.c_str(), "CLASS", &key), plat::kRegOk);
   char name[256];
   EXPECT_EQ(plat::RegEnumKey(key, 0, name, sizeof name), static_cast<long>(plat::kErrorNoMoreItems));
   plat::RegCloseKey(key);
-  for (const char* sub : {"b", "B", "a"})
-    ASSERT_TRUE(plat::CreateDirectory((home.path() + "/Veltrona/Miravel 4/PHI/" + sub).c_str()));
-  ASSERT_EQ(plat::RegOpenKey(path, &key), plat::kRegOk);
-  std::string order;
-  for (uint32_t i = 0; plat::RegEnumKey(key, i, name, sizeof name) == plat::kRegOk; ++i) order += name;
-  EXPECT_EQ(order, "Bab");
+  for (const char* sub : {"b", "C", "a"}) ASSERT_TRUE(AddSubkey(sub)) << sub;
+  ASSERT_EQ(plat::RegOpenKey(path_.c_str(), &key), plat::kRegOk);
+#ifdef _WIN32
+  // The registry orders names without regard to case.
+  EXPECT_EQ(Enumerate(key), "abC");
+#else
+  // Folder names in byte order: capitals first.
+  EXPECT_EQ(Enumerate(key), "Cab");
+#endif
   char tiny[1];
   EXPECT_NE(plat::RegEnumKey(key, 0, tiny, sizeof tiny), plat::kRegOk);
   plat::RegCloseKey(key);
-  UnsetEnv("XDG_CONFIG_HOME");
+}
+
+TEST_F(PlatformRegistry, NamesDifferingOnlyInCase) {
+  plat::RegKey key = nullptr;
+  ASSERT_EQ(plat::RegCreateKey(path_.c_str(), "CLASS", &key), plat::kRegOk);
+  ASSERT_TRUE(AddSubkey("k7x"));
+  ASSERT_TRUE(AddSubkey("K7X"));
+#ifdef _WIN32
+  // Registry key names are case-insensitive: the second one is the first.
+  EXPECT_EQ(Enumerate(key), "k7x");
+#else
+  // Folder names are case-sensitive: two keys.
+  EXPECT_EQ(Enumerate(key), "K7Xk7x");
+#endif
+  plat::RegCloseKey(key);
 }
 
 TEST(PlatformCom, ApartmentAnswersLikeCoInitializeEx) {

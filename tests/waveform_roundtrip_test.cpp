@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "rhythm_fixtures.h"
 #include "scp/scpsrv.h"
+#include "test_util.h"
 #include "support/log_capture.h"
 #include "support/test_util.h"
 
@@ -25,11 +26,7 @@ namespace {
 class Plugin {
  public:
   Plugin() {
-#ifdef _WIN32
-    module_ = plat::LoadLibrary(SCP_TEST_BIN_DIR "/scpsrv.dll");
-#else
-    module_ = plat::LoadLibrary(SCP_TEST_BIN_DIR "/libscpsrv.so");
-#endif
+    module_ = plat::LoadLibrary(BuiltModulePath("scpsrv").c_str());
     if (module_ == nullptr) return;
     start = reinterpret_cast<Void>(plat::GetProcAddress(module_, "LIBSTART"));
     stop = reinterpret_cast<Void>(plat::GetProcAddress(module_, "LIBSTOP"));

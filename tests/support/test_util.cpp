@@ -1,9 +1,10 @@
 #include "test_util.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
+
+#include "platform/platform.h"
 
 #ifdef _WIN32
 #include <process.h>
@@ -50,21 +51,19 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
-void SetEnv(const char* name, const char* value) {
+std::string ModuleFileName(const std::string& name) {
 #ifdef _WIN32
-  _putenv_s(name, value);
+  return name + ".dll";
 #else
-  setenv(name, value, 1);
+  return "lib" + name + ".so";
 #endif
 }
 
-void UnsetEnv(const char* name) {
-#ifdef _WIN32
-  _putenv_s(name, "");
-#else
-  unsetenv(name);
-#endif
-}
+std::string BuiltModulePath(const std::string& name) { return std::string(SCP_TEST_BIN_DIR) + "/" + ModuleFileName(name); }
+
+void SetEnv(const char* name, const char* value) { plat::SetEnvironmentVariable(name, value); }
+
+void UnsetEnv(const char* name) { plat::SetEnvironmentVariable(name, nullptr); }
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
