@@ -1,14 +1,43 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the release suite, then the whole suite again
-# under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer.
-set -euo pipefail
+# Builds and runs every test, in legs:
+#   release  the whole suite, release build
+#   asan     the whole suite again under AddressSanitizer, UndefinedBehaviorSanitizer
+#            and LeakSanitizer (the day-long Holter cases are left to the release leg)
+#   fuzz     every libFuzzer harness for SCP_FUZZ_SECONDS (default 60) each; any finding fails
+#   windows  the 32-bit DLL's exports and resources, then the whole suite built for
+#            64-bit Windows and run under Wine
+# SCP_TEST_LEGS picks legs (default: all four, in that order). Every leg runs even
+# when an earlier one failed; the summary at the end says which failed.
+set -uo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
+scripts/deps.sh || exit 1
+
+legs=(${SCP_TEST_LEGS:-release asan fuzz windows})
+mkdir -p build
+summary=()
 status=0
-cmake --preset release >/dev/null
-cmake --build --preset release
-ctest --preset release || status=1
-cmake --preset asan >/dev/null
-cmake --build --preset asan
-ctest --preset asan || status=1
+
+run_ctest_leg() {  # preset
+  cmake --preset "$1" >/dev/null && cmake --build --preset "$1" && ctest --preset "$1" | tee "build/ctest-$1.log"
+}
+
+for leg in "${legs[@]}"; do
+  echo "======== $leg"
+  rc=0
+  case $leg in
+    release|asan) run_ctest_leg "$leg" || rc=1
+                  line=$(grep -E "tests passed|tests failed" "build/ctest-$leg.log" | tail -1) ;;
+    fuzz)         scripts/fuzz.sh "${SCP_FUZZ_SECONDS:-60}" | tee build/fuzz.log || rc=1
+                  line="$(grep -c "exec/s" build/fuzz.log) harnesses run, $(grep -c FINDING build/fuzz.log) with findings" ;;
+    windows)      .ci/windows.sh | tee build/windows.log || rc=1
+                  line=$(grep -E "tests passed|tests failed" build/windows.log | tail -1) ;;
+    *)            echo "unknown leg $leg" >&2; rc=1; line="" ;;
+  esac
+  ((rc)) && status=1
+  summary+=("$(printf '%-8s %-6s %s' "$leg" "$([ $rc = 0 ] && echo ok || echo FAILED)" "$line")")
+done
+
+echo
+echo "======== summary"
+printf '%s\n' "${summary[@]}"
 exit $status
