@@ -155,29 +155,31 @@ TEST_F(FormatCheckTest, MissingSection1IsValidWithProcedureType2) {
 
 // ------------------------------------------------------------ damaged files
 
-TEST_F(FormatCheckTest, FileOf21BytesIsTooShort) {
+struct RefusedCase {
+  const char* name;
+  void (*damage)(Bytes&);
+  int line;
+  const char* text;
+};
+
+class RefusedFile : public FormatCheckTest, public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(RefusedFile, IsRefusedByBothChecks) {
   TestRecord r;
   Bytes file = Saved(r);
-  file.resize(21);
+  GetParam().damage(file);
   ExpectRefused(Store(file));
-  EXPECT_TRUE(Oem("scpecg", 4422, "SCP: invalid size")) << cap_.Dump();
+  EXPECT_TRUE(Oem("scpecg", GetParam().line, GetParam().text)) << cap_.Dump();
 }
 
-TEST_F(FormatCheckTest, Section0ReachingPastTheFileIsNoRecord) {
-  TestRecord r;
-  Bytes file = Saved(r);
-  file.resize(300);  // section 0 claims 346 bytes from offset 6
-  ExpectRefused(Store(file));
-  EXPECT_TRUE(Oem("scpecg", 4416, "SCP: not SCP file")) << cap_.Dump();
-}
-
-TEST_F(FormatCheckTest, Section0CrcIsChecked) {
-  TestRecord r;
-  Bytes file = Saved(r);
-  file[100] ^= 0x01;  // inside the pointer table
-  ExpectRefused(Store(file));
-  EXPECT_TRUE(Oem("scpecg", 4415, "SCP: header CRC")) << cap_.Dump();
-}
+INSTANTIATE_TEST_SUITE_P(
+    Damage, RefusedFile,
+    ::testing::Values(RefusedCase{"FileOf21Bytes", [](Bytes& f) { f.resize(21); }, 4422, "SCP: invalid size"},
+                      // Section 0 claims 346 bytes from offset 6.
+                      RefusedCase{"Section0PastTheFile", [](Bytes& f) { f.resize(300); }, 4416, "SCP: not SCP file"},
+                      // A byte inside the pointer table.
+                      RefusedCase{"Section0Crc", [](Bytes& f) { f[100] ^= 0x01; }, 4415, "SCP: header CRC"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FormatCheckTest, RecordCrcAndLengthAreNotChecked) {
   TestRecord r;

@@ -8,6 +8,7 @@
 
 #include "log_capture.h"
 #include "platform/platform.h"
+#include "plugin_module.h"
 #include "scp/library.h"
 #include "scp/scpsrv.h"
 #include "scp/service.h"
@@ -82,28 +83,17 @@ TEST_F(LifecycleTest, EmptyDescriptionWhenTheResourceHasNoTranslation) {
 // The shared library, loaded the way a host loads the plug-in.
 class PluginTest : public ::testing::Test {
  protected:
-  static plat::ModuleHandle lib;
-  static uint32_t loadError;
-  static void SetUpTestSuite() {
-    lib = plat::LoadLibrary(BuiltModulePath("scpsrv").c_str());
-    loadError = lib ? 0 : plat::GetLastError();
-  }
-  static void TearDownTestSuite() {
-    plat::FreeLibrary(lib);
-    lib = nullptr;
+  void SetUp() override {
+    ASSERT_TRUE(plugin_.loaded()) << BuiltModulePath("scpsrv") << ": error " << plugin_.loadError();
   }
   template <typename F>
   F Fn(const char* name) {
-    F f = reinterpret_cast<F>(plat::GetProcAddress(lib, name));
-    EXPECT_NE(f, nullptr) << name;
-    return f;
+    return plugin_.Fn<F>(name);
   }
+  PluginModule plugin_;
 };
-plat::ModuleHandle PluginTest::lib = nullptr;
-uint32_t PluginTest::loadError = 0;
 
 TEST_F(PluginTest, DataExportsWithoutServiceAnswerTheirFailureValues) {
-  ASSERT_NE(lib, nullptr) << BuiltModulePath("scpsrv") << ": error " << loadError;
   LogCapture cap;
   EXPECT_EQ(Fn<int32_t(SCP_STDCALL*)(const char*)>("GETPROCEDURETYPE")("x.scp"), 7);
   EXPECT_EQ(Fn<int32_t(SCP_STDCALL*)(const char*, ValidFormatInfo*)>("ISVALIDFORMAT")("x.scp", nullptr), 0);
@@ -117,7 +107,6 @@ TEST_F(PluginTest, DataExportsWithoutServiceAnswerTheirFailureValues) {
 }
 
 TEST_F(PluginTest, PlaceholdersAnswerZeroWithAServiceAndTheStopLineEndsIt) {
-  ASSERT_NE(lib, nullptr) << BuiltModulePath("scpsrv") << ": error " << loadError;
   LogCapture cap;
   Fn<void(SCP_STDCALL*)()>("LIBSTART")();
   EXPECT_EQ(Fn<int32_t(SCP_STDCALL*)(int32_t, int32_t)>("READORDER")(1, 2), 0);

@@ -1139,19 +1139,4 @@ TEST_F(ServiceTest, EverySubRecordSavesAndFetchesBackEqual) {
   }
 }
 
-TEST_F(ServiceTest, RecordWithoutSubRecordsHasNoManufacturerSectionsOfOurs) {
-  TestRecord rec;
-  {
-    ScpService service(plat::ThisModule());
-    ASSERT_EQ(service.SaveTestRecord(&rec, path.c_str()), 1) << cap.Dump();
-  }
-  auto file = ReadFileBytes(path);
-  for (uint16_t id : {130, 131, 134, 135, 136, 138, 139, 140, 142, 143, 144, 145, 146, 147}) {
-    auto e = recb::EntryOf(file, id);
-    ASSERT_TRUE(e) << id;
-    EXPECT_EQ(e->length, 0u) << id;
-    EXPECT_EQ(e->index, 0u) << id;
-  }
-}
-
 }  // namespace

@@ -4,12 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "lib/dbclient/testrecord.h"
-#include "lib/eventlog.h"
-#include "log_capture.h"
-#include "record_builder.h"
-#include "scp/scpecg.h"
-#include "test_util.h"
+#include "codec_section_fixture.h"
 
 namespace {
 
@@ -43,19 +38,13 @@ std::vector<uint8_t> TrendBytes(uint32_t v, uint32_t c, int32_t seed) {
   return b.v;
 }
 
-class TrendSectionTest : public ::testing::Test {
+class TrendSectionTest : public CodecSectionTest {
  protected:
   std::vector<uint8_t> Save(TestRecord& rec, uint32_t capacity = 1000000, uint32_t* end = nullptr) {
-    ScpEcg codec(nullptr, &log);
-    EXPECT_TRUE(codec.FormatRecordHeader(capacity));
-    codec.PutTrendData(&rec);
-    if (end) *end = codec.position();
-    return recb::Finish(codec);
+    return CodecSectionTest::Save(rec, &ScpEcg::PutTrendData, capacity, end);
   }
   int Read(const std::vector<uint8_t>& file, TestRecord& rec) {
-    ScpEcg codec(nullptr, &log);
-    EXPECT_TRUE(recb::OpenBytes(codec, dir, file));
-    return codec.GetTrendData(&rec);
+    return CodecSectionTest::Read(file, &ScpEcg::GetTrendData, rec);
   }
   // Section data of 32 slots, slot i holding records[i] (and a zero word)
   // or a single zero word.
@@ -70,10 +59,6 @@ class TrendSectionTest : public ::testing::Test {
     }
     return b.v;
   }
-
-  LogCapture cap;
-  EventLog log{plat::ThisModule()};
-  TempDir dir;
 };
 
 TEST_F(TrendSectionTest, NoTrendsGive132BytesOfData) {

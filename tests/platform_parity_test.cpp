@@ -96,6 +96,27 @@ TEST(PlatformLastError, IsPerThread) {
   EXPECT_EQ(otherAfterMainSet, 99u);
 }
 
+// The text the system itself has for a code: on Windows what FormatMessageA
+// answers (Wine's texts differ from Microsoft's in places), on POSIX the
+// Windows texts the layer carries.
+std::string SystemText(uint32_t code) {
+#ifdef _WIN32
+  char* text = nullptr;
+  DWORD n = ::FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, code,
+      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0, nullptr);
+  std::string out(text ? text : "", n);
+  ::LocalFree(text);
+  return out;
+#else
+  switch (code) {
+    case plat::kErrorFileExists: return "The file exists.\r\n";
+    case plat::kErrorPathNotFound: return "The system cannot find the path specified.\r\n";
+    default: return "";
+  }
+#endif
+}
+
 TEST(PlatformFormatMessage, KnownCodesHaveTextUnknownCodesNone) {
   char buf[512];
   for (uint32_t code : {plat::kErrorFileNotFound, plat::kErrorPathNotFound, plat::kErrorAccessDenied,
@@ -106,6 +127,10 @@ TEST(PlatformFormatMessage, KnownCodesHaveTextUnknownCodesNone) {
     EXPECT_EQ(std::strlen(buf), n);
     // System texts end with a line break; callers split them into lines.
     EXPECT_EQ(buf[n - 1], '\n');
+    const std::string expected = SystemText(code);
+    if (!expected.empty()) {
+      EXPECT_EQ(std::string(buf), expected);
+    }
   }
   std::strcpy(buf, "untouched");
   EXPECT_EQ(plat::FormatMessage(0x2FFFFFFu, buf, sizeof buf), 0u);
@@ -305,6 +330,16 @@ INSTANTIATE_TEST_SUITE_P(
         ShareCase{"WriterThenWriter", kWrite, kShareRW, kWrite, kShareRW, true}),
     [](const ::testing::TestParamInfo<ShareCase>& i) { return std::string(i.param.name); });
 
+TEST_F(PlatformFiles, CreateAlwaysOverAHeldFileFailsWithoutTruncating) {
+  Make("s.bin", "abc");
+  ScopedFile held(Path("s.bin"), kRead, kShareR, Disposition::kOpenExisting);
+  ASSERT_TRUE(held.ok());
+  ScopedFile over(Path("s.bin"), kWrite, kShareRW, Disposition::kCreateAlways);
+  EXPECT_FALSE(over.ok());
+  EXPECT_EQ(over.error(), plat::kErrorSharingViolation);
+  EXPECT_EQ(plat::GetFileSize(held.get()), 3u);
+}
+
 TEST_F(PlatformFiles, SharingEndsWithTheHandle) {
   Make("s.bin", "x");
   {
@@ -334,6 +369,7 @@ TEST_F(PlatformFiles, FindFirstFile) {
 TEST_F(PlatformFiles, CreateDirectoryMakesOneLevel) {
   EXPECT_TRUE(plat::CreateDirectory(Path("one").c_str()));
   EXPECT_TRUE(plat::FindFirstFile(Path("one").c_str()));
+  EXPECT_TRUE(plat::FindFirstFile(dir_.File("one").c_str())) << "either separator";
   EXPECT_FALSE(plat::CreateDirectory(Path("one").c_str()));
   EXPECT_EQ(plat::GetLastError(), plat::kErrorAlreadyExists);
   EXPECT_FALSE(plat::CreateDirectory(Path("two\\levels").c_str()));
@@ -404,7 +440,8 @@ TEST(PlatformOwnResources, MessageSaveFailed) {
   char buf[256];
   int n = plat::LoadString(self, plat::kMessageSaveFailed, buf, sizeof buf);
   EXPECT_EQ(n, static_cast<int>(sizeof(plat::kMessageSaveFailedText) - 1));
-  EXPECT_EQ(std::string(buf), plat::kMessageSaveFailedText);  // byte for byte
+  EXPECT_EQ(std::string(buf), plat::kMessageSaveFailedText);
+  EXPECT_STREQ(buf, "QMXDB: Fallimento nello scrivere il documento del test .  Vedere il registro per i dettagli");
   char small[11];
   EXPECT_EQ(plat::LoadString(self, plat::kMessageSaveFailed, small, sizeof small), 10);
   EXPECT_EQ(std::string(small), std::string(plat::kMessageSaveFailedText, 10));
@@ -512,6 +549,20 @@ TEST_F(PlatformRegistry, EnumeratesSubkeysInNameOrder) {
   // A name longer than the buffer is not cut: more data is available.
   char tiny[3];
   EXPECT_EQ(plat::RegEnumKey(key, 2, tiny, sizeof tiny), 234L);
+  plat::RegCloseKey(key);
+}
+
+TEST_F(PlatformRegistry, CaseInNamesFollowsTheSystem) {
+  for (const char* n : {"b", "C", "a", "k7x", "K7X"}) AddSubkey(n);
+  plat::RegKey key = nullptr;
+  ASSERT_EQ(plat::RegOpenKey(phi_.c_str(), &key), plat::kRegOk);
+#ifdef _WIN32
+  // Registry names are case-insensitive, in both order and identity.
+  EXPECT_EQ(Enumerate(key), (std::vector<std::string>{"a", "b", "C", "k7x"}));
+#else
+  // Folder names: byte order, capitals first, and case-sensitive.
+  EXPECT_EQ(Enumerate(key), (std::vector<std::string>{"C", "K7X", "a", "b", "k7x"}));
+#endif
   plat::RegCloseKey(key);
 }
 
@@ -626,7 +677,10 @@ INSTANTIATE_TEST_SUITE_P(
                       // Division by zero and results beyond 32 bits give -1.
                       MulDivCase{1, 1, 0, -1}, MulDivCase{0, 0, 0, -1}, MulDivCase{65536, 32768, 1, -1},
                       MulDivCase{-65536, 32768, 1, -1}, MulDivCase{INT_MIN, 1, 1, -1},
-                      MulDivCase{INT_MAX, 2, 1, -1}));
+                      MulDivCase{INT_MAX, 2, 1, -1},
+                      // Unit conversions the codec does.
+                      MulDivCase{7000, 254, 1000, 1778}, MulDivCase{1778, 1000, 254, 7000},
+                      MulDivCase{70, 100000, 453, 15453}, MulDivCase{8, 1, 3, 3}));
 
 TEST(PlatformCpu, MmxOnEveryX86) {
 #if defined(__i386__) || defined(__x86_64__)
@@ -665,6 +719,7 @@ TEST(PlatformHeap, BlocksAreUsableAndFreedWithTheHeap) {
   EXPECT_EQ(blocks[1][15], 16);
   plat::HeapFree(heap, blocks[1]);
   plat::HeapFree(heap, nullptr);  // harmless
+  EXPECT_NE(plat::HeapAlloc(heap, 0), nullptr);
   // The rest go with the heap.
   plat::HeapDestroy(heap);
 }

@@ -18,6 +18,7 @@
 #include "platform/resources.h"
 #include "scp/scpsrv.h"
 #include "scp/service.h"
+#include "plugin_module.h"
 #include "section1_fixture.h"
 #include "support/log_capture.h"
 #include "support/test_util.h"
@@ -692,29 +693,17 @@ TEST_F(RegisteredKeys, OnlyTheFirst256KeysAreSeen) {
 
 // --------------------------------------------------- the exports, as a host
 
-class HostTest : public SaveFetchTest {
- protected:
-  void SetUp() override {
-    lib_ = plat::LoadLibrary(BuiltModulePath("scpsrv").c_str());
-    ASSERT_NE(lib_, nullptr);
-  }
-  void TearDown() override { plat::FreeLibrary(lib_); }
-  template <typename F>
-  F Fn(const char* name) {
-    F f = reinterpret_cast<F>(plat::GetProcAddress(lib_, name));
-    EXPECT_NE(f, nullptr) << name;
-    return f;
-  }
-  plat::ModuleHandle lib_ = nullptr;
-};
+using HostTest = SaveFetchTest;
 
 TEST_F(HostTest, SaveCheckClassifyAndFetchThroughTheExports) {
-  auto start = Fn<void(SCP_STDCALL*)()>("LIBSTART");
-  auto stop = Fn<void(SCP_STDCALL*)()>("LIBSTOP");
-  auto save = Fn<int32_t(SCP_STDCALL*)(TestRecord*, const char*)>("SAVETESTRECORD");
-  auto valid = Fn<int32_t(SCP_STDCALL*)(const char*, ValidFormatInfo*)>("ISVALIDFORMAT");
-  auto procedure = Fn<int32_t(SCP_STDCALL*)(const char*)>("GETPROCEDURETYPE");
-  auto fetch = Fn<int32_t(SCP_STDCALL*)(TestRecord*)>("FETCHTEST");
+  PluginModule plugin;
+  ASSERT_TRUE(plugin.loaded()) << plugin.loadError();
+  auto start = plugin.Fn<PluginModule::Void>("LIBSTART");
+  auto stop = plugin.Fn<PluginModule::Void>("LIBSTOP");
+  auto save = plugin.Fn<PluginModule::Save>("SAVETESTRECORD");
+  auto valid = plugin.Fn<PluginModule::Check>("ISVALIDFORMAT");
+  auto procedure = plugin.Fn<PluginModule::Procedure>("GETPROCEDURETYPE");
+  auto fetch = plugin.Fn<PluginModule::Fetch>("FETCHTEST");
   ASSERT_TRUE(start && stop && save && valid && procedure && fetch);
 
   const std::string path = dir_.path() + "\\host\\test.scp";

@@ -223,29 +223,31 @@ TEST_F(Section6, CountWidthSwitchesAtThirtyTwoThousandSamples) {
   }
 }
 
-// Two leads of 1000 samples coded into exactly 500 bytes each.
+// Two leads of 1000 samples whose first `zeros` second differences are 0
+// (1 bit) and the rest alternate +-2 (4 bits); the last is 0 when
+// `zeroLast`.
 TEST_F(Section6, SaveReportsSizesAndRatio) {
-  std::vector<int16_t> d(1000);
-  for (size_t n = 0; n < d.size(); ++n) d[n] = n % 2 ? -2 : 2;  // 4 bits each
-  d.back() = 0;                                                // 1 bit: 3997 bits, 500 bytes
-  const std::vector<int16_t> x = FromDifferences(d);
-  auto* wave = new EcgWaveform(2, 1000, kRate, kResolution, Slots(2));
-  for (uint32_t k : {0u, 1u}) std::copy(x.begin(), x.end(), wave->Channel(k));
-  std::vector<uint8_t> file = Save(wave);
-  EXPECT_EQ(Counts(ParseRecord(file)[6], 2, 2), (std::vector<uint32_t>{500, 500}));
-  EXPECT_TRUE(capture_.HasText("LOGOEMMESSAGE", "SAVE: 4000:1000 (25%)")) << capture_.Dump();
-}
-
-// 980 of 4000 bytes is 24.5 %: MulDiv rounds halves away from zero.
-TEST_F(Section6, SaveRatioRoundsHalvesAwayFromZero) {
-  std::vector<int16_t> d(1000);
-  for (size_t n = 0; n < d.size(); ++n) d[n] = n < 29 ? 0 : (n % 2 ? -2 : 2);  // 3913 bits, 490 bytes
-  const std::vector<int16_t> x = FromDifferences(d);
-  auto* wave = new EcgWaveform(2, 1000, kRate, kResolution, Slots(2));
-  for (uint32_t k : {0u, 1u}) std::copy(x.begin(), x.end(), wave->Channel(k));
-  std::vector<uint8_t> file = Save(wave);
-  EXPECT_EQ(Counts(ParseRecord(file)[6], 2, 2), (std::vector<uint32_t>{490, 490}));
-  EXPECT_TRUE(capture_.HasText("LOGOEMMESSAGE", "SAVE: 4000:980 (25%)")) << capture_.Dump();
+  struct Case {
+    size_t zeros;
+    bool zeroLast;
+    uint32_t bytes;
+    const char* report;
+  };
+  for (const Case& c : {Case{0, true, 500, "SAVE: 4000:1000 (25%)"},  // 3997 bits
+                        // 980 of 4000 bytes is 24.5 %: MulDiv rounds halves away from zero.
+                        Case{29, false, 490, "SAVE: 4000:980 (25%)"}}) {  // 3913 bits
+    SCOPED_TRACE(c.report);
+    capture_.Clear();
+    std::vector<int16_t> d(1000);
+    for (size_t n = 0; n < d.size(); ++n) d[n] = n < c.zeros ? 0 : (n % 2 ? -2 : 2);
+    if (c.zeroLast) d.back() = 0;
+    const std::vector<int16_t> x = FromDifferences(d);
+    auto* wave = new EcgWaveform(2, 1000, kRate, kResolution, Slots(2));
+    for (uint32_t k : {0u, 1u}) std::copy(x.begin(), x.end(), wave->Channel(k));
+    std::vector<uint8_t> file = Save(wave);
+    EXPECT_EQ(Counts(ParseRecord(file)[6], 2, 2), (std::vector<uint32_t>{c.bytes, c.bytes}));
+    EXPECT_TRUE(capture_.HasText("LOGOEMMESSAGE", c.report)) << capture_.Dump();
+  }
 }
 
 TEST_F(Section6, SaveReportAddsUpTheCodedLeads) {

@@ -11,49 +11,13 @@
 #include <vector>
 
 #include "lib/dbclient/testrecord.h"
-#include "platform/platform.h"
+#include "plugin_module.h"
 #include "rhythm_fixtures.h"
-#include "scp/scpsrv.h"
-#include "test_util.h"
 #include "support/log_capture.h"
-#include "support/test_util.h"
 
 using namespace rhythm_fixtures;
 
 namespace {
-
-// The plug-in loaded from the build's bin folder, with the exports used here.
-class Plugin {
- public:
-  Plugin() {
-    module_ = plat::LoadLibrary(BuiltModulePath("scpsrv").c_str());
-    if (module_ == nullptr) return;
-    start = reinterpret_cast<Void>(plat::GetProcAddress(module_, "LIBSTART"));
-    stop = reinterpret_cast<Void>(plat::GetProcAddress(module_, "LIBSTOP"));
-    save = reinterpret_cast<Save>(plat::GetProcAddress(module_, "SAVETESTRECORD"));
-    fetch = reinterpret_cast<Fetch>(plat::GetProcAddress(module_, "FETCHTEST"));
-    check = reinterpret_cast<Check>(plat::GetProcAddress(module_, "ISVALIDFORMAT"));
-  }
-  ~Plugin() {
-    if (module_) plat::FreeLibrary(module_);
-  }
-  Plugin(const Plugin&) = delete;
-  Plugin& operator=(const Plugin&) = delete;
-  bool ok() const { return start && stop && save && fetch && check; }
-
-  using Void = void(SCP_STDCALL*)();
-  using Save = int32_t(SCP_STDCALL*)(TestRecord*, const char*);
-  using Fetch = int32_t(SCP_STDCALL*)(TestRecord*);
-  using Check = int32_t(SCP_STDCALL*)(const char*, ValidFormatInfo*);
-  Void start = nullptr;
-  Void stop = nullptr;
-  Save save = nullptr;
-  Fetch fetch = nullptr;
-  Check check = nullptr;
-
- private:
-  plat::ModuleHandle module_ = nullptr;
-};
 
 // Lead on slot k: full-range noise for slot 11 (every escape code), the
 // synthetic ECG elsewhere.
@@ -64,11 +28,11 @@ int16_t Sample(uint32_t rate, uint32_t k, uint64_t n, const SyntheticEcg& ecg) {
 class WaveformRoundtrip : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(plugin_.ok()) << "plug-in not loaded from " SCP_TEST_BIN_DIR;
-    plugin_.start();
+    ASSERT_TRUE(plugin_.loaded()) << "plug-in not loaded from " SCP_TEST_BIN_DIR;
+    start_();
   }
   void TearDown() override {
-    if (plugin_.ok()) plugin_.stop();
+    if (stop_) stop_();
   }
 
   // Saves n leads of s samples on the given slots, then fetches them into a
@@ -87,7 +51,7 @@ class WaveformRoundtrip : public ::testing::Test {
       }
       record.SetWaveform(wave);
       EXPECT_EQ(record.EstimateRecordBufferSize(), expectedBuffer);
-      ASSERT_EQ(plugin_.save(&record, path.c_str()), 1) << capture_.Dump();
+      ASSERT_EQ(save_(&record, path.c_str()), 1) << capture_.Dump();
     }
     EXPECT_TRUE(capture_.HasText("LOGINFORMATION", "SCP Save Test Record [" + path + "]"));
     EXPECT_EQ(capture_.Count("LOGOEMERROR"), 0u) << capture_.Dump();
@@ -114,7 +78,7 @@ class WaveformRoundtrip : public ::testing::Test {
 
     ValidFormatInfo info;
     std::memset(&info, 0xEE, sizeof info);
-    ASSERT_EQ(plugin_.check(path.c_str(), &info), 1) << capture_.Dump();
+    ASSERT_EQ(check_(path.c_str(), &info), 1) << capture_.Dump();
     EXPECT_EQ(info.longestLead, s);
     EXPECT_EQ(info.samplingRate, rate);
     EXPECT_EQ(info.amplitudeMultiplier, 5000u);
@@ -133,7 +97,7 @@ class WaveformRoundtrip : public ::testing::Test {
     fetched.SetWaveform(new EcgWaveform(info.leadCount, info.longestLead, info.samplingRate,
                                         info.amplitudeMultiplier, wanted));
     capture_.Clear();
-    ASSERT_EQ(plugin_.fetch(&fetched), 1) << capture_.Dump();
+    ASSERT_EQ(fetch_(&fetched), 1) << capture_.Dump();
     EXPECT_EQ(capture_.Count("LOGOEMERROR"), 0u) << capture_.Dump();
     const EcgWaveform* got = fetched.GetWaveform();
     EXPECT_EQ(got->GetValidSampleCount(), s);
@@ -154,7 +118,12 @@ class WaveformRoundtrip : public ::testing::Test {
 
   LogCapture capture_;
   TempDir dir_;
-  Plugin plugin_;
+  PluginModule plugin_;
+  PluginModule::Void start_ = plugin_.Fn<PluginModule::Void>("LIBSTART");
+  PluginModule::Void stop_ = plugin_.Fn<PluginModule::Void>("LIBSTOP");
+  PluginModule::Save save_ = plugin_.Fn<PluginModule::Save>("SAVETESTRECORD");
+  PluginModule::Fetch fetch_ = plugin_.Fn<PluginModule::Fetch>("FETCHTEST");
+  PluginModule::Check check_ = plugin_.Fn<PluginModule::Check>("ISVALIDFORMAT");
 };
 
 TEST_F(WaveformRoundtrip, TwelveLeadRestingEcg) {
