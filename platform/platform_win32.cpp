@@ -3,13 +3,8 @@
 // exactly as the host expects from a native plug-in.
 #include "platform/platform.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/windows_api.h"
+
 #include <objbase.h>
 #include <winver.h>
 
@@ -24,19 +19,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-// The ANSI/wide macros of <windows.h> would rename this layer's own
-// functions; the real API is called below by its explicit -A name.
-#undef CreateFile
-#undef CreateDirectory
-#undef FindFirstFile
-#undef FormatMessage
-#undef LoadLibrary
-#undef LoadString
-#undef RegOpenKey
-#undef RegCreateKey
-#undef RegEnumKey
-#undef SetEnvironmentVariable
 
 namespace plat {
 

@@ -21,18 +21,7 @@
 
 #ifdef _WIN32
 #include <process.h>
-#include <windows.h>
-// <windows.h> would rename the layer's functions to their -A names.
-#undef CreateFile
-#undef CreateDirectory
-#undef FindFirstFile
-#undef FormatMessage
-#undef LoadLibrary
-#undef LoadString
-#undef RegOpenKey
-#undef RegCreateKey
-#undef RegEnumKey
-#undef SetEnvironmentVariable
+#include "platform/windows_api.h"
 #define getpid _getpid
 #else
 #include <unistd.h>

@@ -24,18 +24,7 @@
 #include "support/test_util.h"
 
 #ifdef _WIN32
-#include <windows.h>
-// <windows.h> would rename the layer's functions to their -A names.
-#undef CreateFile
-#undef CreateDirectory
-#undef FindFirstFile
-#undef FormatMessage
-#undef LoadLibrary
-#undef LoadString
-#undef RegOpenKey
-#undef RegCreateKey
-#undef RegEnumKey
-#undef SetEnvironmentVariable
+#include "platform/windows_api.h"
 #endif
 
 namespace fs = std::filesystem;
