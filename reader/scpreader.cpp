@@ -1,0 +1,672 @@
+#include "reader/scpreader.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <numeric>
+#include <optional>
+
+#include "reader/cursor.h"
+#include "reader/huffman.h"
+
+namespace scpreader {
+
+namespace {
+
+constexpr size_t kRecordHeaderBytes = 6;
+constexpr size_t kSectionHeaderBytes = 16;
+// A record's own length field is 32-bit; a lead never holds more samples
+// than its coded bytes can describe (one bit per sample at best).
+constexpr size_t kBitsPerByte = 8;
+
+uint16_t Crc16(std::span<const uint8_t> data) {
+  uint16_t crc = 0xFFFF;
+  for (uint8_t b : data) {
+    crc ^= static_cast<uint16_t>(b << 8);
+    for (int k = 0; k < 8; ++k) crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+  }
+  return crc;
+}
+
+const char* SectionWhat(uint16_t id) {
+  switch (id) {
+    case 0: return "pointers to the sections";
+    case 1: return "patient data and ECG acquisition data";
+    case 2: return "Huffman tables";
+    case 3: return "ECG lead definition";
+    case 4: return "QRS locations";
+    case 5: return "reference beats";
+    case 6: return "rhythm data";
+    case 7: return "global measurements";
+    case 8: return "interpretive statements";
+    case 9: return "manufacturer-specific diagnostic and overreading data";
+    case 10: return "lead measurements";
+    case 11: return "universal statement codes";
+    case 12: return "long-term rhythm data";
+    default: return id >= 128 ? "manufacturer specific" : "reserved";
+  }
+}
+
+struct LeadEntry {
+  uint32_t start = 0, end = 0;
+  uint8_t id = 0;
+  // Samples the entry spans. Sample numbers are 1-based; our plug-in
+  // writes a start of 0 with the end at the count, so 0 counts as 1.
+  uint32_t count() const {
+    const uint32_t first = std::max<uint32_t>(start, 1);
+    return end >= first ? end - first + 1 : 0;
+  }
+};
+
+struct QrsEntry {
+  uint16_t type = 0;
+  uint32_t sb = 0, fc = 0, se = 0;  // subtraction zone and fiducial, 1-based
+  uint32_t qb = 0, qe = 0;          // protected zone, 1-based
+};
+
+class RecordReader {
+ public:
+  explicit RecordReader(std::span<const uint8_t> file) : file_(file) {}
+
+  Record Run() {
+    if (!ReadPointers()) return std::move(r_);
+    ReadDemographics();
+    const bool haveLeads = ReadLeadDefinition();
+    if (haveLeads) {
+      ReadTables();
+      ReadQrsLocations();
+      ReadRhythm();
+      DeriveLimbLeads();
+    }
+    return std::move(r_);
+  }
+
+ private:
+  void Problem(uint16_t section, int lead, std::string reason) {
+    r_.problems.push_back({section, lead, std::move(reason)});
+  }
+
+  bool ReadPointers() {
+    Cursor c(file_);
+    const uint16_t crc = c.u16();
+    r_.recordLength = c.u32();
+    if (!c.ok() || file_.size() < kRecordHeaderBytes + kSectionHeaderBytes) {
+      Problem(0, -1, "not an SCP-ECG record: " + std::to_string(file_.size()) + " bytes");
+      return false;
+    }
+    if (r_.recordLength >= 2 && r_.recordLength <= file_.size())
+      r_.recordCrcOk = Crc16(file_.subspan(2, r_.recordLength - 2)) == crc;
+    // Section 0 starts right after the record header.
+    c.skip(2);  // its CRC, checked with the others below
+    const uint16_t id0 = c.u16();
+    const uint32_t len0 = c.u32();
+    if (id0 != 0 || len0 < kSectionHeaderBytes || len0 > file_.size() - kRecordHeaderBytes) {
+      Problem(0, -1, "not an SCP-ECG record: no section 0 after the record header");
+      return false;
+    }
+    r_.protocolVersion = file_[kRecordHeaderBytes + 9];
+    Cursor p(file_.subspan(kRecordHeaderBytes, len0), kSectionHeaderBytes);
+    while (p.has(10)) {
+      SectionSummary s;
+      s.id = p.u16();
+      s.length = p.u32();
+      s.index = p.u32();
+      s.present = s.length > 0;
+      s.what = SectionWhat(s.id);
+      if (s.present) CheckSection(&s);
+      r_.sections.push_back(std::move(s));
+    }
+    return true;
+  }
+
+  void CheckSection(SectionSummary* s) {
+    const uint64_t offset = s->index > 0 ? uint64_t{s->index} - 1 : 0;
+    if (s->index == 0 || offset + s->length > file_.size() || s->length < kSectionHeaderBytes) {
+      Problem(s->id, -1, "section " + std::to_string(s->id) + " lies outside the file or is shorter than its header");
+      return;
+    }
+    std::span<const uint8_t> bytes = file_.subspan(static_cast<size_t>(offset), s->length);
+    Cursor h(bytes);
+    const uint16_t crc = h.u16();
+    const uint16_t id = h.u16();
+    const uint32_t length = h.u32();
+    if (id != s->id || length != s->length) {
+      Problem(s->id, -1, "section " + std::to_string(s->id) + ": its header says id " + std::to_string(id) +
+                             ", length " + std::to_string(length));
+      return;
+    }
+    if (Crc16(bytes.subspan(2)) != crc) {
+      Problem(s->id, -1, "section " + std::to_string(s->id) + ": CRC error; not interpreted");
+      return;
+    }
+    s->crcOk = true;
+  }
+
+  // The data of a sound section (after its ID header), or nothing.
+  std::optional<std::span<const uint8_t>> Data(uint16_t id, uint8_t* protocol = nullptr) const {
+    for (const SectionSummary& s : r_.sections) {
+      if (s.id != id || !s.present) continue;
+      if (!s.crcOk) return std::nullopt;
+      std::span<const uint8_t> bytes = file_.subspan(s.index - 1, s.length);
+      if (protocol != nullptr) *protocol = bytes[9];
+      return bytes.subspan(kSectionHeaderBytes);
+    }
+    return std::nullopt;
+  }
+
+  static std::string Text(std::span<const uint8_t> v) {
+    std::string s(v.begin(), v.end());
+    const size_t nul = s.find('\0');
+    if (nul != std::string::npos) s.resize(nul);
+    return s;
+  }
+
+  void ReadDemographics() {
+    auto data = Data(1);
+    if (!data) return;
+    Demographics& d = r_.demographics;
+    Cursor c(*data);
+    while (c.has(3)) {
+      const uint8_t tag = c.u8();
+      const uint16_t len = c.u16();
+      if (tag == 255) break;
+      if (!c.has(len)) {
+        Problem(1, -1, "tag " + std::to_string(tag) + " runs past the end of section 1");
+        break;
+      }
+      std::span<const uint8_t> v = c.bytes(len);
+      Cursor t(v);
+      switch (tag) {
+        case 0: d.lastName = Text(v); break;
+        case 1: d.firstName = Text(v); break;
+        case 2: d.patientId = Text(v); break;
+        case 3: d.secondLastName = Text(v); break;
+        case 5:
+          d.birthYear = t.u16();
+          d.birthMonth = t.u8();
+          d.birthDay = t.u8();
+          break;
+        case 6: {
+          const uint16_t h = t.u16();
+          const uint8_t unit = t.u8();  // 1 cm, 2 inch, 3 mm
+          d.heightCm = unit == 2 ? static_cast<int>(std::lround(h * 2.54)) : unit == 3 ? (h + 5) / 10 : h;
+          break;
+        }
+        case 7: {
+          const uint16_t w = t.u16();
+          const uint8_t unit = t.u8();  // 1 kg, 2 g, 3 pound, 4 ounce
+          d.weightKg = unit == 2   ? (w + 500) / 1000
+                       : unit == 3 ? static_cast<int>(std::lround(w * 0.45359237))
+                       : unit == 4 ? static_cast<int>(std::lround(w * 0.028349523))
+                                   : w;
+          break;
+        }
+        case 8: d.sex = t.u8(); break;
+        case 14:
+          // Acquiring device: byte 14 is the protocol revision it writes.
+          if (len > 14 && v[14] != 0) r_.protocolVersion = v[14];
+          if (len > 35) {
+            // Four NUL-ended strings follow the fixed part; the last one
+            // (after the analysing program, serial number and software) is
+            // the manufacturer's name. Take the model from bytes 8 to 13.
+            d.device = Text(v.subspan(8, 6));
+          }
+          break;
+        case 16: d.institution = Text(v); break;
+        case 18: d.department = Text(v); break;
+        case 20: d.referringPhysician = Text(v); break;
+        case 22: d.technician = Text(v); break;
+        case 25:
+          d.acqYear = t.u16();
+          d.acqMonth = t.u8();
+          d.acqDay = t.u8();
+          break;
+        case 26:
+          d.acqHour = t.u8();
+          d.acqMinute = t.u8();
+          d.acqSecond = t.u8();
+          break;
+        case 30: d.freeText.push_back(Text(v)); break;
+        default: break;
+      }
+    }
+  }
+
+  bool ReadLeadDefinition() {
+    auto data = Data(3);
+    if (!data) {
+      if (HasSection(3)) Problem(3, -1, "section 3 cannot be read: no leads");
+      else if (HasSection(6)) Problem(3, -1, "no section 3: the rhythm data cannot be assigned to leads");
+      return false;
+    }
+    Cursor c(*data);
+    const uint8_t n = c.u8();
+    const uint8_t flags = c.u8();
+    referenceBeat_ = flags & 1;
+    for (uint8_t i = 0; i < n; ++i) {
+      if (!c.has(9)) {
+        Problem(3, -1, "section 3 lists " + std::to_string(n) + " leads but holds " + std::to_string(i));
+        break;
+      }
+      LeadEntry e;
+      e.start = c.u32();
+      e.end = c.u32();
+      e.id = c.u8();
+      entries_.push_back(e);
+      Lead l;
+      l.id = e.id;
+      l.name = LeadName(e.id);
+      l.startSample = e.start;
+      l.endSample = e.end;
+      r_.leads.push_back(std::move(l));
+    }
+    return !entries_.empty();
+  }
+
+  bool HasSection(uint16_t id) const {
+    return std::any_of(r_.sections.begin(), r_.sections.end(),
+                       [&](const SectionSummary& s) { return s.id == id && s.present; });
+  }
+
+  void ReadTables() {
+    auto data = Data(2);
+    if (!data) {
+      if (HasSection(2)) {
+        Problem(2, -1, "the Huffman tables cannot be read; no samples decoded");
+        tablesBad_ = true;
+      }
+      return;  // no Huffman coding
+    }
+    Cursor c(*data);
+    const uint16_t count = c.u16();
+    std::vector<HuffmanTable> tables;
+    std::string why;
+    if (count == kDefaultTableMarker) {
+      tables.push_back(DefaultTable());
+    } else {
+      // Each table needs at least its 2-byte size; more than the bytes can
+      // hold is damage, not a reason to allocate.
+      if (count == 0 || count > c.remaining() / 2) {
+        why = std::to_string(count) + " tables in " + std::to_string(data->size()) + " bytes";
+      }
+      for (uint16_t t = 0; why.empty() && t < count; ++t) {
+        const uint16_t codes = c.u16();
+        if (!c.has(size_t{codes} * 9) || codes == 0) {
+          why = "table " + std::to_string(t + 1) + " of " + std::to_string(codes) + " codes runs past the section";
+          break;
+        }
+        HuffmanTable table(codes);
+        for (HuffmanCode& h : table) {
+          h.prefixBits = c.u8();
+          h.totalBits = c.u8();
+          h.mode = c.u8();
+          h.baseValue = c.i16();
+          h.baseCode = c.u32();
+        }
+        tables.push_back(std::move(table));
+      }
+    }
+    if (why.empty() && decoder_.Build(tables, &why)) {
+      huffman_ = true;
+      return;
+    }
+    Problem(2, -1, "Huffman tables: " + why + "; no samples decoded");
+    tablesBad_ = true;
+  }
+
+  void ReadQrsLocations() {
+    uint8_t protocol = 0;
+    auto data = Data(4, &protocol);
+    if (!data) return;
+    Cursor c(*data);
+    refLengthMs_ = c.u16();
+    refFiducial_ = c.u16();
+    const uint16_t n = c.u16();
+    if (!c.has(size_t{n} * 14)) {
+      Problem(4, -1, "section 4 lists " + std::to_string(n) + " QRS complexes but holds fewer");
+      return;
+    }
+    qrs_.resize(n);
+    for (QrsEntry& q : qrs_) {
+      q.type = c.u16();
+      q.sb = c.u32();
+      q.fc = c.u32();
+      q.se = c.u32();
+    }
+    // Versions before 1.3 have no protected zones: the subtraction zones
+    // stand for them.
+    const uint8_t version = protocol != 0 ? protocol : r_.protocolVersion;
+    const bool zones = version >= 13 && c.has(size_t{n} * 8);
+    for (QrsEntry& q : qrs_) {
+      q.qb = zones ? c.u32() : q.sb;
+      q.qe = zones ? c.u32() : q.se;
+    }
+    qrsRead_ = true;
+  }
+
+  // Decodes one lead's coded bytes into at most `count` values, then undoes
+  // the differences. Samples are 16-bit; rebuilding wraps the same way.
+  std::vector<int32_t> DecodeLead(std::span<const uint8_t> bytes, size_t count, uint8_t differences,
+                                  std::string* why) const {
+    std::vector<int32_t> v;
+    if (huffman_) {
+      // A code takes at least one bit: more values than bits is damage.
+      count = std::min(count, bytes.size() * kBitsPerByte);
+      v.resize(count);
+      v.resize(decoder_.Decode(bytes, count, v.data(), why));
+    } else {
+      const size_t n = std::min(count, bytes.size() / 2);
+      v.resize(n);
+      for (size_t i = 0; i < n; ++i) v[i] = static_cast<int16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+    }
+    if (differences == 1) {
+      for (size_t i = 1; i < v.size(); ++i) v[i] = static_cast<int16_t>(v[i] + v[i - 1]);
+    } else if (differences == 2) {
+      for (size_t i = 2; i < v.size(); ++i) v[i] = static_cast<int16_t>(v[i] + 2 * v[i - 1] - v[i - 2]);
+    }
+    return v;
+  }
+
+  // Reads a byte-count table of N entries from `c`: 2 bytes each, or 4 in
+  // our plug-in's files with leads of 32000 samples or more, told apart by
+  // which of the two adds up to the section's length (one pad byte allowed).
+  std::vector<uint32_t> ByteCounts(Cursor& c, uint16_t section) {
+    struct Try {
+      Cursor after;
+      std::vector<uint32_t> counts;
+      bool fits = false, exact = false;
+    };
+    auto attempt = [&](int width) {
+      Try t{c, std::vector<uint32_t>(entries_.size()), false, false};
+      uint64_t sum = 0;
+      for (uint32_t& k : t.counts) {
+        k = width == 2 ? t.after.u16() : t.after.u32();
+        sum += k;
+      }
+      t.fits = t.after.ok() && sum <= t.after.remaining();
+      t.exact = t.fits && t.after.remaining() - sum <= 1;
+      return t;
+    };
+    Try two = attempt(2), four = attempt(4);
+    Try* pick = four.exact && !two.exact ? &four : two.fits ? &two : four.fits ? &four : nullptr;
+    if (pick == nullptr) {
+      Problem(section, -1, "section " + std::to_string(section) + ": the leads' byte counts exceed the section");
+      return {};
+    }
+    c = pick->after;
+    return pick->counts;
+  }
+
+  void ReadReferenceBeats() {
+    auto data = Data(5);
+    if (!data) {
+      Problem(5, -1, "reference beat subtraction is flagged but section 5 cannot be read; no samples decoded");
+      return;
+    }
+    if (!qrsRead_ || refLengthMs_ == 0) {
+      Problem(4, -1, "reference beat subtraction is flagged but section 4 gives no QRS locations; no samples decoded");
+      return;
+    }
+    Cursor c(*data);
+    refAvm_ = c.u16();
+    refInterval_ = c.u16();
+    const uint8_t differences = c.u8();
+    c.skip(1);
+    if (!c.ok() || refAvm_ == 0 || refInterval_ == 0 || differences > 2) {
+      Problem(5, -1, "section 5 header: amplitude " + std::to_string(refAvm_) + " nV, interval " +
+                         std::to_string(refInterval_) + " us, differences " + std::to_string(differences));
+      return;
+    }
+    const size_t length = size_t{refLengthMs_} * 1000 / refInterval_;
+    std::vector<uint32_t> counts = ByteCounts(c, 5);
+    if (counts.empty()) return;
+    refBeats_.resize(entries_.size());
+    for (size_t i = 0; i < entries_.size(); ++i) {
+      std::string why;
+      refBeats_[i] = DecodeLead(c.bytes(counts[i]), length, differences, &why);
+      if (refBeats_[i].size() != length) {
+        Problem(5, static_cast<int>(i), "reference beat of lead " + r_.leads[i].name + ": " +
+                                            std::to_string(refBeats_[i].size()) + " of " + std::to_string(length) +
+                                            " samples" + (why.empty() ? "" : " (" + why + ")"));
+        refBeats_[i].clear();
+      }
+    }
+    refOk_ = true;
+  }
+
+  // Restores the full rate outside the protected zones: each decimated
+  // value stands at the middle of its block, values between are linear,
+  // and a block shorter than the factor was stored sample by sample.
+  std::vector<int32_t> Interpolate(const std::vector<int32_t>& in, uint32_t first, uint32_t count, uint32_t factor,
+                                   std::string* why) const {
+    std::vector<int32_t> out;
+    out.reserve(count);
+    size_t pos = 0;
+    const uint32_t last = first + count - 1;
+    uint32_t a = first;
+    auto take = [&](size_t n) -> bool {
+      if (in.size() - pos < n) {
+        *why = "fewer decimated samples than the zones need";
+        return false;
+      }
+      return true;
+    };
+    auto stretch = [&](uint32_t from, uint32_t to) -> bool {
+      if (to < from) return true;
+      const uint32_t num = to - from + 1;
+      const uint32_t blocks = num / factor, rest = num % factor;
+      if (!take(blocks + rest)) return false;
+      if (blocks > 0) {
+        const uint32_t half = factor / 2;
+        for (uint32_t k = 0; k < blocks * factor; ++k) {
+          const int64_t p = static_cast<int64_t>(k) - half;  // position past the first centre
+          if (p < 0) {
+            out.push_back(in[pos]);
+          } else {
+            const size_t b = static_cast<size_t>(p / factor);
+            const uint32_t j = static_cast<uint32_t>(p % factor);
+            if (b + 1 >= blocks) {
+              out.push_back(in[pos + blocks - 1]);
+            } else {
+              const double step = static_cast<double>(in[pos + b + 1] - in[pos + b]) / factor;
+              out.push_back(static_cast<int32_t>(in[pos + b] + j * step));
+            }
+          }
+        }
+        pos += blocks;
+      }
+      for (uint32_t k = 0; k < rest; ++k) out.push_back(in[pos++]);
+      return true;
+    };
+    for (const QrsEntry& q : qrs_) {
+      if (q.qb < a || q.qe < q.qb || q.qe > last) {
+        *why = "protected zone " + std::to_string(q.qb) + "-" + std::to_string(q.qe) + " out of order";
+        return {};
+      }
+      if (!stretch(a, q.qb - 1)) return {};
+      const uint32_t n = q.qe - q.qb + 1;
+      if (!take(n)) return {};
+      out.insert(out.end(), in.begin() + static_cast<std::ptrdiff_t>(pos),
+                 in.begin() + static_cast<std::ptrdiff_t>(pos + n));
+      pos += n;
+      a = q.qe + 1;
+    }
+    if (!stretch(a, last)) return {};
+    return out;
+  }
+
+  void ReadRhythm() {
+    auto data = Data(6);
+    if (!data) {
+      if (HasSection(6)) Problem(6, -1, "section 6 cannot be read; no samples decoded");
+      return;
+    }
+    if (tablesBad_) return;
+    Cursor c(*data);
+    const uint16_t avm = c.u16();
+    const uint16_t interval = c.u16();
+    const uint8_t differences = c.u8();
+    const uint8_t bimodal = c.u8();
+    if (!c.ok() || avm == 0 || interval == 0 || differences > 2) {
+      Problem(6, -1, "section 6 header: amplitude " + std::to_string(avm) + " nV, interval " +
+                         std::to_string(interval) + " us, differences " + std::to_string(differences) +
+                         "; no samples decoded");
+      return;
+    }
+    r_.sampleIntervalUs = interval;
+    r_.amplitudeNanovolts = avm;
+    for (const QrsEntry& q : qrs_)
+      r_.annotations.push_back({(std::max<uint32_t>(q.fc, 1) - 1) * (interval / 1e6), 0,
+                                q.type == 0 ? "QRS" : "QRS type " + std::to_string(q.type)});
+    if (referenceBeat_) {
+      ReadReferenceBeats();
+      if (!refOk_) return;
+    }
+    uint32_t factor = 1;
+    if (bimodal != 0) {
+      if (!qrsRead_ || !refOk_ || interval % refInterval_ != 0 || interval < refInterval_) {
+        Problem(6, -1, "bimodal compression without usable sections 4 and 5 (interval " + std::to_string(interval) +
+                           " us against " + std::to_string(refInterval_) + " us); no samples decoded");
+        return;
+      }
+      factor = interval / refInterval_;
+      r_.sampleIntervalUs = refInterval_;
+    }
+    // Residual and reference beat in one unit: their greatest common divisor.
+    uint32_t unit = avm;
+    if (refOk_) unit = std::gcd<uint32_t, uint32_t>(avm, refAvm_);
+    r_.amplitudeNanovolts = unit;
+    const int32_t rhythmScale = static_cast<int32_t>(avm / unit);
+    const int32_t refScale = refOk_ ? static_cast<int32_t>(refAvm_ / unit) : 0;
+    // Section 4 counts samples at the full rate, which bimodal records code
+    // at a longer interval.
+    if (factor > 1)
+      for (Annotation& a : r_.annotations) a.onsetSeconds /= factor;
+
+    std::vector<uint32_t> counts = ByteCounts(c, 6);
+    if (counts.empty()) return;
+    for (size_t i = 0; i < entries_.size(); ++i) {
+      Lead& lead = r_.leads[i];
+      const LeadEntry& e = entries_[i];
+      std::span<const uint8_t> bytes = c.bytes(counts[i]);
+      const uint32_t count = e.count();
+      if (count == 0) {
+        Problem(6, static_cast<int>(i), "lead " + lead.name + ": section 3 gives no samples");
+        continue;
+      }
+      std::string why;
+      std::vector<int32_t> v = DecodeLead(bytes, count, differences, &why);
+      if (factor > 1) {
+        if (!why.empty()) {
+          Problem(6, static_cast<int>(i), "lead " + lead.name + ": " + why);
+          continue;
+        }
+        v = Interpolate(v, std::max<uint32_t>(e.start, 1), count, factor, &why);
+      }
+      if (v.size() != count) {
+        Problem(6, static_cast<int>(i), "lead " + lead.name + ": " + std::to_string(v.size()) + " of " +
+                                            std::to_string(count) + " samples" +
+                                            (why.empty() ? "" : " (" + why + ")") + "; lead not shown");
+        continue;
+      }
+      for (int32_t& s : v) s *= rhythmScale;
+      if (refOk_) {
+        if (refBeats_[i].empty()) {
+          Problem(5, static_cast<int>(i), "lead " + lead.name + ": no reference beat to add; lead not shown");
+          continue;
+        }
+        AddReferenceBeat(&v, refBeats_[i], std::max<uint32_t>(e.start, 1), refScale);
+      }
+      lead.samples = std::move(v);
+    }
+  }
+
+  // Adds the reference beat back inside each subtraction zone of a type 0
+  // complex, aligned on the fiducial points; with its own sample interval
+  // the beat is taken at the nearest sample in time.
+  void AddReferenceBeat(std::vector<int32_t>* v, const std::vector<int32_t>& beat, uint32_t first,
+                        int32_t scale) const {
+    const double ratio = static_cast<double>(r_.sampleIntervalUs) / refInterval_;
+    for (const QrsEntry& q : qrs_) {
+      if (q.type != 0) continue;
+      for (uint32_t k = std::max(q.sb, first); k <= q.se; ++k) {
+        const size_t at = k - first;
+        if (at >= v->size()) break;
+        const double offset = (static_cast<double>(k) - q.fc) * ratio;
+        const int64_t j = static_cast<int64_t>(refFiducial_) - 1 + std::llround(offset);
+        if (j < 0 || j >= static_cast<int64_t>(beat.size())) continue;
+        (*v)[at] += beat[static_cast<size_t>(j)] * scale;
+      }
+    }
+  }
+
+  // III, aVR, aVL and aVF from I and II when they are not stored.
+  void DeriveLimbLeads() {
+    auto find = [&](uint16_t id) -> const Lead* {
+      for (const Lead& l : r_.leads)
+        if (l.id == id && !l.samples.empty()) return &l;
+      return nullptr;
+    };
+    const Lead* one = find(1);
+    const Lead* two = find(2);
+    if (one == nullptr || two == nullptr || one->startSample != two->startSample ||
+        one->samples.size() != two->samples.size())
+      return;
+    const std::vector<int32_t> a = one->samples, b = two->samples;
+    const uint32_t start = one->startSample, end = one->endSample;
+    struct Rule {
+      uint16_t id;
+      int ia, ib;  // twice the weights of I and II
+    };
+    for (const Rule& rule : {Rule{61, -2, 2}, Rule{62, -1, -1}, Rule{63, 2, -1}, Rule{64, -1, 2}}) {
+      bool stored = false;
+      for (const Lead& l : r_.leads) stored = stored || l.id == rule.id;
+      if (stored) continue;
+      Lead l;
+      l.id = rule.id;
+      l.name = LeadName(rule.id);
+      l.startSample = start;
+      l.endSample = end;
+      l.derived = true;
+      l.samples.resize(a.size());
+      for (size_t k = 0; k < a.size(); ++k) {
+        const int64_t twice = int64_t{rule.ia} * a[k] + int64_t{rule.ib} * b[k];
+        // Halves rounded away from zero.
+        l.samples[k] = static_cast<int32_t>(twice >= 0 ? (twice + 1) / 2 : -((-twice + 1) / 2));
+      }
+      r_.leads.push_back(std::move(l));
+    }
+  }
+
+  std::span<const uint8_t> file_;
+  Record r_;
+  std::vector<LeadEntry> entries_;
+  bool referenceBeat_ = false;
+  bool huffman_ = false;
+  bool tablesBad_ = false;
+  HuffmanDecoder decoder_;
+  uint16_t refLengthMs_ = 0, refFiducial_ = 0;
+  std::vector<QrsEntry> qrs_;
+  bool qrsRead_ = false;
+  uint16_t refAvm_ = 0, refInterval_ = 0;
+  std::vector<std::vector<int32_t>> refBeats_;
+  bool refOk_ = false;
+};
+
+}  // namespace
+
+Record Read(std::span<const uint8_t> file) { return RecordReader(file).Run(); }
+
+Record ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    Record r;
+    r.problems.push_back({0, -1, "cannot be opened"});
+    return r;
+  }
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return Read(bytes);
+}
+
+}  // namespace scpreader
