@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
-class TestRecord;
+namespace scpreader {
+struct Record;
+}
 
 namespace scpecg {
 
@@ -20,8 +22,9 @@ int RunMake(const std::string& input, const std::string& out);
 int RunPlot(const std::string& file, const std::string& out, double from, double seconds);
 int RunExport(const std::string& file, const std::string& csv);
 
-// The CSV text of a record's waveform: a time column in seconds, then one
-// column per stored lead in microvolts (exact: samples times resolution).
-std::string WaveformCsv(const TestRecord& record);
+// The CSV text of a record's decoded leads: a time column in seconds, then
+// one column per stored and decoded lead in microvolts (exact: samples times
+// the amplitude unit). Leads that could not be decoded are left out.
+std::string WaveformCsv(const scpreader::Record& record);
 
 }  // namespace scpecg
