@@ -524,8 +524,16 @@ class RecordReader {
       if (!refOk_) return;
     }
     uint32_t factor = 1;
+    if (bimodal != 0 && !refOk_) {
+      // The full-rate interval is Section 5's, even without subtraction.
+      if (auto s5 = Data(5)) {
+        Cursor h(*s5);
+        h.skip(2);
+        refInterval_ = h.u16();
+      }
+    }
     if (bimodal != 0) {
-      if (!qrsRead_ || !refOk_ || interval % refInterval_ != 0 || interval < refInterval_) {
+      if (!qrsRead_ || refInterval_ == 0 || interval % refInterval_ != 0 || interval < refInterval_) {
         Problem(6, -1, "bimodal compression without usable sections 4 and 5 (interval " + std::to_string(interval) +
                            " us against " + std::to_string(refInterval_) + " us); no samples decoded");
         return;
@@ -562,6 +570,11 @@ class RecordReader {
           Problem(6, static_cast<int>(i), why + "; lead not shown");
           continue;
         }
+        if (uint64_t{count} > uint64_t{v.size()} * factor) {
+          Problem(6, static_cast<int>(i), "section 3 asks for " + std::to_string(count) + " samples, the data holds " +
+                                              std::to_string(v.size()) + " decimated ones; lead not shown");
+          continue;
+        }
         v = Interpolate(v, std::max<uint32_t>(e.start, 1), count, factor, &why);
       }
       if (v.size() != count) {
@@ -588,9 +601,13 @@ class RecordReader {
   void AddReferenceBeat(std::vector<int32_t>* v, const std::vector<int32_t>& beat, uint32_t first,
                         int32_t scale) const {
     const double ratio = static_cast<double>(r_.sampleIntervalUs) / refInterval_;
+    // Zones are taken in order and never twice over the same samples, so the
+    // work stays within the lead's length whatever the file says.
+    uint64_t next = first;
     for (const QrsEntry& q : qrs_) {
-      if (q.type != 0) continue;
-      for (uint32_t k = std::max(q.sb, first); k <= q.se; ++k) {
+      if (q.type != 0 || q.se < q.sb || q.sb < next) continue;
+      next = uint64_t{q.se} + 1;
+      for (uint32_t k = q.sb; k <= q.se; ++k) {
         const size_t at = k - first;
         if (at >= v->size()) break;
         const double offset = (static_cast<double>(k) - q.fc) * ratio;
