@@ -306,6 +306,15 @@ class RecordReader {
         }
         tables.push_back(std::move(table));
       }
+      // Each code gives its prefix length, then its whole length. Some
+      // producers write the two the other way round: a prefix longer than
+      // the whole code can only mean that, for the whole set.
+      bool swapped = false;
+      for (const HuffmanTable& t : tables)
+        for (const HuffmanCode& h : t) swapped = swapped || (h.mode != 0 && h.prefixBits > h.totalBits);
+      if (swapped)
+        for (HuffmanTable& t : tables)
+          for (HuffmanCode& h : t) std::swap(h.prefixBits, h.totalBits);
     }
     if (why.empty() && decoder_.Build(tables, &why)) {
       huffman_ = true;
