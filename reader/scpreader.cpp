@@ -19,6 +19,7 @@ constexpr size_t kSectionHeaderBytes = 16;
 // A record's own length field is 32-bit; a lead never holds more samples
 // than its coded bytes can describe (one bit per sample at best).
 constexpr size_t kBitsPerByte = 8;
+constexpr uint32_t kMaxDecimation = 64;
 
 uint16_t Crc16(std::span<const uint8_t> data) {
   uint16_t crc = 0xFFFF;
@@ -450,7 +451,7 @@ class RecordReader {
   std::vector<int32_t> Interpolate(const std::vector<int32_t>& in, uint32_t first, uint32_t count, uint32_t factor,
                                    std::string* why) const {
     std::vector<int32_t> out;
-    out.reserve(count);
+    out.reserve(std::min<size_t>(count, in.size() * factor));
     size_t pos = 0;
     const uint32_t last = first + count - 1;
     uint32_t a = first;
@@ -548,6 +549,13 @@ class RecordReader {
         return;
       }
       factor = interval / refInterval_;
+      // Producers decimate by 2 to 8; a factor from a damaged header must
+      // not let a few bytes claim gigabytes of restored samples.
+      if (factor > kMaxDecimation) {
+        Problem(6, -1, "bimodal decimation by " + std::to_string(factor) + " (at most " +
+                           std::to_string(kMaxDecimation) + "); no samples decoded");
+        return;
+      }
       r_.sampleIntervalUs = refInterval_;
     }
     // Residual and reference beat in one unit: their greatest common divisor.
