@@ -1,6 +1,7 @@
 #include "reader/scpreader.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <fstream>
 #include <iterator>
@@ -21,12 +22,21 @@ constexpr size_t kSectionHeaderBytes = 16;
 constexpr size_t kBitsPerByte = 8;
 constexpr uint32_t kMaxDecimation = 64;
 
+// CRC-CCITT (polynomial 0x1021, initial 0xFFFF), a byte at a time.
+constexpr std::array<uint16_t, 256> kCrcTable = [] {
+  std::array<uint16_t, 256> t{};
+  for (uint32_t b = 0; b < 256; ++b) {
+    uint16_t crc = static_cast<uint16_t>(b << 8);
+    for (int k = 0; k < 8; ++k) crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+    t[b] = crc;
+  }
+  return t;
+}();
+static_assert(kCrcTable[1] == 0x1021);
+
 uint16_t Crc16(std::span<const uint8_t> data) {
   uint16_t crc = 0xFFFF;
-  for (uint8_t b : data) {
-    crc ^= static_cast<uint16_t>(b << 8);
-    for (int k = 0; k < 8; ++k) crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
-  }
+  for (uint8_t b : data) crc = static_cast<uint16_t>(crc << 8 ^ kCrcTable[(crc >> 8 ^ b) & 0xFF]);
   return crc;
 }
 
