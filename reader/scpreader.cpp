@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <exception>
 #include <fstream>
 #include <iterator>
 #include <numeric>
@@ -700,7 +701,15 @@ class RecordReader {
 
 }  // namespace
 
-Record Read(std::span<const uint8_t> file) { return RecordReader(file).Run(); }
+Record Read(std::span<const uint8_t> file) {
+  try {
+    return RecordReader(file).Run();
+  } catch (const std::exception& e) {  // out of memory for a huge record
+    Record r;
+    r.problems.push_back({0, -1, std::string("cannot be read: ") + e.what()});
+    return r;
+  }
+}
 
 std::string ProblemText(const Record& record, const Problem& p) {
   std::string s;
