@@ -239,6 +239,9 @@ class RecordReader {
           d.acqMinute = t.u8();
           d.acqSecond = t.u8();
           break;
+        case 27: d.highPassHz = t.u16() / 100.0; break;  // in 0.01 Hz
+        case 28: d.lowPassHz = t.u16(); break;
+        case 29: d.filterBitmap = t.u8(); break;
         case 30: d.freeText.push_back(Text(v)); break;
         default: break;
       }
