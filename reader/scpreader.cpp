@@ -358,10 +358,10 @@ class RecordReader {
       q.fc = c.u32();
       q.se = c.u32();
     }
-    // Versions before 1.3 have no protected zones: the subtraction zones
-    // stand for them.
+    // Versions 1.0 and 1.1 have no protected zones (nor has a section that
+    // ends after the subtraction zones): the subtraction zones stand for them.
     const uint8_t version = protocol != 0 ? protocol : r_.protocolVersion;
-    const bool zones = version >= 13 && c.has(size_t{n} * 8);
+    const bool zones = version != 10 && version != 11 && c.has(size_t{n} * 8);
     for (QrsEntry& q : qrs_) {
       q.qb = zones ? c.u32() : q.sb;
       q.qe = zones ? c.u32() : q.se;

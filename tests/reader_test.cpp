@@ -224,6 +224,21 @@ TEST_P(ReaderTest, DamagedCopiesNeverGiveALeadOfTheWrongLength) {
   }
 }
 
+TEST(ReaderLeads, KeepTheirOwnStartAndEndAndAreNotDerivedFromMismatchedLimbLeads) {
+  // Lead II starts at sample 101 and ends at 400; I spans 1 to 500.
+  std::vector<scpreader::WriteLead> leads = {{1, std::vector<int16_t>(500, 7), 1}, {2, {}, 101}};
+  for (int i = 0; i < 300; ++i) leads[1].samples.push_back(static_cast<int16_t>(i - 150));
+  std::string why;
+  const scpreader::Record r = scpreader::Read(scpreader::WriteRecord(leads, scpreader::WriteOptions{}, &why));
+  ASSERT_EQ(r.leads.size(), 2u) << why;  // I and II do not line up: nothing derived
+  EXPECT_EQ(r.leads[1].startSample, 101u);
+  EXPECT_EQ(r.leads[1].endSample, 400u);
+  ASSERT_EQ(r.leads[1].samples.size(), 300u);
+  EXPECT_EQ(r.leads[1].samples[0], -150);
+  EXPECT_EQ(r.leads[1].samples[299], 149);
+  EXPECT_EQ(r.leads[0].samples, std::vector<int32_t>(500, 7));
+}
+
 INSTANTIATE_TEST_SUITE_P(Encodings, ReaderTest, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
