@@ -320,6 +320,7 @@ class RecordReader {
       l.endSample = e.end;
       r_.leads.push_back(std::move(l));
     }
+    if (entries_.empty()) Problem(3, -1, "lists no leads");
     return !entries_.empty();
   }
 
@@ -498,8 +499,10 @@ class RecordReader {
     refBeats_.resize(entries_.size());
     for (size_t i = 0; i < entries_.size(); ++i) {
       std::string why;
-      refBeats_[i] = DecodeLead(c.bytes(counts[i]), length, differences, &why);
-      if (refBeats_[i].size() != length) {
+      // Section 4 gives the beat's length in milliseconds; a producer that
+      // rounded up stores one sample more, which is taken too.
+      refBeats_[i] = DecodeLead(c.bytes(counts[i]), length + 1, differences, &why);
+      if (refBeats_[i].size() < length) {
         Problem(5, static_cast<int>(i), "reference beat: " +
                                             std::to_string(refBeats_[i].size()) + " of " + std::to_string(length) +
                                             " samples" + (why.empty() ? "" : " (" + why + ")"));
