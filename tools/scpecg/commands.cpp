@@ -454,7 +454,10 @@ int RunPlot(const std::string& path, const std::string& out, double from, double
   // the patient's identity may be shown here), else from Section 1.
   PlotPage page = PageOf(ecg.demographics);
   {
+    // Its complaints about the waveform (first differences, unknown leads)
+    // are not the plot's: they show with -v only.
     Library lib;
+    lib.ProblemsAsDetail(true);
     ValidFormatInfo info{};
     if (path.size() <= kMaxPath && lib.IsValidFormat(path, &info) == 1) {
       ScpFile file(path);

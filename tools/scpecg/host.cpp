@@ -124,7 +124,7 @@ void Library::Collect(const char* exportName, const std::string& file) {
     forwarded += line + "\n";
     const std::string shown =
         (file.empty() ? std::string() : file + ": ") + "[" + exportName + "] " + FormatLogEntry(e);
-    if (IsProblem(e))
+    if (IsProblem(e) && !problemsAsDetail_)
       Console::Get().Line(shown);
     else
       Console::Get().Detail(shown);

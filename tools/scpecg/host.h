@@ -46,6 +46,9 @@ class Library {
 
   // The log lines of the most recent call.
   const std::vector<LogEntry>& lastLines() const { return last_; }
+  // Shows the library's problems only with -v, like its other lines: for
+  // calls whose waveform the tool's own reader replaces.
+  void ProblemsAsDetail(bool on) { problemsAsDetail_ = on; }
 
  private:
   // Reads what the last call logged and shows it, prefixed with the file
@@ -57,6 +60,7 @@ class Library {
   bool hadPrevious_ = false;
   uint64_t offset_ = 0;
   std::vector<LogEntry> last_;
+  bool problemsAsDetail_ = false;
 };
 
 }  // namespace scpecg
