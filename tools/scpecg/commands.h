@@ -9,6 +9,8 @@ class TestRecord;
 
 namespace scpecg {
 
+class Library;
+
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
@@ -19,6 +21,10 @@ int RunDump(const std::string& file, const std::string& output);
 int RunMake(const std::string& input, const std::string& out);
 int RunPlot(const std::string& file, const std::string& out, double from, double seconds);
 int RunExport(const std::string& file, const std::string& csv);
+
+// Saves through a sibling path, reads the file back and compares it with
+// what was meant to be saved. The file stays only when everything came back.
+bool SaveVerified(Library& lib, TestRecord& record, const std::string& out, std::string* summary);
 
 // The CSV text of a record's waveform: a time column in seconds, then one
 // column per stored lead in microvolts (exact: samples times resolution).

@@ -1,0 +1,321 @@
+#include "tools/scpecg/convert.h"
+
+#include <edflib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "lib/dbclient/testrecord.h"
+#include "reader/scpreader.h"
+#include "tools/scpecg/batch.h"
+#include "tools/scpecg/commands.h"
+#include "tools/scpecg/console.h"
+#include "tools/scpecg/convert_leads.h"
+#include "tools/scpecg/dicom_writer.h"
+#include "tools/scpecg/edf_writer.h"
+#include "tools/scpecg/fetch.h"
+#include "tools/scpecg/host.h"
+#include "tools/scpecg/record_json.h"
+#include "tools/scpecg/scpfile.h"
+
+namespace scpecg {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Extension(const std::string& to) { return to == "dicom" ? ".dcm" : "." + to; }
+
+std::string Text(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
+
+// Every input file with the file it becomes. Folders are searched
+// recursively; their structure is kept under -o.
+std::vector<BatchItem> CollectItems(const ConvertOptions& o, std::vector<std::string>* missing) {
+  std::vector<BatchItem> items;
+  const std::string ext = Extension(o.to);
+  for (const std::string& input : o.inputs) {
+    std::error_code ec;
+    if (fs::is_directory(input, ec)) {
+      std::vector<fs::path> found;
+      for (auto it = fs::recursive_directory_iterator(input, fs::directory_options::skip_permission_denied, ec);
+           !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+        if (it->is_regular_file(ec) && it->path().extension() != ".partial") found.push_back(it->path());
+      std::sort(found.begin(), found.end());
+      for (const fs::path& p : found) {
+        const fs::path rel = p.lexically_relative(input);
+        fs::path out = (o.outDir.empty() ? fs::path(input) : fs::path(o.outDir)) / rel;
+        items.push_back({p.string(), out.replace_extension(ext).string(), true});
+      }
+    } else if (fs::exists(input, ec)) {
+      fs::path out = o.outDir.empty() ? fs::path(input) : fs::path(o.outDir) / fs::path(input).filename();
+      items.push_back({input, out.replace_extension(ext).string(), false});
+    } else {
+      missing->push_back(input);
+    }
+  }
+  return items;
+}
+
+ItemResult ConvertOne(const BatchItem& item, const std::string& to) {
+  // One plug-in session per worker process, started on its first file.
+  static std::unique_ptr<Library> lib;
+  scpreader::Record record = scpreader::ReadFile(item.input);
+  if (!record.hasWaveform()) {
+    const bool hasRhythm = std::any_of(record.sections.begin(), record.sections.end(),
+                                       [](const scpreader::SectionSummary& s) { return s.id == 6 && s.present; });
+    const std::string why = record.problems.empty() ? "" : record.problems.front().reason;
+    if (record.sections.empty())
+      return {item.fromFolder ? Outcome::kSkipped : Outcome::kFailed,
+              why.empty() ? "not an SCP-ECG record" : why};
+    if (!hasRhythm) return {Outcome::kSkipped, "the record holds no ECG waveform"};
+    return {Outcome::kFailed, "the ECG waveform cannot be decoded" + (why.empty() ? "" : ": " + why)};
+  }
+  if (!lib) lib = std::make_unique<Library>();
+  const bool identityShown = AddPluginData(*lib, item.input, &record);
+  std::string error;
+  const bool ok = WriteAtomically(
+      item.output,
+      [&](const std::string& partial) {
+        if (to == "edf") return WriteEdf(record, partial, &error);
+        if (to == "dicom") return WriteDicom(record, !identityShown, partial, &error);
+        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+        out << RecordCsv(record);
+        out.close();
+        if (!out) error = "cannot be written";
+        return static_cast<bool>(out);
+      },
+      &error);
+  if (!ok) return {Outcome::kFailed, item.output + ": " + error};
+  return {Outcome::kDone, ""};
+}
+
+// EDF physical dimensions we take, in nanovolts.
+double NanovoltsPer(const std::string& dimension) {
+  std::string d = dimension;
+  while (!d.empty() && d.back() == ' ') d.pop_back();
+  if (d == "uV") return 1e3;
+  if (d == "mV") return 1e6;
+  if (d == "V") return 1e9;
+  return 0;
+}
+
+struct EdfLead {
+  int signal;
+  int channel;
+  double gain, offset;  // nanovolts = digital * gain + offset
+};
+
+// The record an EDF+ file describes, or null with *error set.
+std::unique_ptr<TestRecord> RecordFromEdf(const std::string& path, std::string* error) {
+  auto hdr = std::make_unique<edf_hdr_struct>();
+  if (edfopen_file_readonly(path.c_str(), hdr.get(), EDFLIB_READ_ALL_ANNOTATIONS) != 0) {
+    *error = "not an EDF or BDF file EDFlib opens (error " + std::to_string(hdr->filetype) + ")";
+    return nullptr;
+  }
+  struct Closer {
+    int h;
+    ~Closer() { edfclose_file(h); }
+  } closer{hdr->handle};
+  std::vector<EdfLead> leads;
+  std::vector<bool> used(EcgWaveform::kChannelSlots, false);
+  double rate = 0;
+  long long samples = 0;
+  for (int s = 0; s < hdr->edfsignals; ++s) {
+    const edf_param_struct& p = hdr->signalparam[s];
+    const std::string name = LeadOfEdfLabel(p.label);
+    int channel = -1;
+    for (int k = 0; k < static_cast<int>(EcgWaveform::kChannelSlots); ++k)
+      if (name == ChannelName(k)) channel = k;
+    if (channel < 0 || used[static_cast<size_t>(channel)]) {
+      Console::Get().Error(path + ": signal \"" + p.label + "\" is not a lead a record stores; left out");
+      continue;
+    }
+    const double unit = NanovoltsPer(p.physdimension);
+    const double signalRate = p.smp_in_datarecord * 1e7 / static_cast<double>(hdr->datarecord_duration);
+    if (unit == 0 || p.dig_max == p.dig_min || (rate != 0 && (signalRate != rate || p.smp_in_file != samples))) {
+      Console::Get().Error(path + ": signal \"" + p.label + "\" is not in volts or not at the rate of the first lead; left out");
+      continue;
+    }
+    rate = signalRate;
+    samples = p.smp_in_file;
+    used[static_cast<size_t>(channel)] = true;
+    const double gain = (p.phys_max - p.phys_min) / (p.dig_max - p.dig_min) * unit;
+    leads.push_back({s, channel, gain, p.phys_min * unit - p.dig_min * gain});
+  }
+  if (leads.empty()) {
+    *error = "no signal is an ECG lead a record stores (I, II, V1 to V6, X, Y, Z)";
+    return nullptr;
+  }
+  if (std::fabs(rate - std::round(rate)) > 1e-6 || rate < 1 || samples < 1 || samples > 0x7FFFFFFF) {
+    *error = "the sampling rate must be a whole number of hertz";
+    return nullptr;
+  }
+  std::sort(leads.begin(), leads.end(), [](const EdfLead& a, const EdfLead& b) { return a.channel < b.channel; });
+
+  std::vector<std::vector<double>> nv(leads.size(), std::vector<double>(static_cast<size_t>(samples)));
+  double largest = 0, finest = 0;
+  for (size_t l = 0; l < leads.size(); ++l) {
+    std::vector<int> digital(static_cast<size_t>(samples));
+    if (edfread_digital_samples(hdr->handle, leads[l].signal, static_cast<int>(samples), digital.data()) != samples) {
+      *error = "the samples of signal " + std::to_string(leads[l].signal) + " cannot be read";
+      return nullptr;
+    }
+    for (size_t i = 0; i < digital.size(); ++i) {
+      nv[l][i] = digital[i] * leads[l].gain + leads[l].offset;
+      largest = std::max(largest, std::fabs(nv[l][i]));
+    }
+    finest = finest == 0 ? std::fabs(leads[l].gain) : std::min(finest, std::fabs(leads[l].gain));
+  }
+  // The resolution: the finest gain in whole nanovolts, which keeps every
+  // sample exactly when the file's gains are whole nanovolts (as ours are),
+  // coarser only when 16 bits would not hold the largest value.
+  uint32_t resolution = static_cast<uint32_t>(std::max(1.0, std::round(finest)));
+  resolution = std::max(resolution, static_cast<uint32_t>(std::ceil(largest / 32767)));
+
+  std::vector<uint8_t> channels;
+  for (const EdfLead& l : leads) channels.push_back(static_cast<uint8_t>(l.channel));
+  auto record = std::make_unique<TestRecord>();
+  auto* w = new EcgWaveform(static_cast<uint32_t>(leads.size()), static_cast<uint32_t>(samples),
+                            static_cast<uint32_t>(std::lround(rate)), resolution, channels);
+  record->SetWaveform(w);
+  if (!w->HasStorage()) {
+    *error = "the recording is too large for a record";
+    return nullptr;
+  }
+  for (size_t l = 0; l < leads.size(); ++l) {
+    int16_t* out = w->Channel(channels[l]);
+    for (size_t i = 0; i < nv[l].size(); ++i) out[i] = static_cast<int16_t>(std::lround(nv[l][i] / resolution));
+  }
+  w->SetValidSampleCount(static_cast<uint32_t>(samples));
+
+  // EDF+ writes "X" for what it does not know.
+  auto known = [](const char* s) { return s[0] != '\0' && std::string(s) != "X"; };
+  if (known(hdr->patientcode)) record->SetStoredPatientId(hdr->patientcode);
+  if (known(hdr->patient_name)) {
+    const std::string name = hdr->patient_name;
+    const size_t comma = name.find(',');
+    std::string last = name.substr(0, comma), first;
+    if (comma != std::string::npos) first = name.substr(comma + 1 + (name[comma + 1] == ' ' ? 1 : 0));
+    record->SetPatientName(first.c_str(), "", last.c_str());
+  }
+  const std::string gender = hdr->gender;
+  if (gender == "Male" || gender == "Female") record->SetSex(gender == "Male" ? 1 : 2);
+  const DateTime acquired(static_cast<uint16_t>(hdr->startdate_year), static_cast<uint8_t>(hdr->startdate_month),
+                          static_cast<uint8_t>(hdr->startdate_day), static_cast<uint8_t>(hdr->starttime_hour),
+                          static_cast<uint8_t>(hdr->starttime_minute), static_cast<uint8_t>(hdr->starttime_second));
+  record->SetAcquisitionDateTime(&acquired);
+  if (hdr->birthdate_year > 0) {
+    const CalendarDate born{static_cast<uint16_t>(hdr->birthdate_year), static_cast<uint8_t>(hdr->birthdate_day),
+                            static_cast<uint8_t>(hdr->birthdate_month)};
+    record->SetBirthDate(&born);
+  }
+  if (known(hdr->technician)) record->SetTechnician(hdr->technician);
+  if (known(hdr->equipment)) record->SetDeviceName(hdr->equipment);
+  return record;
+}
+
+}  // namespace
+
+bool AddPluginData(Library& lib, const std::string& path, scpreader::Record* record) {
+  ValidFormatInfo info{};
+  if (lib.IsValidFormat(path, &info) != 1) return true;  // not ours: nothing scrambled, nothing of ours stored
+  ScpFile file(path);
+  Fetched fetched;
+  std::string error;
+  if (!FetchWhole(lib, file, path, &fetched, &error)) return true;
+  const TestRecord& r = *fetched.record;
+  const double interval = record->sampleIntervalUs / 1e6;
+  if (const AnnotationList* a = r.GetAnnotations(); a != nullptr && a->entries != nullptr) {
+    // Our beat annotations: the R-peak sample and a beat code.
+    for (uint32_t i = 0; i < std::min(a->count, a->capacity); ++i) {
+      const AnnotationEntry& e = a->entries[i];
+      record->annotations.push_back(
+          {e.value * interval, 0, e.code1 == 0 ? "QRS" : "QRS type " + std::to_string(e.code1)});
+    }
+  }
+  if (const EpisodeList* e = r.GetEpisodes(); e != nullptr && e->entries != nullptr) {
+    // Episodes: start and end in milliseconds, a type code and a text.
+    const std::vector<std::string> texts = StoredEpisodeTexts(*e);
+    for (uint32_t i = 0; i < std::min(e->count, e->capacity); ++i) {
+      const EpisodeEntry& x = e->entries[i];
+      std::string text = i < texts.size() ? texts[i] : "";
+      if (text.empty()) text = "episode type " + std::to_string(x.typeCode);
+      record->annotations.push_back(
+          {x.value1 / 1000.0, x.value2 > x.value1 ? (x.value2 - x.value1) / 1000.0 : 0, text});
+    }
+  }
+  std::sort(record->annotations.begin(), record->annotations.end(),
+            [](const scpreader::Annotation& a, const scpreader::Annotation& b) { return a.onsetSeconds < b.onsetSeconds; });
+  scpreader::Demographics& d = record->demographics;
+  if (r.identityReadable == 0) {
+    d.patientId.clear();
+    d.lastName.clear();
+    d.firstName.clear();
+    d.secondLastName.clear();
+    d.birthYear = d.birthMonth = d.birthDay = 0;
+    return false;
+  }
+  // The file holds the identity scrambled; the fetch gives it back plain.
+  d.patientId = Text(r.patientId, sizeof r.patientId);
+  char buf[64];
+  auto plain = [&](char* text) {
+    r.UnscrambleText(text, static_cast<uint32_t>(strnlen(text, sizeof buf)));
+    return std::string(text);
+  };
+  d.lastName = plain(r.GetLastName(buf, sizeof buf));
+  d.firstName = plain(r.GetFirstName(buf, sizeof buf));
+  d.secondLastName = plain(r.GetSecondLastName(buf, sizeof buf));
+  return true;
+}
+
+std::string RecordCsv(const scpreader::Record& record) {
+  const ConvertLeads in = StoredLeads(record);
+  std::string out = "time_s";
+  for (const scpreader::Lead* l : in.leads) out += "," + l->name;
+  out += "\n";
+  char buf[32];
+  for (size_t i = 0; i < in.samples; ++i) {
+    std::snprintf(buf, sizeof buf, "%.6f", i * (record.sampleIntervalUs / 1e6));
+    out += buf;
+    for (size_t l = 0; l < in.leads.size(); ++l)
+      out += "," + MicrovoltDecimal(int64_t{in.Sample(l, i)} * record.amplitudeNanovolts);
+    out += '\n';
+  }
+  return out;
+}
+
+int RunConvert(const ConvertOptions& options) {
+  std::vector<std::string> missing;
+  const std::vector<BatchItem> items = CollectItems(options, &missing);
+  for (const std::string& m : missing) Console::Get().Error(m + ": no such file or folder");
+  int jobs = options.jobs;
+  if (jobs <= 0) jobs = static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+  const BatchSummary s =
+      RunBatch(items, jobs, [&](const BatchItem& item) { return ConvertOne(item, options.to); });
+  for (const auto& [index, r] : s.notes)
+    Console::Get().Line(std::string(r.outcome == Outcome::kSkipped ? "  skipped " : "  failed  ") +
+                        items[index].input + ": " + r.reason);
+  std::printf("convert: %zu converted, %zu skipped, %zu failed\n", s.done, s.skipped, s.failed + missing.size());
+  return s.failed > 0 || !missing.empty() ? kExitFailed : kExitOk;
+}
+
+int RunMakeFromEdf(const std::string& edf, const std::string& out) {
+  std::string error;
+  std::unique_ptr<TestRecord> record = RecordFromEdf(edf, &error);
+  if (!record) {
+    Console::Get().Error(edf + ": " + error);
+    return kExitFailed;
+  }
+  Library lib;
+  std::string size;
+  if (!SaveVerified(lib, *record, out, &size)) return kExitFailed;
+  Console::Get().Detail("make: " + out + " (" + size + ")");
+  return kExitOk;
+}
+
+}  // namespace scpecg

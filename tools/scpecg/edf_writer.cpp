@@ -1,0 +1,154 @@
+#include "tools/scpecg/edf_writer.h"
+
+#include <edflib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <numeric>
+
+#include "tools/scpecg/convert_leads.h"
+
+namespace scpecg {
+
+namespace {
+
+constexpr int kEdfDigitalMax = 32767;
+constexpr int kBdfDigitalMax = 8388607;
+// A header number field holds 8 characters.
+constexpr size_t kHeaderNumber = 8;
+// EDFlib keeps datarecords between 1 ms and 60 s, in steps of 10 us.
+constexpr int64_t kMaxRecordUs = 60'000'000;
+
+// The digital extreme D of a lead: the range is -D..D and -D*r..D*r uV, so
+// the gain is exactly r. D is the smallest value at or above the lead's
+// largest magnitude whose physical extreme, with its sign, fits the
+// 8-character field exactly (EDFlib writes it as given, readers parse it).
+int DigitalExtreme(int64_t largest, int64_t resolutionNv, int limit) {
+  for (int64_t d = std::max<int64_t>(largest, 1); d <= limit; ++d)
+    if (MicrovoltDecimal(-d * resolutionNv).size() <= kHeaderNumber) return static_cast<int>(d);
+  return 0;
+}
+
+// Samples per datarecord: its duration must be a whole number of 10 us, at
+// most 60 s. A count that divides the recording leaves no padding; among
+// those the one nearest one second wins. 0 when none divides.
+int64_t RecordSamples(int64_t samples, int64_t intervalUs) {
+  const int64_t step = 10 / std::gcd<int64_t>(intervalUs, 10);
+  const int64_t perSecond = std::max<int64_t>(1, 1'000'000 / intervalUs);
+  int64_t best = 0;
+  for (int64_t n = step; n <= samples && n * intervalUs <= kMaxRecordUs; n += step)
+    if (samples % n == 0 && (best == 0 || std::abs(n - perSecond) < std::abs(best - perSecond))) best = n;
+  return best;
+}
+
+void SetDate(int handle, const scpreader::Demographics& d) {
+  // EDF dates start in 1985; an unknown acquisition date is written as its
+  // first day rather than as the day of conversion.
+  if (d.acqYear >= 1985 && d.acqMonth >= 1 && d.acqDay >= 1)
+    edf_set_startdatetime(handle, d.acqYear, d.acqMonth, d.acqDay, d.acqHour, d.acqMinute, d.acqSecond);
+  else
+    edf_set_startdatetime(handle, 1985, 1, 1, 0, 0, 0);
+}
+
+void SetIdentity(int handle, const scpreader::Demographics& d) {
+  if (!d.patientId.empty()) edf_set_patientcode(handle, d.patientId.c_str());
+  std::string name = d.lastName;
+  if (!d.secondLastName.empty()) name += (name.empty() ? "" : " ") + d.secondLastName;
+  if (!d.firstName.empty()) name += (name.empty() ? "" : ", ") + d.firstName;
+  if (!name.empty()) edf_set_patientname(handle, name.c_str());
+  if (d.sex == 1 || d.sex == 2) edf_set_gender(handle, d.sex == 1 ? 1 : 0);
+  if (d.birthYear > 1800 && d.birthMonth >= 1 && d.birthDay >= 1)
+    edf_set_birthdate(handle, d.birthYear, d.birthMonth, d.birthDay);
+  if (!d.institution.empty()) edf_set_admincode(handle, d.institution.c_str());
+  if (!d.technician.empty()) edf_set_technician(handle, d.technician.c_str());
+  if (!d.device.empty()) edf_set_equipment(handle, d.device.c_str());
+}
+
+}  // namespace
+
+std::string EdfLabel(const std::string& leadName) { return "ECG " + leadName; }
+
+std::string LeadOfEdfLabel(const std::string& label) {
+  std::string s = label;
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  if (s.rfind("ECG ", 0) == 0) s = s.substr(4);
+  return s;
+}
+
+bool WriteEdf(const scpreader::Record& record, const std::string& path, std::string* error) {
+  const ConvertLeads in = StoredLeads(record);
+  if (in.leads.empty() || record.sampleIntervalUs == 0 || record.amplitudeNanovolts == 0) {
+    *error = "no decoded ECG leads to convert";
+    return false;
+  }
+  const int64_t resolution = record.amplitudeNanovolts;
+  std::vector<int64_t> largest(in.leads.size(), 0);
+  for (size_t l = 0; l < in.leads.size(); ++l)
+    for (int32_t v : in.leads[l]->samples) largest[l] = std::max<int64_t>(largest[l], std::abs(int64_t{v}));
+  const bool wide = *std::max_element(largest.begin(), largest.end()) > kEdfDigitalMax;
+  std::vector<int> extreme(in.leads.size());
+  for (size_t l = 0; l < in.leads.size(); ++l) {
+    extreme[l] = DigitalExtreme(largest[l], resolution, wide ? kBdfDigitalMax : kEdfDigitalMax);
+    if (extreme[l] == 0) {
+      *error = "lead " + in.leads[l]->name + ": its range does not fit the EDF header at " +
+               MicrovoltDecimal(resolution) + " uV per unit";
+      return false;
+    }
+  }
+  const int64_t interval = record.sampleIntervalUs;
+  int64_t perRecord = RecordSamples(static_cast<int64_t>(in.samples), interval);
+  if (perRecord == 0) {
+    // No whole division: about one second per datarecord, and the last one
+    // padded with zeros (EDF has only whole datarecords).
+    const int64_t step = 10 / std::gcd<int64_t>(interval, 10);
+    perRecord = std::max<int64_t>(step, (1'000'000 / interval) / step * step);
+  }
+  const int64_t records = (static_cast<int64_t>(in.samples) + perRecord - 1) / perRecord;
+
+  const int signals = static_cast<int>(in.leads.size());
+  const int handle = edfopen_file_writeonly(path.c_str(), wide ? EDFLIB_FILETYPE_BDFPLUS : EDFLIB_FILETYPE_EDFPLUS,
+                                            signals);
+  if (handle < 0) {
+    *error = "cannot be written (EDFlib error " + std::to_string(handle) + ")";
+    return false;
+  }
+  bool ok = edf_set_datarecord_duration(handle, static_cast<int>(perRecord * interval / 10)) == 0;
+  for (int s = 0; s < signals && ok; ++s) {
+    const scpreader::Lead& lead = *in.leads[static_cast<size_t>(s)];
+    const int d = extreme[static_cast<size_t>(s)];
+    ok = edf_set_samplefrequency(handle, s, static_cast<int>(perRecord)) == 0 &&
+         edf_set_label(handle, s, EdfLabel(lead.name).c_str()) == 0 &&
+         edf_set_physical_dimension(handle, s, "uV") == 0 && edf_set_digital_maximum(handle, s, d) == 0 &&
+         edf_set_digital_minimum(handle, s, -d) == 0 &&
+         edf_set_physical_maximum(handle, s, std::strtod(MicrovoltDecimal(d * resolution).c_str(), nullptr)) == 0 &&
+         edf_set_physical_minimum(handle, s, std::strtod(MicrovoltDecimal(-d * resolution).c_str(), nullptr)) == 0;
+  }
+  if (ok) {
+    SetDate(handle, record.demographics);
+    SetIdentity(handle, record.demographics);
+    // Room for every annotation: each datarecord's annotation signal holds a
+    // few; more signals when the annotations outnumber the datarecords.
+    const int64_t per = (static_cast<int64_t>(record.annotations.size()) + records - 1) / std::max<int64_t>(records, 1);
+    edf_set_number_of_annotation_signals(handle, static_cast<int>(std::clamp<int64_t>(per, 1, 64)));
+  }
+  std::vector<int> block(static_cast<size_t>(perRecord * signals));
+  for (int64_t r = 0; r < records && ok; ++r) {
+    for (int s = 0; s < signals; ++s)
+      for (int64_t i = 0; i < perRecord; ++i)
+        block[static_cast<size_t>(s * perRecord + i)] =
+            in.Sample(static_cast<size_t>(s), static_cast<size_t>(r * perRecord + i));
+    ok = edf_blockwrite_digital_samples(handle, block.data()) == 0;
+  }
+  for (const scpreader::Annotation& a : record.annotations) {
+    if (!ok) break;
+    const long long onset = std::llround(a.onsetSeconds * 10000);
+    const long long duration = a.durationSeconds > 0 ? std::llround(a.durationSeconds * 10000) : -1;
+    ok = edfwrite_annotation_latin1(handle, onset, duration, a.text.c_str()) == 0;
+  }
+  if (edfclose_file(handle) != 0) ok = false;
+  if (!ok) *error = "EDFlib refused the recording";
+  return ok;
+}
+
+}  // namespace scpecg
