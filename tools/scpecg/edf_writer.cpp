@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <numeric>
 
 #include "tools/scpecg/convert_leads.h"
@@ -20,14 +22,30 @@ constexpr size_t kHeaderNumber = 8;
 // EDFlib keeps datarecords between 1 ms and 60 s, in steps of 10 us.
 constexpr int64_t kMaxRecordUs = 60'000'000;
 
-// The digital extreme D of a lead: the range is -D..D and -D*r..D*r uV, so
-// the gain is exactly r. D is the smallest value at or above the lead's
-// largest magnitude whose physical extreme, with its sign, fits the
-// 8-character field exactly (EDFlib writes it as given, readers parse it).
-int DigitalExtreme(int64_t largest, int64_t resolutionNv, int limit) {
-  for (int64_t d = std::max<int64_t>(largest, 1); d <= limit; ++d)
-    if (MicrovoltDecimal(-d * resolutionNv).size() <= kHeaderNumber) return static_cast<int>(d);
-  return 0;
+// The digital extreme D of a lead and its physical value in microvolts, as
+// the 8-character header field shows it. The range is -D..D and -P..P, so
+// the gain is P / D. Exact where possible: D is the smallest value at or
+// above the lead's largest magnitude for which P = D * resolution fits the
+// field with its sign. Otherwise (4.88 uV and a full 16-bit lead, say) D is
+// the largest magnitude and P is rounded to fit; the gain is then off by
+// less than a millionth, far below one quantum at any sample.
+struct Extreme {
+  int digital = 0;  // 0: no physical value fits the field
+  std::string physical;
+};
+
+Extreme DigitalExtreme(int64_t largest, int64_t resolutionNv, int limit) {
+  const int64_t first = std::max<int64_t>(largest, 1);
+  for (int64_t d = first; d <= limit; ++d)
+    if (MicrovoltDecimal(-d * resolutionNv).size() <= kHeaderNumber)
+      return {static_cast<int>(d), MicrovoltDecimal(d * resolutionNv)};
+  if (first > limit) return {};
+  for (int decimals = 3; decimals >= 0; --decimals) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, -static_cast<double>(first * resolutionNv) / 1000);
+    if (std::strlen(text) <= kHeaderNumber) return {static_cast<int>(first), text + 1};
+  }
+  return {};
 }
 
 // Samples per datarecord: its duration must be a whole number of 10 us, at
@@ -87,10 +105,10 @@ bool WriteEdf(const scpreader::Record& record, const std::string& path, std::str
   for (size_t l = 0; l < in.leads.size(); ++l)
     for (int32_t v : in.leads[l]->samples) largest[l] = std::max<int64_t>(largest[l], std::abs(int64_t{v}));
   const bool wide = *std::max_element(largest.begin(), largest.end()) > kEdfDigitalMax;
-  std::vector<int> extreme(in.leads.size());
+  std::vector<Extreme> extreme(in.leads.size());
   for (size_t l = 0; l < in.leads.size(); ++l) {
     extreme[l] = DigitalExtreme(largest[l], resolution, wide ? kBdfDigitalMax : kEdfDigitalMax);
-    if (extreme[l] == 0) {
+    if (extreme[l].digital == 0) {
       *error = "lead " + in.leads[l]->name + ": its range does not fit the EDF header at " +
                MicrovoltDecimal(resolution) + " uV per unit";
       return false;
@@ -116,13 +134,16 @@ bool WriteEdf(const scpreader::Record& record, const std::string& path, std::str
   bool ok = edf_set_datarecord_duration(handle, static_cast<int>(perRecord * interval / 10)) == 0;
   for (int s = 0; s < signals && ok; ++s) {
     const scpreader::Lead& lead = *in.leads[static_cast<size_t>(s)];
-    const int d = extreme[static_cast<size_t>(s)];
+    const int d = extreme[static_cast<size_t>(s)].digital;
+    // EDFlib cuts the decimal digits of the double instead of rounding them:
+    // 3276.7 lies just below itself in binary and would read "3276.699".
+    // A nudge far below the last digit makes the cut land on the decimal.
+    const double p = std::strtod(extreme[static_cast<size_t>(s)].physical.c_str(), nullptr) * (1 + 1e-12);
     ok = edf_set_samplefrequency(handle, s, static_cast<int>(perRecord)) == 0 &&
          edf_set_label(handle, s, EdfLabel(lead.name).c_str()) == 0 &&
          edf_set_physical_dimension(handle, s, "uV") == 0 && edf_set_digital_maximum(handle, s, d) == 0 &&
          edf_set_digital_minimum(handle, s, -d) == 0 &&
-         edf_set_physical_maximum(handle, s, std::strtod(MicrovoltDecimal(d * resolution).c_str(), nullptr)) == 0 &&
-         edf_set_physical_minimum(handle, s, std::strtod(MicrovoltDecimal(-d * resolution).c_str(), nullptr)) == 0;
+         edf_set_physical_maximum(handle, s, p) == 0 && edf_set_physical_minimum(handle, s, -p) == 0;
   }
   if (ok) {
     SetDate(handle, record.demographics);
