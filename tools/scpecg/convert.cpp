@@ -18,7 +18,6 @@
 #include "tools/scpecg/convert_leads.h"
 #include "tools/scpecg/dicom_writer.h"
 #include "tools/scpecg/edf_writer.h"
-#include "tools/scpecg/fetch.h"
 #include "tools/scpecg/host.h"
 #include "tools/scpecg/record_json.h"
 #include "tools/scpecg/scpfile.h"
@@ -222,13 +221,29 @@ std::unique_ptr<TestRecord> RecordFromEdf(const std::string& path, std::string* 
 }  // namespace
 
 bool AddPluginData(Library& lib, const std::string& path, scpreader::Record* record) {
-  ValidFormatInfo info{};
-  if (lib.IsValidFormat(path, &info) != 1) return true;  // not ours: nothing scrambled, nothing of ours stored
-  ScpFile file(path);
-  Fetched fetched;
-  std::string error;
-  if (!FetchWhole(lib, file, path, &fetched, &error)) return true;
-  const TestRecord& r = *fetched.record;
+  // Only our records carry manufacturer sections; another producer's has
+  // nothing of ours and no scrambled identity, and needs no fetch.
+  uint32_t annotationBytes = 0, episodeBytes = 0;
+  bool ours = false;
+  for (const scpreader::SectionSummary& s : record->sections) {
+    if (!s.present || s.id < 128) continue;
+    ours = true;
+    const uint32_t data = s.length > ScpFile::kSectionHeaderBytes ? s.length - ScpFile::kSectionHeaderBytes : 0;
+    if (s.id == 130) annotationBytes = data;
+    if (s.id == 131) episodeBytes = data;
+  }
+  if (!ours) return true;
+  // A fetch fills only the sub-records attached to the record: attach the
+  // two lists, sized from their sections as a host would, and nothing else.
+  auto fetched = std::make_unique<TestRecord>();
+  fetched->SetFilePath(path.c_str());
+  if (annotationBytes > 0) fetched->SetAnnotations(new AnnotationList(annotationBytes / 8 + 1));
+  if (episodeBytes > 0) {
+    const uint32_t cap = episodeBytes / EpisodeList::kItemFixedBytes + 1;
+    fetched->SetEpisodes(new EpisodeList(cap, episodeBytes + 6 * cap + 16));
+  }
+  if (lib.Fetch(fetched.get()) != 1) return true;  // the plug-in does not take it
+  const TestRecord& r = *fetched;
   const double interval = record->sampleIntervalUs / 1e6;
   if (const AnnotationList* a = r.GetAnnotations(); a != nullptr && a->entries != nullptr) {
     // Our beat annotations: the R-peak sample and a beat code.
