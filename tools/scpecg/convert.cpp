@@ -76,9 +76,11 @@ ItemResult ConvertOne(const BatchItem& item, const std::string& to) {
   }
   if (!lib) lib = std::make_unique<Library>();
   const bool identityShown = AddPluginData(*lib, item.input, &record);
+  std::string output = item.output;
+  if (to == "edf") output = fs::path(output).replace_extension(EdfExtension(record)).string();
   std::string error;
   const bool ok = WriteAtomically(
-      item.output,
+      output,
       [&](const std::string& partial) {
         if (to == "edf") return WriteEdf(record, partial, &error);
         if (to == "dicom") return WriteDicom(record, !identityShown, partial, &error);
@@ -89,7 +91,7 @@ ItemResult ConvertOne(const BatchItem& item, const std::string& to) {
         return static_cast<bool>(out);
       },
       &error);
-  if (!ok) return {Outcome::kFailed, item.output + ": " + error};
+  if (!ok) return {Outcome::kFailed, output + ": " + error};
   return {Outcome::kDone, ""};
 }
 

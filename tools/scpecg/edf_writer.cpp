@@ -85,6 +85,13 @@ void SetIdentity(int handle, const scpreader::Demographics& d) {
 
 }  // namespace
 
+std::string EdfExtension(const scpreader::Record& record) {
+  for (const scpreader::Lead* lead : StoredLeads(record).leads)
+    for (int32_t v : lead->samples)
+      if (v > kEdfDigitalMax || v < -kEdfDigitalMax) return ".bdf";
+  return ".edf";
+}
+
 std::string EdfLabel(const std::string& leadName) { return "ECG " + leadName; }
 
 std::string LeadOfEdfLabel(const std::string& label) {
@@ -104,7 +111,7 @@ bool WriteEdf(const scpreader::Record& record, const std::string& path, std::str
   std::vector<int64_t> largest(in.leads.size(), 0);
   for (size_t l = 0; l < in.leads.size(); ++l)
     for (int32_t v : in.leads[l]->samples) largest[l] = std::max<int64_t>(largest[l], std::abs(int64_t{v}));
-  const bool wide = *std::max_element(largest.begin(), largest.end()) > kEdfDigitalMax;
+  const bool wide = EdfExtension(record) == ".bdf";
   std::vector<Extreme> extreme(in.leads.size());
   for (size_t l = 0; l < in.leads.size(); ++l) {
     extreme[l] = DigitalExtreme(largest[l], resolution, wide ? kBdfDigitalMax : kEdfDigitalMax);

@@ -15,6 +15,9 @@ namespace scpecg {
 // annotations. False with *error set when the record cannot be written.
 bool WriteEdf(const scpreader::Record& record, const std::string& path, std::string* error);
 
+// ".bdf" when a stored lead needs more than 16 bits, else ".edf".
+std::string EdfExtension(const scpreader::Record& record);
+
 // The EDF+ label of a lead and back ("ECG V1" and "V1" both give "V1").
 std::string EdfLabel(const std::string& leadName);
 std::string LeadOfEdfLabel(const std::string& label);
