@@ -225,6 +225,7 @@ def make_table(results):
     _, crc = load_bench(results / "crc.json")
     _, saveload = load_bench(results / "saveload.json")
     _, scan = load_bench(results / "scan.json")
+    _, reader = load_bench(results / "reader.json") if (results / "reader.json").exists() else ({}, {})
     peer = json.loads((results / "peer.json").read_text()) if (results / "peer.json").exists() else None
     folder = json.loads((results / "convert.json").read_text()) if (results / "convert.json").exists() else None
     rss = [json.loads(l) for l in (results / "peak_rss.jsonl").read_text().splitlines() if l.strip()] \
@@ -238,7 +239,7 @@ def make_table(results):
            f"load average at start {meta.get('load', '?')}")
     t.note(f"files in {meta.get('ram_dir', '?')}; times are medians of {reps} repetitions, wall clock "
            "(CPU beside it); the machine is shared, so figures are noisy")
-    errors = [f"{n}: {e['error']}" for d in (codec, crc, saveload, scan) for n, e in d.items() if "error" in e]
+    errors = [f"{n}: {e['error']}" for d in (codec, crc, saveload, scan, reader) for n, e in d.items() if "error" in e]
 
     # -- sample codec
     t.section("Sample codec, samples/s (wall)",
@@ -252,6 +253,16 @@ def make_table(results):
             bits = (get(codec, f"{op}/fast/{sig}", "counters") or {}).get("bits_per_sample")
             t.row(label, op, si(f, "S/s"), si(p, "S/s"), fmt_ratio(ratio(f, p)),
                   "n/a" if bits is None else f"{bits:.2f}")
+
+    # -- the tool's reader (scpreader), on records as other producers write them
+    t.section("scpecg's reader, 12 leads x 10 s at 500 Hz (wall)",
+              ["record", "file bytes", "wall/read", "cpu/read", "samples/s", "file bytes/s"])
+    for key, label in (("read/refbeat12x10s", "reference beats, 2nd differences, default table"),
+                       ("read/plain12x10s", "no reference beats, 2nd differences, default table")):
+        e = reader.get(key)
+        fb = (get(reader, key, "counters") or {}).get("file_bytes")
+        t.row(label, "n/a" if fb is None else f"{int(fb):,}", duration(get(reader, key, "wall_s")),
+              duration(get(reader, key, "cpu_s")), si(wall_rate(e, "items"), "S/s"), si(wall_rate(e, "bytes"), "B/s"))
 
     # -- CRC
     t.section("CRC-CCITT, bytes/s (wall)", ["buffer", "fast", "portable", "fast/portable"])

@@ -1,5 +1,7 @@
 #include "reader/huffman.h"
 
+#include <cstdint>
+
 namespace scpreader {
 
 const HuffmanTable& DefaultTable() {
@@ -24,6 +26,16 @@ const HuffmanTable& DefaultTable() {
 bool HuffmanDecoder::Build(const std::vector<HuffmanTable>& tables, std::string* why) {
   tables_ = tables;
   trees_.clear();
+  // A switch code names its table by number. The tables are numbered from
+  // 1, but some producers count from 0: a switch to table 0 is read that
+  // way for the whole set.
+  bool fromZero = false;
+  for (const HuffmanTable& t : tables_)
+    for (const HuffmanCode& c : t) fromZero = fromZero || (c.mode == 0 && c.baseValue == 0);
+  if (fromZero)
+    for (HuffmanTable& t : tables_)
+      for (HuffmanCode& c : t)
+        if (c.mode == 0 && c.baseValue < INT16_MAX) ++c.baseValue;
   for (size_t t = 0; t < tables_.size(); ++t) {
     std::vector<Node> tree(1);
     const HuffmanTable& table = tables_[t];

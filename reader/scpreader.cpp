@@ -123,7 +123,7 @@ class RecordReader {
   void CheckSection(SectionSummary* s) {
     const uint64_t offset = s->index > 0 ? uint64_t{s->index} - 1 : 0;
     if (s->index == 0 || offset + s->length > file_.size() || s->length < kSectionHeaderBytes) {
-      Problem(s->id, -1, "section " + std::to_string(s->id) + " lies outside the file or is shorter than its header");
+      Problem(s->id, -1, "lies outside the file or is shorter than its header");
       return;
     }
     std::span<const uint8_t> bytes = file_.subspan(static_cast<size_t>(offset), s->length);
@@ -132,12 +132,12 @@ class RecordReader {
     const uint16_t id = h.u16();
     const uint32_t length = h.u32();
     if (id != s->id || length != s->length) {
-      Problem(s->id, -1, "section " + std::to_string(s->id) + ": its header says id " + std::to_string(id) +
+      Problem(s->id, -1, "its header says id " + std::to_string(id) +
                              ", length " + std::to_string(length));
       return;
     }
     if (Crc16(bytes.subspan(2)) != crc) {
-      Problem(s->id, -1, "section " + std::to_string(s->id) + ": CRC error; not interpreted");
+      Problem(s->id, -1, "CRC is wrong; not interpreted");
       return;
     }
     s->crcOk = true;
@@ -172,7 +172,7 @@ class RecordReader {
       const uint16_t len = c.u16();
       if (tag == 255) break;
       if (!c.has(len)) {
-        Problem(1, -1, "tag " + std::to_string(tag) + " runs past the end of section 1");
+        Problem(1, -1, "tag " + std::to_string(tag) + " runs past the end of the section");
         break;
       }
       std::span<const uint8_t> v = c.bytes(len);
@@ -236,8 +236,8 @@ class RecordReader {
   bool ReadLeadDefinition() {
     auto data = Data(3);
     if (!data) {
-      if (HasSection(3)) Problem(3, -1, "section 3 cannot be read: no leads");
-      else if (HasSection(6)) Problem(3, -1, "no section 3: the rhythm data cannot be assigned to leads");
+      if (HasSection(3)) Problem(3, -1, "cannot be read: no leads");
+      else if (HasSection(6)) Problem(3, -1, "absent: the rhythm data cannot be assigned to leads");
       return false;
     }
     Cursor c(*data);
@@ -246,7 +246,7 @@ class RecordReader {
     referenceBeat_ = flags & 1;
     for (uint8_t i = 0; i < n; ++i) {
       if (!c.has(9)) {
-        Problem(3, -1, "section 3 lists " + std::to_string(n) + " leads but holds " + std::to_string(i));
+        Problem(3, -1, "lists " + std::to_string(n) + " leads but holds " + std::to_string(i));
         break;
       }
       LeadEntry e;
@@ -273,7 +273,7 @@ class RecordReader {
     auto data = Data(2);
     if (!data) {
       if (HasSection(2)) {
-        Problem(2, -1, "the Huffman tables cannot be read; no samples decoded");
+        Problem(2, -1, "cannot be read; no samples decoded");
         tablesBad_ = true;
       }
       return;  // no Huffman coding
@@ -324,7 +324,7 @@ class RecordReader {
     refFiducial_ = c.u16();
     const uint16_t n = c.u16();
     if (!c.has(size_t{n} * 14)) {
-      Problem(4, -1, "section 4 lists " + std::to_string(n) + " QRS complexes but holds fewer");
+      Problem(4, -1, "lists " + std::to_string(n) + " QRS complexes but holds fewer");
       return;
     }
     qrs_.resize(n);
@@ -391,7 +391,7 @@ class RecordReader {
     Try two = attempt(2), four = attempt(4);
     Try* pick = four.exact && !two.exact ? &four : two.fits ? &two : four.fits ? &four : nullptr;
     if (pick == nullptr) {
-      Problem(section, -1, "section " + std::to_string(section) + ": the leads' byte counts exceed the section");
+      Problem(section, -1, "the leads' byte counts exceed the section; no samples decoded");
       return {};
     }
     c = pick->after;
@@ -401,11 +401,11 @@ class RecordReader {
   void ReadReferenceBeats() {
     auto data = Data(5);
     if (!data) {
-      Problem(5, -1, "reference beat subtraction is flagged but section 5 cannot be read; no samples decoded");
+      Problem(5, -1, "reference beat subtraction is flagged but this section cannot be read; no samples decoded");
       return;
     }
     if (!qrsRead_ || refLengthMs_ == 0) {
-      Problem(4, -1, "reference beat subtraction is flagged but section 4 gives no QRS locations; no samples decoded");
+      Problem(4, -1, "reference beat subtraction is flagged but no QRS locations are given; no samples decoded");
       return;
     }
     Cursor c(*data);
@@ -414,7 +414,7 @@ class RecordReader {
     const uint8_t differences = c.u8();
     c.skip(1);
     if (!c.ok() || refAvm_ == 0 || refInterval_ == 0 || differences > 2) {
-      Problem(5, -1, "section 5 header: amplitude " + std::to_string(refAvm_) + " nV, interval " +
+      Problem(5, -1, "header: amplitude " + std::to_string(refAvm_) + " nV, interval " +
                          std::to_string(refInterval_) + " us, differences " + std::to_string(differences));
       return;
     }
@@ -426,7 +426,7 @@ class RecordReader {
       std::string why;
       refBeats_[i] = DecodeLead(c.bytes(counts[i]), length, differences, &why);
       if (refBeats_[i].size() != length) {
-        Problem(5, static_cast<int>(i), "reference beat of lead " + r_.leads[i].name + ": " +
+        Problem(5, static_cast<int>(i), "reference beat: " +
                                             std::to_string(refBeats_[i].size()) + " of " + std::to_string(length) +
                                             " samples" + (why.empty() ? "" : " (" + why + ")"));
         refBeats_[i].clear();
@@ -499,7 +499,7 @@ class RecordReader {
   void ReadRhythm() {
     auto data = Data(6);
     if (!data) {
-      if (HasSection(6)) Problem(6, -1, "section 6 cannot be read; no samples decoded");
+      if (HasSection(6)) Problem(6, -1, "cannot be read; no samples decoded");
       return;
     }
     if (tablesBad_) return;
@@ -509,7 +509,7 @@ class RecordReader {
     const uint8_t differences = c.u8();
     const uint8_t bimodal = c.u8();
     if (!c.ok() || avm == 0 || interval == 0 || differences > 2) {
-      Problem(6, -1, "section 6 header: amplitude " + std::to_string(avm) + " nV, interval " +
+      Problem(6, -1, "header: amplitude " + std::to_string(avm) + " nV, interval " +
                          std::to_string(interval) + " us, differences " + std::to_string(differences) +
                          "; no samples decoded");
       return;
@@ -524,8 +524,16 @@ class RecordReader {
       if (!refOk_) return;
     }
     uint32_t factor = 1;
+    if (bimodal != 0 && !refOk_) {
+      // The full-rate interval is Section 5's, even without subtraction.
+      if (auto s5 = Data(5)) {
+        Cursor h(*s5);
+        h.skip(2);
+        refInterval_ = h.u16();
+      }
+    }
     if (bimodal != 0) {
-      if (!qrsRead_ || !refOk_ || interval % refInterval_ != 0 || interval < refInterval_) {
+      if (!qrsRead_ || refInterval_ == 0 || interval % refInterval_ != 0 || interval < refInterval_) {
         Problem(6, -1, "bimodal compression without usable sections 4 and 5 (interval " + std::to_string(interval) +
                            " us against " + std::to_string(refInterval_) + " us); no samples decoded");
         return;
@@ -552,20 +560,25 @@ class RecordReader {
       std::span<const uint8_t> bytes = c.bytes(counts[i]);
       const uint32_t count = e.count();
       if (count == 0) {
-        Problem(6, static_cast<int>(i), "lead " + lead.name + ": section 3 gives no samples");
+        Problem(6, static_cast<int>(i), "section 3 gives it no samples");
         continue;
       }
       std::string why;
       std::vector<int32_t> v = DecodeLead(bytes, count, differences, &why);
       if (factor > 1) {
         if (!why.empty()) {
-          Problem(6, static_cast<int>(i), "lead " + lead.name + ": " + why);
+          Problem(6, static_cast<int>(i), why + "; lead not shown");
+          continue;
+        }
+        if (uint64_t{count} > uint64_t{v.size()} * factor) {
+          Problem(6, static_cast<int>(i), "section 3 asks for " + std::to_string(count) + " samples, the data holds " +
+                                              std::to_string(v.size()) + " decimated ones; lead not shown");
           continue;
         }
         v = Interpolate(v, std::max<uint32_t>(e.start, 1), count, factor, &why);
       }
       if (v.size() != count) {
-        Problem(6, static_cast<int>(i), "lead " + lead.name + ": " + std::to_string(v.size()) + " of " +
+        Problem(6, static_cast<int>(i), std::to_string(v.size()) + " of " +
                                             std::to_string(count) + " samples" +
                                             (why.empty() ? "" : " (" + why + ")") + "; lead not shown");
         continue;
@@ -573,7 +586,7 @@ class RecordReader {
       for (int32_t& s : v) s *= rhythmScale;
       if (refOk_) {
         if (refBeats_[i].empty()) {
-          Problem(5, static_cast<int>(i), "lead " + lead.name + ": no reference beat to add; lead not shown");
+          Problem(5, static_cast<int>(i), "no reference beat to add; lead not shown");
           continue;
         }
         AddReferenceBeat(&v, refBeats_[i], std::max<uint32_t>(e.start, 1), refScale);
@@ -588,9 +601,13 @@ class RecordReader {
   void AddReferenceBeat(std::vector<int32_t>* v, const std::vector<int32_t>& beat, uint32_t first,
                         int32_t scale) const {
     const double ratio = static_cast<double>(r_.sampleIntervalUs) / refInterval_;
+    // Zones are taken in order and never twice over the same samples, so the
+    // work stays within the lead's length whatever the file says.
+    uint64_t next = first;
     for (const QrsEntry& q : qrs_) {
-      if (q.type != 0) continue;
-      for (uint32_t k = std::max(q.sb, first); k <= q.se; ++k) {
+      if (q.type != 0 || q.se < q.sb || q.sb < next) continue;
+      next = uint64_t{q.se} + 1;
+      for (uint32_t k = q.sb; k <= q.se; ++k) {
         const size_t at = k - first;
         if (at >= v->size()) break;
         const double offset = (static_cast<double>(k) - q.fc) * ratio;
@@ -657,6 +674,14 @@ class RecordReader {
 }  // namespace
 
 Record Read(std::span<const uint8_t> file) { return RecordReader(file).Run(); }
+
+std::string ProblemText(const Record& record, const Problem& p) {
+  std::string s;
+  if (p.section != 0 || p.lead < 0) s = "section " + std::to_string(p.section);
+  if (p.lead >= 0 && static_cast<size_t>(p.lead) < record.leads.size())
+    s += (s.empty() ? "" : ", ") + std::string("lead ") + record.leads[static_cast<size_t>(p.lead)].name;
+  return s + ": " + p.reason;
+}
 
 Record ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -90,6 +90,9 @@ Record Read(std::span<const uint8_t> file);
 // Reads a file; a file that cannot be opened gives a Record with one problem.
 Record ReadFile(const std::string& path);
 
+// "section 6, lead V1: why" for messages.
+std::string ProblemText(const Record& record, const Problem& problem);
+
 // The standard's name of a lead identifier ("I", "V1", ...; "lead 200" for
 // an identifier outside the table).
 std::string LeadName(uint16_t id);

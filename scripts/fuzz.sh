@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 harnesses=("$@")
-((${#harnesses[@]})) || harnesses=(check proceduretype fetch decoder section)
+((${#harnesses[@]})) || harnesses=(check proceduretype fetch decoder section reader)
 build=${SCP_FUZZ_BUILD_DIR:-build-fuzz}
 
 scripts/deps.sh clang libclang-rt-14-dev

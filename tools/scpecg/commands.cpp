@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "lib/dbclient/testrecord.h"
+#include "reader/scpreader.h"
 #include "tools/scpecg/console.h"
 #include "tools/scpecg/fetch.h"
 #include "tools/scpecg/host.h"
@@ -182,26 +183,29 @@ std::string MicrovoltText(int64_t nanovolts) {
 
 }  // namespace
 
-std::string WaveformCsv(const TestRecord& record) {
-  const EcgWaveform* w = record.GetWaveform();
+std::string WaveformCsv(const scpreader::Record& r) {
   std::string out;
-  if (w == nullptr || !w->HasStorage()) return out;
-  std::vector<int> channels;
-  for (uint32_t k = 0; k < EcgWaveform::kChannelSlots; ++k)
-    if (w->Channel(k) != nullptr) channels.push_back(static_cast<int>(k));
+  std::vector<const scpreader::Lead*> leads;
+  size_t rows = 0;
+  auto offset = [](const scpreader::Lead& l) -> size_t { return l.startSample > 1 ? l.startSample - 1 : 0; };
+  for (const scpreader::Lead& l : r.leads) {
+    if (l.derived || l.samples.empty()) continue;
+    leads.push_back(&l);
+    rows = std::max(rows, offset(l) + l.samples.size());
+  }
+  if (leads.empty() || r.sampleIntervalUs == 0) return out;
   out += "time_s";
-  for (int ch : channels) out += std::string(",") + ChannelName(ch);
+  for (const scpreader::Lead* l : leads) out += "," + l->name;
   out += "\n";
-  const uint32_t s = w->SamplesPerLead();
-  const double rate = w->SamplingRate();
-  const int64_t resolution = w->AmplitudeResolution();
   char buf[32];
-  for (uint32_t i = 0; i < s; ++i) {
-    std::snprintf(buf, sizeof buf, "%.6f", i / rate);
+  for (size_t i = 0; i < rows; ++i) {
+    std::snprintf(buf, sizeof buf, "%.6f", static_cast<double>(i) * r.sampleIntervalUs / 1e6);
     out += buf;
-    for (int ch : channels) {
+    for (const scpreader::Lead* l : leads) {
       out += ',';
-      out += MicrovoltText(int64_t{w->Channel(static_cast<uint32_t>(ch))[i]} * resolution);
+      // Empty before a lead's first sample and after its last.
+      if (i >= offset(*l) && i - offset(*l) < l->samples.size())
+        out += MicrovoltText(int64_t{l->samples[i - offset(*l)]} * r.amplitudeNanovolts);
     }
     out += '\n';
   }
@@ -244,7 +248,7 @@ int RunDemo(const std::string& out) {
   PlotOptions options;
   options.source = fs::path(out).filename().string();
   std::string text, error;
-  if (!RenderPlot(*fetched.record, options, &text, &error)) {
+  if (!RenderPlot(PageOf(*fetched.record), scpreader::ReadFile(out), options, &text, &error)) {
     Fail(out, error);
     return kExitFailed;
   }
@@ -302,17 +306,39 @@ int RunInfo(const std::vector<std::string>& files, bool json) {
     const uint32_t* words = reinterpret_cast<const uint32_t*>(&info);
     for (int k = 0; k < 18; ++k) fields[kInfoNames[k]] = words[k];
     o["formatInfo"] = valid == 1 ? fields : Json(nullptr);
+    // The section table and the waveform as the reader sees them.
+    const scpreader::Record rec = scpreader::ReadFile(path);
+    auto sectionProblem = [&](uint16_t id) {
+      for (const scpreader::Problem& p : rec.problems)
+        if (p.section == id && p.lead < 0) return p.reason;
+      return std::string();
+    };
+    auto status = [](const scpreader::SectionSummary& s) { return !s.present ? "absent" : s.crcOk ? "ok" : "bad"; };
     Json sections = Json::array();
-    for (const SectionInfo& s : file.sections()) {
+    for (const scpreader::SectionSummary& s : rec.sections) {
       Json so;
       so["id"] = s.id;
       so["length"] = s.length;
-      so["offset"] = s.length > 0 ? Json(s.offset()) : Json(nullptr);
-      so["crc"] = StatusName(s.status);
-      if (!s.problem.empty()) so["problem"] = s.problem;
+      so["offset"] = s.present ? Json(s.index > 0 ? s.index - 1 : 0) : Json(nullptr);
+      so["crc"] = status(s);
+      so["what"] = s.what;
+      if (s.present && !sectionProblem(s.id).empty()) so["problem"] = sectionProblem(s.id);
       sections.push_back(std::move(so));
     }
     o["sections"] = std::move(sections);
+    Json decoded;
+    decoded["protocolVersion"] = rec.protocolVersion;
+    decoded["samplingRate"] = rec.sampleRateHz();
+    decoded["sampleIntervalUs"] = rec.sampleIntervalUs;
+    decoded["amplitudeNanovolts"] = rec.amplitudeNanovolts;
+    Json leads = Json::array();
+    for (const scpreader::Lead& l : rec.leads)
+      leads.push_back({{"id", l.id}, {"name", l.name}, {"samples", l.samples.size()}, {"derived", l.derived}});
+    decoded["leads"] = std::move(leads);
+    Json problems = Json::array();
+    for (const scpreader::Problem& p : rec.problems) problems.push_back(scpreader::ProblemText(rec, p));
+    decoded["problems"] = std::move(problems);
+    o["decoded"] = std::move(decoded);
     o["log"] = log;
 
     if (!json) {
@@ -329,19 +355,32 @@ int RunInfo(const std::vector<std::string>& files, bool json) {
         for (int k = 0; k < 18; ++k)
           std::printf("    %2d  %-20s %10u  %s\n", k, kInfoNames[k], words[k], kInfoUnits[k]);
       }
-      if (!file.sections().empty()) {
-        std::printf("  sections:\n      id      length      offset  crc\n");
+      if (!rec.sections.empty()) {
+        std::printf("  sections:\n      id      length      offset  crc  what\n");
         std::string absent;
-        for (const SectionInfo& s : file.sections()) {
-          if (s.status == SectionStatus::kAbsent) {
+        for (const scpreader::SectionSummary& s : rec.sections) {
+          if (!s.present) {
             absent += " " + std::to_string(s.id);
             continue;
           }
-          std::printf("    %4u  %10u  %10" PRIu64 "  %s%s%s\n", s.id, s.length, s.offset(), StatusName(s.status),
-                      s.problem.empty() ? "" : ": ", s.problem.c_str());
+          const std::string problem = sectionProblem(s.id);
+          std::printf("    %4u  %10u  %10u  %s%s%s  (%s)\n", s.id, s.length, s.index > 0 ? s.index - 1 : 0, status(s),
+                      problem.empty() ? "" : ": ", problem.c_str(), s.what.c_str());
         }
         if (!absent.empty()) std::printf("    absent:%s\n", absent.c_str());
       }
+      if (rec.hasWaveform()) {
+        std::printf("  waveform (this tool's reader): %.6g Hz (%u us), %u nV per unit, version %u.%u\n",
+                    rec.sampleRateHz(), rec.sampleIntervalUs, rec.amplitudeNanovolts, rec.protocolVersion / 10,
+                    rec.protocolVersion % 10);
+        std::string names;
+        for (const scpreader::Lead& l : rec.leads)
+          if (!l.samples.empty()) names += " " + l.name + (l.derived ? "*" : "");
+        std::printf("    leads:%s%s\n", names.c_str(), names.find('*') != std::string::npos ? "  (* derived)" : "");
+      }
+      for (const scpreader::Problem& p : rec.problems)
+        if (p.lead >= 0 || p.section == 5 || p.section == 6 || p.section == 2 || p.section == 3 || p.section == 4)
+          std::printf("    not decoded: %s\n", scpreader::ProblemText(rec, p).c_str());
     }
     std::fflush(stdout);
     all.push_back(std::move(o));
@@ -388,16 +427,49 @@ int RunMake(const std::string& input, const std::string& out) {
   return kExitOk;
 }
 
+namespace {
+
+// The reader's record of a file, with everything it could not decode named
+// on standard error.
+bool ReadWaveform(const std::string& path, scpreader::Record* r) {
+  std::error_code ec;
+  if (!fs::exists(path, ec)) {
+    Fail(path, "no such file");
+    return false;
+  }
+  *r = scpreader::ReadFile(path);
+  for (const scpreader::Problem& p : r->problems) Fail(path, scpreader::ProblemText(*r, p));
+  if (!r->hasWaveform()) {
+    Fail(path, "the record holds no ECG waveform");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int RunPlot(const std::string& path, const std::string& out, double from, double seconds) {
-  Library lib;
-  Fetched fetched;
-  if (!FetchFile(lib, path, &fetched)) return kExitFailed;
+  scpreader::Record ecg;
+  if (!ReadWaveform(path, &ecg)) return kExitFailed;
+  // The header from the plug-in when it takes the file (it decides whether
+  // the patient's identity may be shown here), else from Section 1.
+  PlotPage page = PageOf(ecg.demographics);
+  {
+    Library lib;
+    ValidFormatInfo info{};
+    if (path.size() <= kMaxPath && lib.IsValidFormat(path, &info) == 1) {
+      ScpFile file(path);
+      Fetched fetched;
+      std::string ignored;
+      if (FetchWhole(lib, file, path, &fetched, &ignored)) page = PageOf(*fetched.record);
+    }
+  }
   PlotOptions options;
   options.from = from;
   options.seconds = seconds;
   options.source = fs::path(path).filename().string();
   std::string svg, error;
-  if (!RenderPlot(*fetched.record, options, &svg, &error)) {
+  if (!RenderPlot(page, ecg, options, &svg, &error)) {
     Fail(path, error);
     return kExitFailed;
   }
@@ -405,14 +477,9 @@ int RunPlot(const std::string& path, const std::string& out, double from, double
 }
 
 int RunExport(const std::string& path, const std::string& csv) {
-  Library lib;
-  Fetched fetched;
-  if (!FetchFile(lib, path, &fetched)) return kExitFailed;
-  if (fetched.record->GetWaveform() == nullptr) {
-    Fail(path, "the record holds no ECG waveform");
-    return kExitFailed;
-  }
-  return WriteFile(csv, WaveformCsv(*fetched.record)) ? kExitOk : kExitFailed;
+  scpreader::Record ecg;
+  if (!ReadWaveform(path, &ecg)) return kExitFailed;
+  return WriteFile(csv, WaveformCsv(ecg)) ? kExitOk : kExitFailed;
 }
 
 }  // namespace scpecg

@@ -7,6 +7,10 @@
 
 class TestRecord;
 
+namespace scpreader {
+struct Record;
+}
+
 namespace scpecg {
 
 class Library;
@@ -26,8 +30,9 @@ int RunExport(const std::string& file, const std::string& csv);
 // what was meant to be saved. The file stays only when everything came back.
 bool SaveVerified(Library& lib, TestRecord& record, const std::string& out, std::string* summary);
 
-// The CSV text of a record's waveform: a time column in seconds, then one
-// column per stored lead in microvolts (exact: samples times resolution).
-std::string WaveformCsv(const TestRecord& record);
+// The CSV text of a record's decoded leads: a time column in seconds, then
+// one column per stored and decoded lead in microvolts (exact: samples times
+// the amplitude unit). Leads that could not be decoded are left out.
+std::string WaveformCsv(const scpreader::Record& record);
 
 }  // namespace scpecg

@@ -40,20 +40,19 @@ std::string Fmt(const char* format, double a) {
   return buf;
 }
 
-std::optional<Trace> Channel(const EcgWaveform& w, uint32_t channel) {
-  const int16_t* s = w.Channel(channel);
-  if (s == nullptr) return std::nullopt;
-  const double scale = w.AmplitudeResolution() / 1000.0;
-  Trace t(w.SamplesPerLead());
-  for (size_t i = 0; i < t.size(); ++i) t[i] = s[i] * scale;
-  return t;
-}
-
-// Einthoven and Goldberger: the other limb leads follow from I and II.
-Trace Combine(const Trace& i, const Trace& ii, double a, double b) {
-  Trace t(std::min(i.size(), ii.size()));
-  for (size_t k = 0; k < t.size(); ++k) t[k] = a * i[k] + b * ii[k];
-  return t;
+// A lead on the record's time axis: NaN before its first sample.
+std::optional<Trace> LeadTrace(const scpreader::Record& r, uint16_t id, bool* present) {
+  for (const scpreader::Lead& l : r.leads) {
+    if (l.id != id) continue;
+    *present = true;
+    if (l.samples.empty()) return std::nullopt;
+    const double scale = r.amplitudeNanovolts / 1000.0;
+    const size_t offset = l.startSample > 1 ? l.startSample - 1 : 0;
+    Trace t(offset + l.samples.size(), std::nan(""));
+    for (size_t i = 0; i < l.samples.size(); ++i) t[offset + i] = l.samples[i] * scale;
+    return t;
+  }
+  return std::nullopt;
 }
 
 std::string Filters(const TestRecord& r) {
@@ -117,14 +116,83 @@ double EstimateHeartRate(const Trace& x, double rate) {
   return median > 0 ? 60.0 / median : 0;
 }
 
-bool RenderPlot(const TestRecord& r, const PlotOptions& options, std::string* svg, std::string* error) {
-  const EcgWaveform* w = r.GetWaveform();
-  if (w == nullptr || !w->HasStorage() || w->SamplesPerLead() == 0 || w->SamplingRate() == 0) {
+PlotPage PageOf(const TestRecord& r) {
+  PlotPage page;
+  const bool readable = r.identityReadable != 0;
+  std::string name, id;
+  if (readable) {
+    std::string full = Field(r.patientName, sizeof r.patientName);
+    std::string last = full.substr(0, full.find('^'));
+    std::string rest = full.find('^') == std::string::npos ? "" : full.substr(full.find('^') + 1);
+    std::string first = rest.substr(0, rest.find('^'));
+    std::string second = rest.find('^') == std::string::npos ? "" : rest.substr(rest.find('^') + 1);
+    name = last;
+    if (!second.empty()) name += " " + second;
+    if (!first.empty()) name += (name.empty() ? "" : ", ") + first;
+    id = Field(r.patientId, sizeof r.patientId);
+  } else {
+    // The key is not registered here: no name, and the identifier as stored.
+    id = Field(r.storedPatientId, sizeof r.storedPatientId) + " (as stored)";
+  }
+  const char* sexes[] = {"sex not stated", "male", "female"};
+  std::string who = readable ? (name.empty() ? "(no name)" : name) : "(identity not shown on this workstation)";
+  page.who = who + "   ID " + (id.empty() ? "-" : id) + "   " + (r.sex <= 2 ? sexes[r.sex] : "?");
+  if (r.birthDate != nullptr && r.birthDate->year > 1800) {
+    char born[32];
+    std::snprintf(born, sizeof born, "   born %04u-%02u-%02u", r.birthDate->year, r.birthDate->month, r.birthDate->day);
+    page.who += born;
+  }
+  if (r.age > 0) page.who += "   age " + std::to_string(r.age / 365) + " y";
+  page.recorded = DateText(r.acquisitionDateTime);
+  page.filters = Filters(r);
+  page.device = Field(r.deviceName, sizeof r.deviceName);
+  std::string text = Field(r.interpretationText, sizeof r.interpretationText);
+  size_t start = 0;
+  while (start < text.size() && page.statements.size() < 3) {
+    size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) page.statements.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return page;
+}
+
+PlotPage PageOf(const scpreader::Demographics& d) {
+  PlotPage page;
+  auto latin = [](const std::string& s) { return Latin1ToUtf8(s); };
+  std::string name = latin(d.lastName);
+  if (!d.secondLastName.empty()) name += " " + latin(d.secondLastName);
+  if (!d.firstName.empty()) name += (name.empty() ? "" : ", ") + latin(d.firstName);
+  const char* sexes[] = {"sex not stated", "male", "female"};
+  page.who = (name.empty() ? "(no name)" : name) + "   ID " + (d.patientId.empty() ? "-" : latin(d.patientId)) +
+             "   " + (d.sex <= 2 ? sexes[d.sex] : "sex not stated");
+  char buf[64];
+  if (d.birthYear > 1800) {
+    std::snprintf(buf, sizeof buf, "   born %04d-%02d-%02d", d.birthYear, d.birthMonth, d.birthDay);
+    page.who += buf;
+  }
+  page.recorded = "-";
+  if (d.acqYear > 0) {
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", d.acqYear, d.acqMonth, d.acqDay, d.acqHour,
+                  d.acqMinute, d.acqSecond);
+    page.recorded = buf;
+  }
+  page.filters = "not stated";
+  page.device = latin(d.device);
+  return page;
+}
+
+bool RenderPlot(const PlotPage& page, const scpreader::Record& ecg, const PlotOptions& options, std::string* svg,
+                std::string* error) {
+  size_t longest = 0;
+  for (const scpreader::Lead& l : ecg.leads)
+    if (!l.samples.empty()) longest = std::max<size_t>(longest, (l.startSample > 1 ? l.startSample - 1 : 0) + l.samples.size());
+  if (longest == 0 || ecg.sampleIntervalUs == 0) {
     *error = "the record holds no ECG waveform";
     return false;
   }
-  const double rate = w->SamplingRate();
-  const double duration = w->SamplesPerLead() / rate;
+  const double rate = ecg.sampleRateHz();
+  const double duration = longest / rate;
   if (options.from < 0 || options.from >= duration) {
     *error = "the window starts at " + Fmt("%g", options.from) + " s, but the recording lasts " +
              Fmt("%g", duration) + " s";
@@ -136,19 +204,12 @@ bool RenderPlot(const TestRecord& r, const PlotOptions& options, std::string* sv
   }
   const double seconds = std::min(options.seconds, duration - options.from);
 
-  // The twelve leads: channels 0 (I), 1 (II), 2..7 (V1..V6); the other limb
-  // leads derived when I and II are there.
-  const std::optional<Trace> leadI = Channel(*w, 0), leadII = Channel(*w, 1);
+  // The twelve leads by their identifiers; III, aVR, aVL and aVF as stored
+  // or as the reader derived them from I and II.
+  static const uint16_t kIds[12] = {1, 2, 61, 62, 63, 64, 3, 4, 5, 6, 7, 8};
   std::optional<Trace> traces[12];
-  traces[0] = leadI;
-  traces[1] = leadII;
-  if (leadI && leadII) {
-    traces[2] = Combine(*leadI, *leadII, -1.0, 1.0);   // III = II - I
-    traces[3] = Combine(*leadI, *leadII, -0.5, -0.5);  // aVR = -(I + II) / 2
-    traces[4] = Combine(*leadI, *leadII, 1.0, -0.5);   // aVL = I - II / 2
-    traces[5] = Combine(*leadI, *leadII, -0.5, 1.0);   // aVF = II - I / 2
-  }
-  for (uint32_t v = 0; v < 6; ++v) traces[6 + v] = Channel(*w, 2 + v);
+  bool stored[12] = {};
+  for (int k = 0; k < 12; ++k) traces[k] = LeadTrace(ecg, kIds[k], &stored[k]);
   static const char* const kNames[12] = {"I", "II", "III", "aVR", "aVL", "aVF", "V1", "V2", "V3", "V4", "V5", "V6"};
   // Column c, row k shows lead kLayout[c][k].
   static const int kLayout[4][3] = {{0, 1, 2}, {3, 4, 5}, {6, 7, 8}, {9, 10, 11}};
@@ -195,47 +256,12 @@ bool RenderPlot(const TestRecord& r, const PlotOptions& options, std::string* sv
   o += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
 
   // Header: who, when, how.
-  const bool readable = r.identityReadable != 0;
-  std::string name, id;
-  if (readable) {
-    std::string full = Field(r.patientName, sizeof r.patientName);
-    std::string last = full.substr(0, full.find('^'));
-    std::string rest = full.find('^') == std::string::npos ? "" : full.substr(full.find('^') + 1);
-    std::string first = rest.substr(0, rest.find('^'));
-    std::string second = rest.find('^') == std::string::npos ? "" : rest.substr(rest.find('^') + 1);
-    name = last;
-    if (!second.empty()) name += " " + second;
-    if (!first.empty()) name += (name.empty() ? "" : ", ") + first;
-    id = Field(r.patientId, sizeof r.patientId);
-  } else {
-    // The key is not registered here: no name, and the identifier as stored.
-    id = Field(r.storedPatientId, sizeof r.storedPatientId) + " (as stored)";
-  }
-  const char* sexes[] = {"sex not stated", "male", "female"};
-  std::string who = readable ? (name.empty() ? "(no name)" : name) : "(identity not shown on this workstation)";
-  std::string line1 = who + "   ID " + (id.empty() ? "-" : id) + "   " + (r.sex <= 2 ? sexes[r.sex] : "?");
-  if (r.birthDate != nullptr && r.birthDate->year > 1800) {
-    char born[32];
-    std::snprintf(born, sizeof born, "   born %04u-%02u-%02u", r.birthDate->year, r.birthDate->month, r.birthDate->day);
-    line1 += born;
-  }
-  if (r.age > 0) line1 += "   age " + std::to_string(r.age / 365) + " y";
-  std::string line2 = "Recorded " + DateText(r.acquisitionDateTime) + "   rate " +
-                      (bpm > 0 ? Fmt("%.0f", bpm) + "/min" : std::string("-")) + "   filters " + Filters(r) +
+  const std::string& line1 = page.who;
+  std::string line2 = "Recorded " + page.recorded + "   rate " +
+                      (bpm > 0 ? Fmt("%.0f", bpm) + "/min" : std::string("-")) + "   filters " + page.filters +
                       "   " + Fmt("%g", rate) + " Hz";
-  std::string device = Field(r.deviceName, sizeof r.deviceName);
-  if (!device.empty()) line2 += "   " + device;
-  std::vector<std::string> statements;
-  {
-    std::string text = Field(r.interpretationText, sizeof r.interpretationText);
-    size_t start = 0;
-    while (start < text.size() && statements.size() < 3) {
-      size_t end = text.find("\r\n", start);
-      if (end == std::string::npos) end = text.size();
-      if (end > start) statements.push_back(text.substr(start, end - start));
-      start = end + 2;
-    }
-  }
+  if (!page.device.empty()) line2 += "   " + page.device;
+  const std::vector<std::string>& statements = page.statements;
   auto textAt = [&](double x, double y, double size, const std::string& s, const char* weight = "normal",
                     const char* anchor = "start") {
     o += "<text x=\"" + Fmt("%.2f", x) + "\" y=\"" + Fmt("%.2f", y) + "\" font-family=\"DejaVu Sans, Arial, sans-serif\" font-size=\"" +
@@ -261,6 +287,7 @@ bool RenderPlot(const TestRecord& r, const PlotOptions& options, std::string* sv
     o += "<polyline clip-path=\"url(#" + clip + ")\" fill=\"none\" stroke=\"#000\" stroke-width=\"0.3\" "
          "stroke-linejoin=\"round\" points=\"";
     for (size_t i = a; i < b; ++i) {
+      if (std::isnan(t[i])) continue;  // before the lead's first sample
       const double x = x0 + (static_cast<double>(i - a) / rate) * kMmPerSecond;
       const double y = base - t[i] / 1000.0 * kMmPerMillivolt;
       o += Fmt("%.2f", x) + "," + Fmt("%.2f", y) + " ";
@@ -286,7 +313,7 @@ bool RenderPlot(const TestRecord& r, const PlotOptions& options, std::string* sv
       if (traces[lead])
         polyline(*traces[lead], x0, base, c * seconds / 4, (c + 1) * seconds / 4, "p" + std::to_string(c) + std::to_string(k));
       else
-        textAt(x0 + panelW / 2, base, 3, "not recorded", "normal", "middle");
+        textAt(x0 + panelW / 2, base, 3, stored[lead] ? "not decoded" : "not recorded", "normal", "middle");
     }
   }
   {

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "reader/scpreader.h"
+
 class TestRecord;
 
 namespace scpecg {
@@ -35,8 +37,25 @@ struct PlotOptions {
 // than two beats are found.
 double EstimateHeartRate(const std::vector<double>& microvolts, double samplingRate);
 
-// False, with *error, when the record has no waveform or the window starts
-// beyond the recording.
-bool RenderPlot(const TestRecord& record, const PlotOptions& options, std::string* svg, std::string* error);
+// What the header of the page says about the patient and the recording.
+struct PlotPage {
+  std::string who;       // first line: name, ID, sex, birth date, age
+  std::string recorded;  // "2024-05-14 10:20:00" or "-"
+  std::string filters;   // "0.05-150 Hz, 50 Hz notch" or "not stated"
+  std::string device;
+  std::vector<std::string> statements;  // up to three
+};
+
+// From a record the plug-in fetched (identity shown only when its key is
+// registered here), or from what the reader found in Section 1.
+PlotPage PageOf(const TestRecord& record);
+PlotPage PageOf(const scpreader::Demographics& demographics);
+
+// The waveform comes from the reader: only decoded leads are drawn, at the
+// record's true rate and amplitude; a lead that could not be decoded says so
+// in its panel. False, with *error, when no lead was decoded or the window
+// starts beyond the recording.
+bool RenderPlot(const PlotPage& page, const scpreader::Record& ecg, const PlotOptions& options, std::string* svg,
+                std::string* error);
 
 }  // namespace scpecg
