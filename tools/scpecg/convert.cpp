@@ -85,7 +85,7 @@ ItemResult ConvertOne(const BatchItem& item, const std::string& to) {
         if (to == "edf") return WriteEdf(record, partial, &error);
         if (to == "dicom") return WriteDicom(record, !identityShown, partial, &error);
         std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        out << RecordCsv(record);
+        out << WaveformCsv(record);
         out.close();
         if (!out) error = "cannot be written";
         return static_cast<bool>(out);
@@ -288,22 +288,6 @@ bool AddPluginData(Library& lib, const std::string& path, scpreader::Record* rec
   d.firstName = plain(r.GetFirstName(buf, sizeof buf));
   d.secondLastName = plain(r.GetSecondLastName(buf, sizeof buf));
   return true;
-}
-
-std::string RecordCsv(const scpreader::Record& record) {
-  const ConvertLeads in = StoredLeads(record);
-  std::string out = "time_s";
-  for (const scpreader::Lead* l : in.leads) out += "," + l->name;
-  out += "\n";
-  char buf[32];
-  for (size_t i = 0; i < in.samples; ++i) {
-    std::snprintf(buf, sizeof buf, "%.6f", i * (record.sampleIntervalUs / 1e6));
-    out += buf;
-    for (size_t l = 0; l < in.leads.size(); ++l)
-      out += "," + MicrovoltDecimal(int64_t{in.Sample(l, i)} * record.amplitudeNanovolts);
-    out += '\n';
-  }
-  return out;
 }
 
 int RunConvert(const ConvertOptions& options) {

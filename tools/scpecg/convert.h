@@ -29,8 +29,4 @@ int RunMakeFromEdf(const std::string& edf, const std::string& out);
 // when the identity may not be shown; it is then emptied in the record.
 bool AddPluginData(Library& lib, const std::string& path, scpreader::Record* record);
 
-// The samples as CSV: time in seconds, then one column per stored lead in
-// microvolts (exact).
-std::string RecordCsv(const scpreader::Record& record);
-
 }  // namespace scpecg

@@ -9,7 +9,7 @@ ConvertLeads StoredLeads(const scpreader::Record& record) {
   for (const scpreader::Lead& lead : record.leads) {
     if (lead.derived || lead.samples.empty()) continue;
     out.leads.push_back(&lead);
-    out.samples = std::max(out.samples, lead.samples.size());
+    out.samples = std::max(out.samples, ConvertLeads::Offset(lead) + lead.samples.size());
   }
   return out;
 }

@@ -13,12 +13,15 @@ namespace scpecg {
 
 struct ConvertLeads {
   std::vector<const scpreader::Lead*> leads;
-  // Samples per lead: the longest lead; shorter ones read as 0 beyond their
-  // end (Section 3 lets leads end early, the formats we write do not).
+  // Samples per lead on the record's time axis: a lead that starts late
+  // (Section 3's first sample beyond 1) or ends early reads 0 outside its
+  // samples, as the formats we write have one length for all.
   size_t samples = 0;
+  static size_t Offset(const scpreader::Lead& l) { return l.startSample > 1 ? l.startSample - 1 : 0; }
   int32_t Sample(size_t lead, size_t i) const {
-    const std::vector<int32_t>& s = leads[lead]->samples;
-    return i < s.size() ? s[i] : 0;
+    const scpreader::Lead& l = *leads[lead];
+    const size_t k = i - Offset(l);
+    return i >= Offset(l) && k < l.samples.size() ? l.samples[k] : 0;
   }
 };
 
