@@ -87,7 +87,11 @@ class Progress {
       std::fprintf(stderr, "[%zu/%zu] %s: %s\n", done, total_, item.input.c_str(), word);
       return;
     }
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    // A bar redrawn at most ten times a second costs nothing beside the work.
+    const auto now = std::chrono::steady_clock::now();
+    if (done < total_ && now - drawn_ < std::chrono::milliseconds(100)) return;
+    drawn_ = now;
+    const double elapsed = std::chrono::duration<double>(now - start_).count();
     const double rate = elapsed > 0 ? done / elapsed : 0;
     constexpr int kWidth = 30;
     const int filled = static_cast<int>(kWidth * done / (total_ ? total_ : 1));
@@ -104,7 +108,7 @@ class Progress {
  private:
   size_t total_;
   bool tty_;
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now(), drawn_;
 };
 
 }  // namespace
