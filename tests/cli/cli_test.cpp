@@ -14,6 +14,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #ifdef SCPECG_HAVE_PNG
@@ -698,8 +699,9 @@ INSTANTIATE_TEST_SUITE_P(Commands, UsageTest,
                                            std::vector<std::string>{"export", "x.scp", "--tsv", "x"}));
 
 // A known signal written by EDFlib (labels with and without the "ECG "
-// prefix, a signal that is no lead, a gain of 0.1 uV) comes back from
-// make --from edf and convert --to edf with every sample and the rate.
+// prefix, a signal that is no lead, a gain of 0.1 uV, beats and an episode)
+// comes back from make --from edf and convert --to edf with every sample,
+// the rate and the annotations.
 TEST_F(CliTest, EdfMadeByEdflibSurvivesMakeAndConvert) {
   const char* labels[] = {"I", "ECG II", "V1", "ECG V6", "Resp"};
   constexpr int kSignals = 5, kRate = 500, kSeconds = 4;
@@ -719,14 +721,27 @@ TEST_F(CliTest, EdfMadeByEdflibSurvivesMakeAndConvert) {
       for (int i = 0; i < kRate; ++i) block[s * kRate + i] = digital(s, second * kRate + i);
     ASSERT_EQ(edf_blockwrite_digital_samples(h, block.data()), 0);
   }
+  // Onsets in 100 us, on whole samples at 500 Hz.
+  const std::vector<std::tuple<long long, long long, std::string>> notes = {
+      {4000, -1, "QRS"}, {12000, 10000, "Atrial fibrillation"}, {21000, -1, "QRS type 5"}};
+  for (const auto& [onset, duration, text] : notes) edfwrite_annotation_latin1(h, onset, duration, text.c_str());
   ASSERT_EQ(edfclose_file(h), 0);
 
   ASSERT_EQ(Run({"make", "--from", "edf", "in.edf", "r.scp"}).code, 0);
   const Result r = Run({"convert", "r.scp", "--to", "edf", "-o", "out"});
   ASSERT_EQ(r.code, 0) << r.err;
   edf_hdr_struct hdr{};
-  ASSERT_EQ(edfopen_file_readonly(File("out/r.edf").c_str(), &hdr, EDFLIB_DO_NOT_READ_ANNOTATIONS), 0);
+  ASSERT_EQ(edfopen_file_readonly(File("out/r.edf").c_str(), &hdr, EDFLIB_READ_ALL_ANNOTATIONS), 0);
   ASSERT_EQ(hdr.edfsignals, 4);
+  ASSERT_EQ(hdr.annotations_in_file, 3);
+  for (int i = 0; i < 3; ++i) {
+    edf_annotation_struct a{};
+    ASSERT_EQ(edf_get_annotation(hdr.handle, i, &a), 0);
+    const auto& [onset, duration, text] = notes[static_cast<size_t>(i)];
+    EXPECT_EQ(a.onset, onset * 1000);
+    EXPECT_EQ(a.duration_l, duration < 0 ? -10000000 : duration * 1000);
+    EXPECT_EQ(a.annotation, text);
+  }
   const char* expected[] = {"ECG I", "ECG II", "ECG V1", "ECG V6"};
   for (int s = 0; s < 4; ++s) {
     EXPECT_EQ(std::string(hdr.signalparam[s].label).substr(0, std::strlen(expected[s])), expected[s]);

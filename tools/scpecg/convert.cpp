@@ -111,6 +111,47 @@ struct EdfLead {
   double gain, offset;  // nanovolts = digital * gain + offset
 };
 
+// EDF+ annotations back into the lists convert takes them from: "QRS" and
+// "QRS type N" as beat annotations at their sample, the rest as episodes
+// (start and end in milliseconds; "episode type N" gives the type code).
+void AddEdfAnnotations(int handle, long long count, double rate, TestRecord& record) {
+  std::vector<AnnotationEntry> beats;
+  std::vector<std::pair<EpisodeEntry, std::string>> episodes;
+  for (int i = 0; i < count; ++i) {
+    edf_annotation_struct a{};
+    if (edf_get_annotation(handle, i, &a) != 0) continue;
+    const std::string text = a.annotation;
+    const double onset = a.onset / 1e7, duration = a.duration_l > 0 ? a.duration_l / 1e7 : 0;
+    unsigned code = 0;
+    if (text == "QRS" || std::sscanf(text.c_str(), "QRS type %u", &code) == 1) {
+      beats.push_back({static_cast<uint32_t>(std::lround(onset * rate)), static_cast<uint8_t>(code), 0, 0});
+    } else {
+      const bool typed = std::sscanf(text.c_str(), "episode type %u", &code) == 1;
+      const uint32_t start = static_cast<uint32_t>(std::lround(onset * 1000));
+      episodes.push_back({{start, start + static_cast<uint32_t>(std::lround(duration * 1000)), 0,
+                           EpisodeList::MapTypeCode(typed ? code : 0), 0, nullptr, 0},
+                          typed ? "" : text});
+    }
+  }
+  if (!beats.empty()) {
+    auto* list = new AnnotationList(static_cast<uint32_t>(beats.size()));
+    record.SetAnnotations(list);
+    if (list->entries == nullptr) return;
+    std::copy(beats.begin(), beats.end(), list->entries);
+    list->count = static_cast<uint32_t>(beats.size());
+  }
+  if (!episodes.empty()) {
+    auto* list = new EpisodeList(static_cast<uint32_t>(episodes.size()), 0);
+    record.SetEpisodes(list);
+    if (list->entries == nullptr) return;
+    for (uint32_t i = 0; i < episodes.size(); ++i) {
+      list->entries[i] = episodes[i].first;
+      if (!episodes[i].second.empty()) list->SetText(i, episodes[i].second.c_str());
+    }
+    list->count = static_cast<uint32_t>(episodes.size());
+  }
+}
+
 // The record an EDF+ file describes, or null with *error set.
 std::unique_ptr<TestRecord> RecordFromEdf(const std::string& path, std::string* error) {
   auto hdr = std::make_unique<edf_hdr_struct>();
@@ -217,6 +258,7 @@ std::unique_ptr<TestRecord> RecordFromEdf(const std::string& path, std::string* 
   }
   if (known(hdr->technician)) record->SetTechnician(hdr->technician);
   if (known(hdr->equipment)) record->SetDeviceName(hdr->equipment);
+  AddEdfAnnotations(hdr->handle, hdr->annotations_in_file, rate, *record);
   return record;
 }
 
