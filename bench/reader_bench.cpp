@@ -52,8 +52,8 @@ void Read(benchmark::State& state, bool referenceBeat) {
   state.counters["file_bytes"] = static_cast<double>(file.size());
 }
 
-BENCHMARK_CAPTURE(Read, refbeat12x10s, true)->Name("read/refbeat12x10s")->UseRealTime();
-BENCHMARK_CAPTURE(Read, plain12x10s, false)->Name("read/plain12x10s")->UseRealTime();
+BENCHMARK_CAPTURE(Read, refbeat12x10s, true)->Name("read/refbeat12x10s");
+BENCHMARK_CAPTURE(Read, plain12x10s, false)->Name("read/plain12x10s");
 
 }  // namespace
 

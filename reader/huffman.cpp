@@ -26,6 +26,7 @@ const HuffmanTable& DefaultTable() {
 bool HuffmanDecoder::Build(const std::vector<HuffmanTable>& tables, std::string* why) {
   tables_ = tables;
   trees_.clear();
+  lookups_.clear();
   // A switch code names its table by number. The tables are numbered from
   // 1, but some producers count from 0: a switch to table 0 is read that
   // way for the whole set.
@@ -75,6 +76,18 @@ bool HuffmanDecoder::Build(const std::vector<HuffmanTable>& tables, std::string*
       }
       tree[node].code = static_cast<int32_t>(c);
     }
+    // For every value of the next kLookupBits bits: the leaf a code of at
+    // most that many bits ends in, and its length.
+    std::vector<Lookup> lookup(size_t{1} << kLookupBits);
+    for (uint32_t v = 0; v < lookup.size(); ++v) {
+      int32_t node = 0;
+      for (int k = 0; k < kLookupBits && node >= 0 && tree[node].code < 0; ++k) {
+        node = tree[node].child[(v >> (kLookupBits - 1 - k)) & 1];
+        lookup[v].length = static_cast<uint8_t>(k + 1);
+      }
+      lookup[v].node = node >= 0 && tree[node].code >= 0 ? node : -1;
+    }
+    lookups_.push_back(std::move(lookup));
     trees_.push_back(std::move(tree));
   }
   if (trees_.empty()) {
@@ -90,16 +103,32 @@ size_t HuffmanDecoder::Decode(std::span<const uint8_t> bytes, size_t count, int3
   size_t done = 0;
   size_t table = 0;
   auto next = [&]() { return (bytes[bit >> 3] >> (7 - (bit & 7))) & 1; };
+  // The next kLookupBits bits, zeros past the end.
+  auto peek = [&]() {
+    uint32_t w = 0;
+    const size_t at = bit >> 3;
+    for (size_t k = 0; k < 3; ++k) w = w << 8 | (at + k < bytes.size() ? bytes[at + k] : 0u);
+    return (w >> (24 - kLookupBits - (bit & 7))) & ((1u << kLookupBits) - 1);
+  };
   while (done < count && bit < bits) {
     const std::vector<Node>& tree = trees_[table];
-    int32_t node = 0;
-    while (tree[node].code < 0) {
-      if (bit >= bits) return done;  // the last byte's free bits
-      node = tree[node].child[next()];
-      ++bit;
-      if (node < 0) {
-        *why = "bit " + std::to_string(bit - 1) + " starts no code of table " + std::to_string(table + 1);
-        return done;
+    int32_t node = -1;
+    // Codes of up to kLookupBits bits in one step; longer ones, and codes
+    // that would run into the end of the data, bit by bit.
+    const Lookup& fast = lookups_[table][peek()];
+    if (fast.node >= 0 && tree[fast.node].code >= 0 && fast.length <= bits - bit) {
+      node = fast.node;
+      bit += fast.length;
+    } else {
+      node = 0;
+      while (tree[node].code < 0) {
+        if (bit >= bits) return done;  // the last byte's free bits
+        node = tree[node].child[next()];
+        ++bit;
+        if (node < 0) {
+          *why = "bit " + std::to_string(bit - 1) + " starts no code of table " + std::to_string(table + 1);
+          return done;
+        }
       }
     }
     const HuffmanCode& code = tables_[table][static_cast<size_t>(tree[node].code)];

@@ -42,8 +42,14 @@ class HuffmanDecoder {
     int32_t child[2] = {-1, -1};
     int32_t code = -1;  // index into the table, for a leaf
   };
+  static constexpr int kLookupBits = 12;
+  struct Lookup {
+    int32_t node = -1;  // a leaf, or -1: walk the tree
+    uint8_t length = 0;
+  };
   std::vector<HuffmanTable> tables_;
   std::vector<std::vector<Node>> trees_;
+  std::vector<std::vector<Lookup>> lookups_;
 };
 
 }  // namespace scpreader

@@ -1,7 +1,9 @@
 #include "reader/scpreader.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <exception>
 #include <fstream>
 #include <iterator>
 #include <numeric>
@@ -19,13 +21,23 @@ constexpr size_t kSectionHeaderBytes = 16;
 // A record's own length field is 32-bit; a lead never holds more samples
 // than its coded bytes can describe (one bit per sample at best).
 constexpr size_t kBitsPerByte = 8;
+constexpr uint32_t kMaxDecimation = 64;
+
+// CRC-CCITT (polynomial 0x1021, initial 0xFFFF), a byte at a time.
+constexpr std::array<uint16_t, 256> kCrcTable = [] {
+  std::array<uint16_t, 256> t{};
+  for (uint32_t b = 0; b < 256; ++b) {
+    uint16_t crc = static_cast<uint16_t>(b << 8);
+    for (int k = 0; k < 8; ++k) crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+    t[b] = crc;
+  }
+  return t;
+}();
+static_assert(kCrcTable[1] == 0x1021);
 
 uint16_t Crc16(std::span<const uint8_t> data) {
   uint16_t crc = 0xFFFF;
-  for (uint8_t b : data) {
-    crc ^= static_cast<uint16_t>(b << 8);
-    for (int k = 0; k < 8; ++k) crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
-  }
+  for (uint8_t b : data) crc = static_cast<uint16_t>(crc << 8 ^ kCrcTable[(crc >> 8 ^ b) & 0xFF]);
   return crc;
 }
 
@@ -227,6 +239,9 @@ class RecordReader {
           d.acqMinute = t.u8();
           d.acqSecond = t.u8();
           break;
+        case 27: d.highPassHz = t.u16() / 100.0; break;  // in 0.01 Hz
+        case 28: d.lowPassHz = t.u16(); break;
+        case 29: d.filterBitmap = t.u8(); break;
         case 30: d.freeText.push_back(Text(v)); break;
         default: break;
       }
@@ -306,6 +321,15 @@ class RecordReader {
         }
         tables.push_back(std::move(table));
       }
+      // Each code gives its prefix length, then its whole length. Some
+      // producers write the two the other way round: a prefix longer than
+      // the whole code can only mean that, for the whole set.
+      bool swapped = false;
+      for (const HuffmanTable& t : tables)
+        for (const HuffmanCode& h : t) swapped = swapped || (h.mode != 0 && h.prefixBits > h.totalBits);
+      if (swapped)
+        for (HuffmanTable& t : tables)
+          for (HuffmanCode& h : t) std::swap(h.prefixBits, h.totalBits);
     }
     if (why.empty() && decoder_.Build(tables, &why)) {
       huffman_ = true;
@@ -441,7 +465,7 @@ class RecordReader {
   std::vector<int32_t> Interpolate(const std::vector<int32_t>& in, uint32_t first, uint32_t count, uint32_t factor,
                                    std::string* why) const {
     std::vector<int32_t> out;
-    out.reserve(count);
+    out.reserve(std::min<size_t>(count, in.size() * factor));
     size_t pos = 0;
     const uint32_t last = first + count - 1;
     uint32_t a = first;
@@ -539,6 +563,13 @@ class RecordReader {
         return;
       }
       factor = interval / refInterval_;
+      // Producers decimate by 2 to 8; a factor from a damaged header must
+      // not let a few bytes claim gigabytes of restored samples.
+      if (factor > kMaxDecimation) {
+        Problem(6, -1, "bimodal decimation by " + std::to_string(factor) + " (at most " +
+                           std::to_string(kMaxDecimation) + "); no samples decoded");
+        return;
+      }
       r_.sampleIntervalUs = refInterval_;
     }
     // Residual and reference beat in one unit: their greatest common divisor.
@@ -673,7 +704,15 @@ class RecordReader {
 
 }  // namespace
 
-Record Read(std::span<const uint8_t> file) { return RecordReader(file).Run(); }
+Record Read(std::span<const uint8_t> file) {
+  try {
+    return RecordReader(file).Run();
+  } catch (const std::exception& e) {  // out of memory for a huge record
+    Record r;
+    r.problems.push_back({0, -1, std::string("cannot be read: ") + e.what()});
+    return r;
+  }
+}
 
 std::string ProblemText(const Record& record, const Problem& p) {
   std::string s;

@@ -59,6 +59,8 @@ struct Demographics {
   int acqHour = 0, acqMinute = 0, acqSecond = 0;
   std::string institution, department, device, referringPhysician, technician;
   std::vector<std::string> freeText;
+  double highPassHz = 0, lowPassHz = 0;  // tags 27 and 28, 0 when absent
+  int filterBitmap = 0;                  // tag 29: 1 60 Hz notch, 2 50 Hz notch, 4 artifact, 8 baseline
 };
 
 struct Record {

@@ -243,8 +243,9 @@ std::vector<uint8_t> WriteRecord(const std::vector<WriteLead>& leads, const Writ
       for (const HuffmanTable& t : tables) {
         s.u16(static_cast<uint32_t>(t.size()));
         for (const HuffmanCode& c : t) {
-          s.u8(c.prefixBits), s.u8(c.totalBits), s.u8(c.mode);
-          s.u16(static_cast<uint16_t>(c.baseValue)), s.u32(c.baseCode);
+          const bool other = o.tablesLengthFirst;
+          s.u8(other ? c.totalBits : c.prefixBits), s.u8(other ? c.prefixBits : c.totalBits), s.u8(c.mode);
+          s.u16(static_cast<uint16_t>(c.baseValue - (other && c.mode == 0 ? 1 : 0))), s.u32(c.baseCode);
         }
       }
     }

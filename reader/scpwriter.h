@@ -21,6 +21,9 @@ struct WriteLead {
 struct WriteOptions {
   uint8_t version = 20;  // 10..13, 20..22, 30
   Coding coding = Coding::kDefaultTable;
+  // Custom tables as some producers write them: each code's whole length
+  // before its prefix length, and tables numbered from 0 in switch codes.
+  bool tablesLengthFirst = false;
   uint8_t differences = 2;  // 0, 1, 2
   uint16_t intervalUs = 2000;
   uint16_t amplitudeNanovolts = 5000;

@@ -44,6 +44,7 @@ const Case kCases[] = {
     {"plain_none_v13", Coding::kNone, 0, 13, false, 1, 1000, Peer::kAgrees, Peer::kCannot},
     {"default_first_v20", Coding::kDefaultTable, 1, 20, false, 1, 1667, Peer::kAgrees, Peer::kAgrees},
     {"custom_first_v22", Coding::kCustomTables, 1, 22, false, 1, 2000, Peer::kCannot, Peer::kCannot},
+    {"custom_lengthfirst_v20", Coding::kCustomTables, 2, 20, false, 1, 2000, Peer::kCannot, Peer::kCannot},
     {"refbeat_second_v20", Coding::kDefaultTable, 2, 20, true, 1, 2000, Peer::kResidualOnly, Peer::kCannot},
     {"refbeat_first_v11", Coding::kDefaultTable, 1, 11, true, 1, 2000, Peer::kResidualOnly, Peer::kCannot},
     {"bimodal_refbeat_v20", Coding::kDefaultTable, 2, 20, true, 4, 2000, Peer::kCannot, Peer::kCannot},
@@ -77,6 +78,7 @@ std::vector<uint8_t> Make(const Case& c) {
   o.referenceBeat = c.referenceBeat;
   o.bimodalFactor = c.bimodal;
   o.intervalUs = c.intervalUs;
+  o.tablesLengthFirst = std::string(c.name).find("lengthfirst") != std::string::npos;
   if (c.referenceBeat || c.bimodal > 1) o.qrs = kQrs;
   if (c.bimodal > 1) o.zoneBefore = o.protectBefore, o.zoneAfter = o.protectAfter;
   std::string why;

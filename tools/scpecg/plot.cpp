@@ -177,7 +177,12 @@ PlotPage PageOf(const scpreader::Demographics& d) {
                   d.acqMinute, d.acqSecond);
     page.recorded = buf;
   }
-  page.filters = "not stated";
+  std::string filters;
+  if (d.highPassHz > 0 || d.lowPassHz > 0) filters = Fmt("%g", d.highPassHz) + "-" + Fmt("%g", d.lowPassHz) + " Hz";
+  const char* const kBits[4] = {"60 Hz notch", "50 Hz notch", "artifact filter", "baseline filter"};
+  for (int b = 0; b < 4; ++b)
+    if (d.filterBitmap & (1 << b)) filters += (filters.empty() ? "" : ", ") + std::string(kBits[b]);
+  page.filters = filters.empty() ? "not stated" : filters;
   page.device = latin(d.device);
   return page;
 }
