@@ -20,12 +20,20 @@ if not shutil.which("dciodvfy"):
 SCPECG = sys.argv[1]
 LEAD_CODES = {"I": 1, "II": 2, "V1": 3, "V2": 4, "V3": 5, "V4": 6, "V5": 7, "V6": 8, "X": 16, "Y": 17, "Z": 18}
 TWELVE_LEAD, GENERAL = "1.2.840.10008.5.1.4.1.1.9.1.1", "1.2.840.10008.5.1.4.1.1.9.1.2"
-# name: channels, rate (Hz), resolution (nV), seconds, scramble key (not registered: identity hidden), object
+REGISTERED_KEY = "123"
+# The stored identifier "DEMO-0001" and name "Example", "Anna" unscrambled with key "123": digits
+# move back by ord("1") mod 10 (forward 1), upper case by ord("2") mod 26 (forward 2), lower case
+# by ord("3") mod 26 (forward 1).
+PLAIN_WITH_KEY = ["FGOQ-1112", "F", "17-APR-1961", "Gybnqmf,_Coob"]
+# name: channels, rate (Hz), resolution (nV), seconds, scramble key, object, EDF+ patient field
+# (code, sex, birth date, name; X where not shown: the key is not registered here)
 CASES = {
-    "resting": ([0, 1, 2, 3, 4, 5, 6, 7], 500, 5000, 10, "", TWELVE_LEAD),
+    "resting": ([0, 1, 2, 3, 4, 5, 6, 7], 500, 5000, 10, "", TWELVE_LEAD,
+                ["DEMO-0001", "F", "17-APR-1961", "Example,_Anna"]),
     # Extremes of 16 bits at a resolution whose range needs care in EDF's 8-character fields;
     # 17 s is beyond the 12-lead object.
-    "wide": ([0, 8, 9], 250, 4880, 17, "K7Q", GENERAL),
+    "wide": ([0, 8, 9], 250, 4880, 17, "K7Q", GENERAL, ["X", "F", "X", "X"]),
+    "scrambled": ([0, 1], 1000, 2500, 3, REGISTERED_KEY, TWELVE_LEAD, PLAIN_WITH_KEY),
 }
 failures = []
 
@@ -60,7 +68,7 @@ def make_case(work, name, channels, rate, res, seconds, key):
     return leads, beats
 
 
-def check_edf(path, name, leads, rate, res, beats, readable):
+def check_edf(path, name, leads, rate, res, beats, patient_field):
     raw = mne.io.read_raw_edf(path, preload=True, verbose="error")
     check(raw.ch_names == ["ECG " + l["lead"] for l in leads], f"{name}: EDF labels {raw.ch_names}")
     check(raw.info["sfreq"] == rate, f"{name}: EDF rate {raw.info['sfreq']}")
@@ -71,12 +79,10 @@ def check_edf(path, name, leads, rate, res, beats, readable):
     qrs = [a["onset"] for a in raw.annotations if a["description"].startswith("QRS")]
     check(np.allclose(qrs, np.array(beats) / rate, atol=1e-4), f"{name}: EDF QRS annotations {qrs[:3]}")
     patient = open(path, "rb").read(88)[8:88].decode("latin-1").split()
-    # EDF+ patient field: code, sex, birth date, name; X where not shown (the sex is kept).
-    check(patient[:4] == (["DEMO-0001", "F", "17-APR-1961", "Example,_Anna"] if readable else ["X", "F", "X", "X"]),
-          f"{name}: EDF patient field {patient}")
+    check(patient[:4] == patient_field, f"{name}: EDF patient field {patient}")
 
 
-def check_dicom(path, name, leads, res, sop, readable):
+def check_dicom(path, name, leads, res, sop, patient_id):
     report = subprocess.run(["dciodvfy", str(path)], capture_output=True, text=True)
     errors = [l for l in (report.stdout + report.stderr).splitlines() if l.startswith("Error")]
     check(not errors, f"{name}: dciodvfy: {errors}")
@@ -90,7 +96,7 @@ def check_dicom(path, name, leads, res, sop, readable):
     expected = np.array([l["samples"] for l in leads], dtype=float).T * res / 1000  # microvolts
     got = ds.waveform_array(0)
     check(got.shape == expected.shape and np.allclose(got, expected, rtol=0, atol=1e-9), f"{name}: DICOM samples")
-    check((ds.get("PatientIdentityRemoved") != "YES" and ds.PatientID == "DEMO-0001") if readable else
+    check((ds.get("PatientIdentityRemoved") != "YES" and ds.PatientID == patient_id) if patient_id != "X" else
           (ds.PatientIdentityRemoved == "YES" and ds.PatientID == "" and str(ds.PatientName) == ""),
           f"{name}: DICOM identity {ds.get('PatientID')!r}")
 
@@ -98,16 +104,17 @@ def check_dicom(path, name, leads, res, sop, readable):
 def main():
     work = pathlib.Path(tempfile.mkdtemp(prefix="scpecg-peers-"))
     try:
-        (work / "config").mkdir()
+        (work / "config" / "Veltrona" / "Miravel 4" / "PHI" / REGISTERED_KEY).mkdir(parents=True)
         check(run("demo", "demo.scp", cwd=work).returncode == 0, "demo")
         made = {name: make_case(work, name, *c[:5]) for name, c in CASES.items()}
+        total = f"{len(CASES)} converted, 0 skipped, 0 failed"
         for fmt in ("edf", "dicom", "csv"):
             r = run("convert", "in", "--to", fmt, "-o", "out", "-j", "2", cwd=work)
-            check(r.returncode == 0 and "2 converted, 0 skipped, 0 failed" in r.stdout, f"convert {fmt}: {r.stdout}{r.stderr}")
-        for name, (channels, rate, res, seconds, key, sop) in CASES.items():
+            check(r.returncode == 0 and total in r.stdout, f"convert {fmt}: {r.stdout}{r.stderr}")
+        for name, (channels, rate, res, seconds, key, sop, patient) in CASES.items():
             leads, beats = made[name]
-            check_edf(work / "out" / f"{name}.edf", name, leads, rate, res, beats, not key)
-            check_dicom(work / "out" / f"{name}.dcm", name, leads, res, sop, not key)
+            check_edf(work / "out" / f"{name}.edf", name, leads, rate, res, beats, patient)
+            check_dicom(work / "out" / f"{name}.dcm", name, leads, res, sop, patient[0])
             rows = (work / "out" / f"{name}.csv").read_text().splitlines()
             check(rows[0] == "time_s," + ",".join(l["lead"] for l in leads) and
                   [float(v) for v in rows[1].split(",")[1:]] == [l["samples"][0] * res / 1000 for l in leads],
