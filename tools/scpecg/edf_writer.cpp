@@ -60,6 +60,25 @@ int64_t RecordSamples(int64_t samples, int64_t intervalUs) {
   return best;
 }
 
+// EDFlib prints the datarecord duration by cutting the double's digits:
+// 1.2 s becomes "1.199999", and readers then take 500 Hz for 500.0004 Hz.
+// The field is rewritten with the exact decimal (whole 10 us, at most 60 s:
+// it always fits its 8 characters).
+bool FixRecordDuration(const std::string& path, int64_t microseconds) {
+  constexpr long kDurationField = 244;
+  std::string text = std::to_string(microseconds / 1'000'000);
+  if (const int64_t frac = microseconds % 1'000'000; frac != 0) {
+    std::string digits = std::to_string(1'000'000 + frac).substr(1);
+    while (digits.back() == '0') digits.pop_back();
+    text += "." + digits;
+  }
+  text.resize(kHeaderNumber, ' ');
+  std::FILE* f = std::fopen(path.c_str(), "r+b");
+  if (f == nullptr) return false;
+  const bool ok = std::fseek(f, kDurationField, SEEK_SET) == 0 && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  return std::fclose(f) == 0 && ok;
+}
+
 void SetDate(int handle, const scpreader::Demographics& d) {
   // EDF dates start in 1985; an unknown acquisition date is written as its
   // first day rather than as the day of conversion.
@@ -175,6 +194,7 @@ bool WriteEdf(const scpreader::Record& record, const std::string& path, std::str
     ok = edfwrite_annotation_latin1(handle, onset, duration, a.text.c_str()) == 0;
   }
   if (edfclose_file(handle) != 0) ok = false;
+  if (ok) ok = FixRecordDuration(path, perRecord * interval);
   if (!ok) *error = "EDFlib refused the recording";
   return ok;
 }
