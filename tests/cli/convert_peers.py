@@ -136,6 +136,27 @@ def main():
         check(r.returncode == 1 and "1 converted, 0 skipped, 1 failed" in r.stdout
               and re.search(r"failed +cut\.scp: \S", r.stderr), f"broken record: {r.stdout}{r.stderr}")
         check(not list(work.rglob("*.partial")), "a .partial file was left behind")
+
+        # Other producers' encodings: our EDF+ read by MNE against the SCP-ECG read by
+        # biosig-tools (save2gdf writes one text file of microvolts per channel).
+        if shutil.which("save2gdf"):
+            corpus = pathlib.Path(__file__).resolve().parents[2] / "fuzz" / "corpus" / "reader"
+            for name in ("plain-v13", "default-second-v20"):
+                peer = work / ("peer-" + name)
+                peer.mkdir()
+                subprocess.run(["save2gdf", "-f=ASCII", "-n", str(corpus / f"{name}.scp"), "peer.asc"], cwd=peer,
+                               capture_output=True)
+                labels = re.findall(r"^Label\s*=\s*(\S+)", (peer / "peer.asc").read_text(errors="replace"), re.M)
+                r = run("convert", str(corpus / f"{name}.scp"), "--to", "edf", "-o", "foreign", cwd=work)
+                raw = mne.io.read_raw_edf(work / "foreign" / f"{name}.edf", preload=True, verbose="error")
+                check(raw.ch_names == ["ECG " + l for l in labels], f"{name}: labels {raw.ch_names} / peer {labels}")
+                channels = sorted(peer.glob("peer.a[0-9]*"))
+                check(labels and len(channels) == len(labels), f"{name}: the peer read {len(channels)} channels")
+                for k, channel in enumerate(channels):
+                    theirs = np.array([float(v) for v in channel.read_text().split()])
+                    ours = raw.get_data()[k] * 1e6 if k < len(raw.ch_names) else np.array([])
+                    check(len(ours) == len(theirs) and np.abs(ours - theirs).max() < 1e-6,
+                          f"{name}: channel {k} differs from the peer's")
     finally:
         shutil.rmtree(work, ignore_errors=True)
     print("%d failures" % len(failures))
