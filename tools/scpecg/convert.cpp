@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 
 #include "lib/dbclient/testrecord.h"
 #include "reader/scpreader.h"
@@ -32,9 +33,10 @@ std::string Extension(const std::string& to) { return to == "dicom" ? ".dcm" : "
 
 std::string Text(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
 
-// Every input file with the file it becomes. Folders are searched
+// Every input file with the file it becomes; *refused gets a message for
+// each input that is not there. Folders are searched
 // recursively; their structure is kept under -o.
-std::vector<BatchItem> CollectItems(const ConvertOptions& o, std::vector<std::string>* missing) {
+std::vector<BatchItem> CollectItems(const ConvertOptions& o, std::vector<std::string>* refused) {
   std::vector<BatchItem> items;
   const std::string ext = Extension(o.to);
   for (const std::string& input : o.inputs) {
@@ -54,7 +56,7 @@ std::vector<BatchItem> CollectItems(const ConvertOptions& o, std::vector<std::st
       fs::path out = o.outDir.empty() ? fs::path(input) : fs::path(o.outDir) / fs::path(input).filename();
       items.push_back({input, out.replace_extension(ext).string(), false});
     } else {
-      missing->push_back(input);
+      refused->push_back(input + ": no such file or folder");
     }
   }
   return items;
@@ -333,9 +335,20 @@ bool AddPluginData(Library& lib, const std::string& path, scpreader::Record* rec
 }
 
 int RunConvert(const ConvertOptions& options) {
-  std::vector<std::string> missing;
-  const std::vector<BatchItem> items = CollectItems(options, &missing);
-  for (const std::string& m : missing) Console::Get().Error(m + ": no such file or folder");
+  std::vector<std::string> refused;
+  std::vector<BatchItem> items;
+  {
+    // Two inputs that would write the same file (a/r.scp and b/r.scp with
+    // -o): the second fails rather than race the first for its output.
+    std::set<std::string> outputs;
+    for (BatchItem& item : CollectItems(options, &refused)) {
+      if (outputs.insert(fs::absolute(item.output).lexically_normal().string()).second)
+        items.push_back(std::move(item));
+      else
+        refused.push_back(item.input + ": its output " + item.output + " is another input's");
+    }
+  }
+  for (const std::string& m : refused) Console::Get().Error(m);
   int jobs = options.jobs;
   if (jobs <= 0) jobs = static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
   const BatchSummary s =
@@ -343,8 +356,8 @@ int RunConvert(const ConvertOptions& options) {
   for (const auto& [index, r] : s.notes)
     Console::Get().Line(std::string(r.outcome == Outcome::kSkipped ? "  skipped " : "  failed  ") +
                         items[index].input + ": " + r.reason);
-  std::printf("convert: %zu converted, %zu skipped, %zu failed\n", s.done, s.skipped, s.failed + missing.size());
-  return s.failed > 0 || !missing.empty() ? kExitFailed : kExitOk;
+  std::printf("convert: %zu converted, %zu skipped, %zu failed\n", s.done, s.skipped, s.failed + refused.size());
+  return s.failed > 0 || !refused.empty() ? kExitFailed : kExitOk;
 }
 
 int RunMakeFromEdf(const std::string& edf, const std::string& out) {
