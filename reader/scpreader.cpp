@@ -126,41 +126,85 @@ class RecordReader {
       s.index = p.u32();
       s.present = s.length > 0;
       s.what = SectionWhat(s.id);
-      if (s.present) CheckSection(&s);
       r_.sections.push_back(std::move(s));
     }
+    located_.resize(r_.sections.size());
+    CheckSections();
     return true;
   }
 
-  void CheckSection(SectionSummary* s) {
-    const uint64_t offset = s->index > 0 ? uint64_t{s->index} - 1 : 0;
-    if (s->index == 0 || offset + s->length > file_.size() || s->length < kSectionHeaderBytes) {
-      Problem(s->id, -1, "lies outside the file or is shorter than its header");
-      return;
+  // Where a listed section really is: at its 1-based index, or at the index
+  // taken from 0 as some producers write it; as long as its own header says
+  // when that fits the file, else as the pointer table says.
+  struct Located {
+    size_t offset = 0, length = 0;
+    bool found = false, crcOk = false, usable = false;
+  };
+
+  Located Locate(const SectionSummary& s) const {
+    Located l;
+    for (uint64_t offset : {uint64_t{s.index} - 1, uint64_t{s.index}}) {
+      if (s.index == 0 || offset + kSectionHeaderBytes > file_.size()) continue;
+      Cursor h(file_.subspan(static_cast<size_t>(offset)));
+      const uint16_t crc = h.u16();
+      const uint16_t id = h.u16();
+      const uint32_t length = h.u32();
+      if (id != s.id) continue;
+      const uint64_t room = file_.size() - offset;
+      const uint64_t len = length >= kSectionHeaderBytes && length <= room ? length : s.length;
+      if (len < kSectionHeaderBytes || len > room) continue;
+      l.offset = static_cast<size_t>(offset);
+      l.length = static_cast<size_t>(len);
+      l.found = true;
+      l.crcOk = Crc16(file_.subspan(l.offset + 2, l.length - 2)) == crc;
+      return l;
     }
-    std::span<const uint8_t> bytes = file_.subspan(static_cast<size_t>(offset), s->length);
-    Cursor h(bytes);
-    const uint16_t crc = h.u16();
-    const uint16_t id = h.u16();
-    const uint32_t length = h.u32();
-    if (id != s->id || length != s->length) {
-      Problem(s->id, -1, "its header says id " + std::to_string(id) +
-                             ", length " + std::to_string(length));
-      return;
+    return l;
+  }
+
+  // Checks every listed section. One whose CRC is wrong is not interpreted,
+  // unless no section's CRC matches: then the producer computes it some
+  // other way, and the record is read with that said.
+  void CheckSections() {
+    size_t found = 0, bad = 0;
+    for (size_t i = 0; i < r_.sections.size(); ++i) {
+      SectionSummary& s = r_.sections[i];
+      Located& l = located_[i];
+      if (!s.present) continue;
+      l = Locate(s);
+      if (!l.found) {
+        Problem(s.id, -1, "no section " + std::to_string(s.id) + " where the pointer table puts it (byte " +
+                              std::to_string(s.index) + ")");
+        continue;
+      }
+      ++found;
+      s.crcOk = l.crcOk;
+      l.usable = l.crcOk;
+      if (!l.crcOk) ++bad;
     }
-    if (Crc16(bytes.subspan(2)) != crc) {
-      Problem(s->id, -1, "CRC is wrong; not interpreted");
-      return;
+    const bool allBad = found >= 2 && bad == found;
+    if (allBad) Problem(0, -1, "no section's CRC matches its data; every section is read all the same");
+    for (size_t i = 0; i < r_.sections.size(); ++i) {
+      Located& l = located_[i];
+      if (!l.found || l.crcOk) continue;
+      if (allBad) {
+        l.usable = true;
+      } else if (r_.sections[i].id == 0) {
+        l.usable = true;  // the pointer table was needed to get this far
+        Problem(0, -1, "CRC is wrong; the pointer table is used all the same");
+      } else {
+        Problem(r_.sections[i].id, -1, "CRC is wrong; not interpreted");
+      }
     }
-    s->crcOk = true;
   }
 
   // The data of a sound section (after its ID header), or nothing.
   std::optional<std::span<const uint8_t>> Data(uint16_t id, uint8_t* protocol = nullptr) const {
-    for (const SectionSummary& s : r_.sections) {
-      if (s.id != id || !s.present) continue;
-      if (!s.crcOk) return std::nullopt;
-      std::span<const uint8_t> bytes = file_.subspan(s.index - 1, s.length);
+    for (size_t i = 0; i < r_.sections.size(); ++i) {
+      if (r_.sections[i].id != id || !r_.sections[i].present) continue;
+      const Located& l = located_[i];
+      if (!l.usable) return std::nullopt;
+      std::span<const uint8_t> bytes = file_.subspan(l.offset, l.length);
       if (protocol != nullptr) *protocol = bytes[9];
       return bytes.subspan(kSectionHeaderBytes);
     }
@@ -251,8 +295,8 @@ class RecordReader {
   bool ReadLeadDefinition() {
     auto data = Data(3);
     if (!data) {
-      if (HasSection(3)) Problem(3, -1, "cannot be read: no leads");
-      else if (HasSection(6)) Problem(3, -1, "absent: the rhythm data cannot be assigned to leads");
+      if (Unexplained(3)) Problem(3, -1, "cannot be read: no leads");
+      else if (!HasSection(3) && HasSection(6)) Problem(3, -1, "absent: the rhythm data cannot be assigned to leads");
       return false;
     }
     Cursor c(*data);
@@ -276,7 +320,14 @@ class RecordReader {
       l.endSample = e.end;
       r_.leads.push_back(std::move(l));
     }
+    if (entries_.empty()) Problem(3, -1, "lists no leads");
     return !entries_.empty();
+  }
+
+  // Listed with data, and not already named as a problem.
+  bool Unexplained(uint16_t id) const {
+    return HasSection(id) && std::none_of(r_.problems.begin(), r_.problems.end(),
+                                          [&](const scpreader::Problem& p) { return p.section == id; });
   }
 
   bool HasSection(uint16_t id) const {
@@ -288,7 +339,7 @@ class RecordReader {
     auto data = Data(2);
     if (!data) {
       if (HasSection(2)) {
-        Problem(2, -1, "cannot be read; no samples decoded");
+        if (Unexplained(2)) Problem(2, -1, "cannot be read; no samples decoded");
         tablesBad_ = true;
       }
       return;  // no Huffman coding
@@ -358,10 +409,10 @@ class RecordReader {
       q.fc = c.u32();
       q.se = c.u32();
     }
-    // Versions before 1.3 have no protected zones: the subtraction zones
-    // stand for them.
+    // Versions 1.0 and 1.1 have no protected zones (nor has a section that
+    // ends after the subtraction zones): the subtraction zones stand for them.
     const uint8_t version = protocol != 0 ? protocol : r_.protocolVersion;
-    const bool zones = version >= 13 && c.has(size_t{n} * 8);
+    const bool zones = version != 10 && version != 11 && c.has(size_t{n} * 8);
     for (QrsEntry& q : qrs_) {
       q.qb = zones ? c.u32() : q.sb;
       q.qe = zones ? c.u32() : q.se;
@@ -448,8 +499,10 @@ class RecordReader {
     refBeats_.resize(entries_.size());
     for (size_t i = 0; i < entries_.size(); ++i) {
       std::string why;
-      refBeats_[i] = DecodeLead(c.bytes(counts[i]), length, differences, &why);
-      if (refBeats_[i].size() != length) {
+      // Section 4 gives the beat's length in milliseconds; a producer that
+      // rounded up stores one sample more, which is taken too.
+      refBeats_[i] = DecodeLead(c.bytes(counts[i]), length + 1, differences, &why);
+      if (refBeats_[i].size() < length) {
         Problem(5, static_cast<int>(i), "reference beat: " +
                                             std::to_string(refBeats_[i].size()) + " of " + std::to_string(length) +
                                             " samples" + (why.empty() ? "" : " (" + why + ")"));
@@ -523,7 +576,7 @@ class RecordReader {
   void ReadRhythm() {
     auto data = Data(6);
     if (!data) {
-      if (HasSection(6)) Problem(6, -1, "cannot be read; no samples decoded");
+      if (Unexplained(6)) Problem(6, -1, "cannot be read; no samples decoded");
       return;
     }
     if (tablesBad_) return;
@@ -689,6 +742,7 @@ class RecordReader {
 
   std::span<const uint8_t> file_;
   Record r_;
+  std::vector<Located> located_;  // one per entry of r_.sections
   std::vector<LeadEntry> entries_;
   bool referenceBeat_ = false;
   bool huffman_ = false;

@@ -132,12 +132,12 @@ std::vector<uint8_t> WriteRecord(const std::vector<WriteLead>& leads, const Writ
     return {};
   }
   const size_t n = leads[0].samples.size();
+  const bool zones = o.referenceBeat || o.bimodalFactor > 1;
   for (const WriteLead& l : leads)
-    if (l.samples.size() != n || n == 0) {
-      *why = "every lead needs the same number of samples";
+    if (l.samples.empty() || l.start == 0 || (zones && (l.samples.size() != n || l.start != 1))) {
+      *why = "leads need samples; with QRS zones all start at 1 and have the same length";
       return {};
     }
-  const bool zones = o.referenceBeat || o.bimodalFactor > 1;
   std::vector<Zone> qrs;
   for (uint32_t fc : o.qrs) {
     Zone z{fc - std::min(fc - 1, o.zoneBefore), fc, std::min<uint32_t>(static_cast<uint32_t>(n), fc + o.zoneAfter),
@@ -255,14 +255,15 @@ std::vector<uint8_t> WriteRecord(const std::vector<WriteLead>& leads, const Writ
     Bytes s;
     const uint32_t count = static_cast<uint32_t>(leads.size());
     s.u8(count), s.u8((count << 3 | 4 | (o.referenceBeat ? 1 : 0)) & 0xFF);
-    for (const WriteLead& l : leads) s.u32(1), s.u32(static_cast<uint32_t>(n)), s.u8(l.id);
+    for (const WriteLead& l : leads)
+      s.u32(l.start), s.u32(l.start + static_cast<uint32_t>(l.samples.size()) - 1), s.u8(l.id);
     sections.push_back({3, s.b});
   }
   if (zones) {
     Bytes s;
     s.u16(o.referenceBeat ? beatLength * o.intervalUs / 1000 : 0), s.u16(fcm), s.u16(static_cast<uint32_t>(qrs.size()));
     for (const Zone& z : qrs) s.u16(0), s.u32(z.sb), s.u32(z.fc), s.u32(z.se);
-    if (o.version >= 13)
+    if (o.version != 10 && o.version != 11)  // 1.0 and 1.1 have no protected zones
       for (const Zone& z : qrs) s.u32(z.qb), s.u32(z.qe);
     sections.push_back({4, s.b});
   }

@@ -16,6 +16,9 @@ enum class Coding { kDefaultTable, kCustomTables, kNone };
 struct WriteLead {
   uint8_t id = 1;
   std::vector<int16_t> samples;  // at the full rate, in amplitude units
+  // Number of the lead's first sample (from 1). Leads may start and end
+  // apart, but not in records with QRS zones.
+  uint32_t start = 1;
 };
 
 struct WriteOptions {

@@ -224,6 +224,65 @@ TEST_P(ReaderTest, DamagedCopiesNeverGiveALeadOfTheWrongLength) {
   }
 }
 
+TEST(ReaderLeads, KeepTheirOwnStartAndEndAndAreNotDerivedFromMismatchedLimbLeads) {
+  // Lead II starts at sample 101 and ends at 400; I spans 1 to 500.
+  std::vector<scpreader::WriteLead> leads = {{1, std::vector<int16_t>(500, 7), 1}, {2, {}, 101}};
+  for (int i = 0; i < 300; ++i) leads[1].samples.push_back(static_cast<int16_t>(i - 150));
+  std::string why;
+  const scpreader::Record r = scpreader::Read(scpreader::WriteRecord(leads, scpreader::WriteOptions{}, &why));
+  ASSERT_EQ(r.leads.size(), 2u) << why;  // I and II do not line up: nothing derived
+  EXPECT_EQ(r.leads[1].startSample, 101u);
+  EXPECT_EQ(r.leads[1].endSample, 400u);
+  ASSERT_EQ(r.leads[1].samples.size(), 300u);
+  EXPECT_EQ(r.leads[1].samples[0], -150);
+  EXPECT_EQ(r.leads[1].samples[299], 149);
+  EXPECT_EQ(r.leads[0].samples, std::vector<int32_t>(500, 7));
+}
+
+// Quirks of producers are read; damage is named and nothing is shown for it.
+struct Quirk {
+  const char* name;
+  void (*apply)(std::vector<uint8_t>&);
+  bool decoded;
+  const char* problem;  // "" for none
+};
+
+void ForEachPointer(std::vector<uint8_t>& b, void (*f)(std::vector<uint8_t>&, size_t entry)) {
+  for (size_t e = 22; e + 10 <= 22 + 12 * 10; e += 10) f(b, e);
+}
+
+const Quirk kQuirks[] = {
+    {"CrcsNeverComputed",
+     [](std::vector<uint8_t>& b) {
+       ForEachPointer(b, [](std::vector<uint8_t>& b, size_t e) {
+         const uint32_t index = b[e + 6] | b[e + 7] << 8 | b[e + 8] << 16;
+         if (b[e + 2] | b[e + 3]) b[index - 1] = b[index] = 0;
+       });
+     },
+     true, "section 0: no section's CRC matches its data; every section is read all the same"},
+    {"IndexesCountedFromZero",
+     [](std::vector<uint8_t>& b) { ForEachPointer(b, [](std::vector<uint8_t>& b, size_t e) { --b[e + 6]; }); }, true,
+     "section 0: CRC is wrong; the pointer table is used all the same"},
+    {"RhythmDataDamaged", [](std::vector<uint8_t>& b) { b[b.size() - 40] ^= 0x10; }, false,
+     "section 6: CRC is wrong; not interpreted"},
+};
+
+class QuirkTest : public ::testing::TestWithParam<Quirk> {};
+
+TEST_P(QuirkTest, IsReadOrNamed) {
+  std::vector<uint8_t> bytes = Make(kCases[0]);
+  GetParam().apply(bytes);
+  const scpreader::Record r = scpreader::Read(bytes);
+  EXPECT_EQ(r.hasWaveform(), GetParam().decoded);
+  if (GetParam().decoded) EXPECT_EQ(r.leads[0].samples[100], Leads()[0].samples[100]);
+  std::string problems;
+  for (const scpreader::Problem& p : r.problems) problems += scpreader::ProblemText(r, p) + "\n";
+  EXPECT_EQ(problems, *GetParam().problem ? std::string(GetParam().problem) + "\n" : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, QuirkTest, ::testing::ValuesIn(kQuirks),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 INSTANTIATE_TEST_SUITE_P(Encodings, ReaderTest, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
