@@ -4,6 +4,9 @@
   report.py peer OUT.json RUNS INPUT OUTDIR LEADS SAMPLES -- TOOL ARGS...
       times the peer converter as whole processes (wall clock and CPU, peak
       RSS) RUNS times; INPUT and OUTDIR stand in ARGS as {in} and {out}.
+  report.py folder OUT.json RUNS SCPECG RECORD DIR COUNT
+      copies RECORD COUNT times into DIR, then times `scpecg info` on every
+      copy and `scpecg convert DIR --to edf` (one worker per core) RUNS times.
   report.py table RESULTS_DIR
       prints the one table from the JSON files bench/run left in RESULTS_DIR.
 
@@ -61,6 +64,41 @@ def run_peer(out_json, runs, infile, outdir, leads, samples, command):
     shutil.rmtree(outdir, ignore_errors=True)
     Path(out_json).write_text(json.dumps({"command": command, "runs": results}, indent=1))
     return 0 if all(r["ok"] for r in results) else 1
+
+
+# ---------------------------------------------------------------- folder
+
+def timed(argv):
+    start = time.perf_counter()
+    proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    err = proc.stderr.read().decode(errors="replace")
+    # wait4: the process's CPU time with that of the workers it waited for.
+    _, status, usage = os.wait4(proc.pid, 0)
+    return {"ok": os.waitstatus_to_exitcode(status) == 0, "wall_s": time.perf_counter() - start,
+            "cpu_s": usage.ru_utime + usage.ru_stime, "stderr": err[-2000:]}
+
+
+def run_folder(out_json, runs, scpecg, record, folder, count):
+    folder = Path(folder)
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    files = []
+    for i in range(count):
+        files.append(str(folder / f"r{i:04d}.scp"))
+        shutil.copyfile(record, files[-1])
+    out = folder.parent / (folder.name + "-edf")
+    result = {"files": count, "info": [], "convert": []}
+    for _ in range(runs):
+        result["info"].append(timed([scpecg, "info", *files]))
+        shutil.rmtree(out, ignore_errors=True)
+        result["convert"].append(timed([scpecg, "convert", str(folder), "--to", "edf", "-o", str(out)]))
+    converted = len(list(out.glob("*.edf")))
+    result["converted"] = converted
+    shutil.rmtree(out, ignore_errors=True)
+    shutil.rmtree(folder, ignore_errors=True)
+    Path(out_json).write_text(json.dumps(result, indent=1))
+    ok = converted == count and all(r["ok"] for r in result["info"] + result["convert"])
+    return 0 if ok else 1
 
 
 # ----------------------------------------------------------------- table
@@ -189,6 +227,7 @@ def make_table(results):
     _, scan = load_bench(results / "scan.json")
     _, reader = load_bench(results / "reader.json") if (results / "reader.json").exists() else ({}, {})
     peer = json.loads((results / "peer.json").read_text()) if (results / "peer.json").exists() else None
+    folder = json.loads((results / "convert.json").read_text()) if (results / "convert.json").exists() else None
     rss = [json.loads(l) for l in (results / "peak_rss.jsonl").read_text().splitlines() if l.strip()] \
         if (results / "peak_rss.jsonl").exists() else []
     meta = json.loads((results / "meta.json").read_text()) if (results / "meta.json").exists() else {}
@@ -301,6 +340,20 @@ def make_table(results):
         t.section("Peer", ["measure", "value"])
         t.row("save2gdf (biosig-tools)", "not installed: not measured")
 
+    # -- conversion of a folder
+    if folder and folder["convert"]:
+        ok = folder["converted"] == folder["files"] and all(x["ok"] for x in folder["info"] + folder["convert"])
+        iw = statistics.median(x["wall_s"] for x in folder["info"])
+        ic = statistics.median(x["cpu_s"] for x in folder["info"])
+        cw = statistics.median(x["wall_s"] for x in folder["convert"])
+        cc = statistics.median(x["cpu_s"] for x in folder["convert"])
+        t.section(f"scpecg on {folder['files']:,} records (12-lead, 10 s), whole process, "
+                  f"median of {len(folder['convert'])} runs", ["measure", "wall", "cpu", "target", "verdict (wall)"])
+        t.row("info FILE...", duration(iw), duration(ic), "", "")
+        t.row("convert DIR --to edf" + ("" if ok else " (FAILED RUN)"), duration(cw), duration(cc), "", "")
+        r = ratio(cw, iw) if ok else None
+        t.row("convert / info", fmt_ratio(r), fmt_ratio(ratio(cc, ic)), "< 4x", verdict(r, 4, False))
+
     # -- memory
     t.section("Peak memory, one operation per process (getrusage max RSS)",
               ["operation", "peak RSS", "before op", "op adds", "record buffer", "waveform", "file"])
@@ -320,6 +373,9 @@ def make_table(results):
 def main(argv):
     if len(argv) >= 2 and argv[1] == "table" and len(argv) == 3:
         return make_table(argv[2])
+    if len(argv) == 8 and argv[1] == "folder":
+        out, runs, scpecg, record, folder, count = argv[2:8]
+        return run_folder(out, int(runs), scpecg, record, folder, int(count))
     if len(argv) >= 9 and argv[1] == "peer" and "--" in argv:
         sep = argv.index("--")
         out, runs, infile, outdir, leads, samples = argv[2:8]

@@ -3,7 +3,9 @@
 # only what is missing, so a prepared machine starts at once.
 set -euo pipefail
 # biosig-tools is the independent peer reader; chromium renders the plot page in the tool tests.
-pkgs=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev libpng-dev biosig-tools chromium "$@")
+# The tool converts through EDFlib and DCMTK; MNE, pydicom and dicom3tools check what it writes.
+pkgs=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev libpng-dev biosig-tools chromium
+      libedf-dev libdcmtk-dev dicom3tools python3-mne python3-pydicom "$@")
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,5 +1,6 @@
 // The scpecg tool end to end: every test runs the built tool in a scratch
 // folder and checks its exit code, its messages and the files it writes.
+#include <edflib.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -7,11 +8,13 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #ifdef SCPECG_HAVE_PNG
@@ -719,6 +722,62 @@ INSTANTIATE_TEST_SUITE_P(Commands, UsageTest,
                                            std::vector<std::string>{"plot", "x.scp"},
                                            std::vector<std::string>{"plot", "x.scp", "-o", "x.svg", "--seconds", "-1"},
                                            std::vector<std::string>{"export", "x.scp", "--tsv", "x"}));
+
+// A known signal written by EDFlib (labels with and without the "ECG "
+// prefix, a signal that is no lead, a gain of 0.1 uV, beats and an episode)
+// comes back from make --from edf and convert --to edf with every sample,
+// the rate and the annotations.
+TEST_F(CliTest, EdfMadeByEdflibSurvivesMakeAndConvert) {
+  const char* labels[] = {"I", "ECG II", "V1", "ECG V6", "Resp"};
+  constexpr int kSignals = 5, kRate = 500, kSeconds = 4;
+  const int h = edfopen_file_writeonly(File("in.edf").c_str(), EDFLIB_FILETYPE_EDFPLUS, kSignals);
+  ASSERT_GE(h, 0);
+  for (int s = 0; s < kSignals; ++s) {
+    edf_set_samplefrequency(h, s, kRate);
+    edf_set_label(h, s, labels[s]);
+    edf_set_physical_dimension(h, s, s == 4 ? "Ohm" : "uV");
+    edf_set_digital_maximum(h, s, 32767), edf_set_digital_minimum(h, s, -32767);
+    edf_set_physical_maximum(h, s, 3276.7), edf_set_physical_minimum(h, s, -3276.7);
+  }
+  auto digital = [](int s, int i) { return ((i * 7919 + s * 104729) % 65535) - 32767; };
+  std::vector<int> block(kSignals * kRate);
+  for (int second = 0; second < kSeconds; ++second) {
+    for (int s = 0; s < kSignals; ++s)
+      for (int i = 0; i < kRate; ++i) block[s * kRate + i] = digital(s, second * kRate + i);
+    ASSERT_EQ(edf_blockwrite_digital_samples(h, block.data()), 0);
+  }
+  // Onsets in 100 us, on whole samples at 500 Hz.
+  const std::vector<std::tuple<long long, long long, std::string>> notes = {
+      {4000, -1, "QRS"}, {12000, 10000, "Atrial fibrillation"}, {21000, -1, "QRS type 5"}};
+  for (const auto& [onset, duration, text] : notes) edfwrite_annotation_latin1(h, onset, duration, text.c_str());
+  ASSERT_EQ(edfclose_file(h), 0);
+
+  ASSERT_EQ(Run({"make", "--from", "edf", "in.edf", "r.scp"}).code, 0);
+  const Result r = Run({"convert", "r.scp", "--to", "edf", "-o", "out"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  edf_hdr_struct hdr{};
+  ASSERT_EQ(edfopen_file_readonly(File("out/r.edf").c_str(), &hdr, EDFLIB_READ_ALL_ANNOTATIONS), 0);
+  ASSERT_EQ(hdr.edfsignals, 4);
+  ASSERT_EQ(hdr.annotations_in_file, 3);
+  for (int i = 0; i < 3; ++i) {
+    edf_annotation_struct a{};
+    ASSERT_EQ(edf_get_annotation(hdr.handle, i, &a), 0);
+    const auto& [onset, duration, text] = notes[static_cast<size_t>(i)];
+    EXPECT_EQ(a.onset, onset * 1000);
+    EXPECT_EQ(a.duration_l, duration < 0 ? -10000000 : duration * 1000);
+    EXPECT_EQ(a.annotation, text);
+  }
+  const char* expected[] = {"ECG I", "ECG II", "ECG V1", "ECG V6"};
+  for (int s = 0; s < 4; ++s) {
+    EXPECT_EQ(std::string(hdr.signalparam[s].label).substr(0, std::strlen(expected[s])), expected[s]);
+    EXPECT_EQ(hdr.signalparam[s].smp_in_file, kRate * kSeconds);
+    EXPECT_EQ(hdr.signalparam[s].smp_in_datarecord * 10000000LL / hdr.datarecord_duration, kRate);
+    std::vector<double> uv(kRate * kSeconds);
+    ASSERT_EQ(edfread_physical_samples(hdr.handle, s, kRate * kSeconds, uv.data()), kRate * kSeconds);
+    for (int i = 0; i < kRate * kSeconds; ++i) ASSERT_NEAR(uv[i], digital(s, i) * 0.1, 1e-6) << expected[s] << " " << i;
+  }
+  edfclose_file(hdr.handle);
+}
 
 TEST_F(CliTest, HelpExitsWithZero) {
   const Result r = Run({"--help"});

@@ -105,8 +105,8 @@ bool FetchFile(Library& lib, const std::string& path, Fetched* fetched) {
   return true;
 }
 
-// Saves through a sibling path, reads the file back and compares it with
-// what was meant to be saved. The file stays only when everything came back.
+}  // namespace
+
 bool SaveVerified(Library& lib, TestRecord& record, const std::string& out, std::string* summary) {
   std::error_code ec;
   const fs::path target(out);
@@ -156,6 +156,7 @@ bool SaveVerified(Library& lib, TestRecord& record, const std::string& out, std:
   }
   return true;
 }
+namespace {
 
 const char* const kInfoNames[18] = {
     "longestLead", "samplingRate", "amplitudeMultiplier", "leadCount",     "channel0",

@@ -5,11 +5,15 @@
 #include <string>
 #include <vector>
 
+class TestRecord;
+
 namespace scpreader {
 struct Record;
 }
 
 namespace scpecg {
+
+class Library;
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
@@ -21,6 +25,10 @@ int RunDump(const std::string& file, const std::string& output);
 int RunMake(const std::string& input, const std::string& out);
 int RunPlot(const std::string& file, const std::string& out, double from, double seconds);
 int RunExport(const std::string& file, const std::string& csv);
+
+// Saves through a sibling path, reads the file back and compares it with
+// what was meant to be saved. The file stays only when everything came back.
+bool SaveVerified(Library& lib, TestRecord& record, const std::string& out, std::string* summary);
 
 // The CSV text of a record's decoded leads: a time column in seconds, then
 // one column per stored and decoded lead in microvolts (exact: samples times

@@ -8,6 +8,7 @@
 
 #include "tools/scpecg/commands.h"
 #include "tools/scpecg/console.h"
+#include "tools/scpecg/convert.h"
 
 int main(int argc, char** argv) {
   using namespace scpecg;
@@ -33,9 +34,10 @@ int main(int argc, char** argv) {
   dump->add_option("FILE", dumpFile, "record to read")->required();
   dump->add_option("-o,--output", dumpOut, "write the JSON here instead of standard output");
 
-  std::string makeIn, makeOut;
-  CLI::App* make = app.add_subcommand("make", "build a record from JSON (the inverse of dump)");
-  make->add_option("IN", makeIn, "JSON in the shape dump prints")->required();
+  std::string makeIn, makeOut, makeFrom = "json";
+  CLI::App* make = app.add_subcommand("make", "build a record from JSON (the inverse of dump) or from EDF+ ECG leads");
+  make->add_option("IN", makeIn, "JSON in the shape dump prints, or an EDF+ file with --from edf")->required();
+  make->add_option("--from", makeFrom, "what IN is")->check(CLI::IsMember({"json", "edf"}))->capture_default_str();
   make->add_option("OUT", makeOut, "record to write")->required();
 
   std::string plotFile, plotOut;
@@ -53,6 +55,15 @@ int main(int argc, char** argv) {
   exp->add_option("FILE", exportFile, "record to read")->required();
   exp->add_option("--csv", exportCsv, "CSV to write")->required();
 
+  ConvertOptions convertOptions;
+  CLI::App* conv = app.add_subcommand("convert", "write records as EDF+, DICOM ECG or CSV; folders recursively, "
+                                                 "in parallel");
+  conv->add_option("INPUT", convertOptions.inputs, "records and folders")->required();
+  conv->add_option("--to", convertOptions.to, "format")->required()->check(CLI::IsMember({"edf", "dicom", "csv"}));
+  conv->add_option("-o,--output", convertOptions.outDir, "folder for the results (default: beside each record)");
+  conv->add_option("-j,--jobs", convertOptions.jobs, "worker processes (default: one per core)")
+      ->check(CLI::NonNegativeNumber);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -65,7 +76,8 @@ int main(int argc, char** argv) {
   if (*demo) return RunDemo(demoOut);
   if (*info) return RunInfo(infoFiles, infoJson);
   if (*dump) return RunDump(dumpFile, dumpOut);
-  if (*make) return RunMake(makeIn, makeOut);
+  if (*make) return makeFrom == "edf" ? RunMakeFromEdf(makeIn, makeOut) : RunMake(makeIn, makeOut);
+  if (*conv) return RunConvert(convertOptions);
   if (*plot) return RunPlot(plotFile, plotOut, plotFrom, plotSeconds);
   if (*exp) return RunExport(exportFile, exportCsv);
   return kExitUsage;

@@ -713,6 +713,8 @@ void BuildAnnotations(In& in, const Json& j, const std::string& p, TestRecord& r
     r.SetAnnotations(list.release());
 }
 
+}  // namespace
+
 // Texts of a fetched list live in its text store: runs of u32 index, u16
 // length and the bytes, closed by the u32 episode count.
 std::vector<std::string> StoredEpisodeTexts(const EpisodeList& e) {
@@ -732,6 +734,8 @@ std::vector<std::string> StoredEpisodeTexts(const EpisodeList& e) {
   }
   return texts;
 }
+
+namespace {
 
 Json DumpEpisodes(const EpisodeList* e) {
   if (e == nullptr || e->count == 0 || e->entries == nullptr) return nullptr;

@@ -14,6 +14,7 @@
 
 #include "tools/scpecg/text.h"
 
+class EpisodeList;
 class TestRecord;
 
 namespace scpecg {
@@ -30,6 +31,10 @@ std::unique_ptr<TestRecord> BuildRecord(const Json& json, std::vector<std::strin
 // Top-level keys named in ignore are skipped.
 std::vector<std::string> DiffJson(const Json& a, const Json& b, size_t limit,
                                   const std::set<std::string>& ignore = {});
+
+// The episode texts a fetch left in the list's text store, by episode
+// index (empty where an episode has none).
+std::vector<std::string> StoredEpisodeTexts(const EpisodeList& episodes);
 
 // The interpretation text as the statements a save writes: split at CR
 // (one LF after it is skipped too); a text ending in CR LF gives no empty
