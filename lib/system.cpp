@@ -12,19 +12,6 @@ namespace {
 constexpr uint32_t kEntryBytes = sizeof(AnnotationEntry);
 constexpr uint32_t kExtensionBytes = sizeof(AnnotationExtension);
 
-// Message lines of the two reader forms.
-struct ReaderLines {
-  int32_t tooSmall;
-  int32_t invalid;
-  int32_t version;
-};
-constexpr ReaderLines kGeneralLines{2031, 2050, 2049};
-constexpr ReaderLines kHolterLines{2071, 2090, 2089};
-
-void Report(EventLog* log, int32_t line, const char* text) {
-  if (log != nullptr) log->LogOemError(kSrcSystem, line, text);
-}
-
 void PutEntry(uint8_t* p, const AnnotationEntry& e) {
   StoreU32(p, e.value);
   p[4] = e.code1;
@@ -106,7 +93,7 @@ int32_t AnnotationList::ReadHolter(std::span<const uint8_t> record, EventLog* lo
 }
 
 int32_t AnnotationList::ReadCommon(std::span<const uint8_t> record, EventLog* log, bool holter) {
-  const ReaderLines& lines = holter ? kHolterLines : kGeneralLines;
+  const msg::AnnotationReaderMessages& report = holter ? msg::kHolterAnnotationReader : msg::kAnnotationReader;
   const uint8_t* r = record.data();
   const size_t size = record.size();
 
@@ -115,24 +102,24 @@ int32_t AnnotationList::ReadCommon(std::span<const uint8_t> record, EventLog* lo
   // cannot take entries: nothing of it is trusted.
   if (size < kHeaderBytes) {
     readerReset = 0;
-    Report(log, lines.invalid, "an invalid");
+    LogOem(log, report.invalid);
     return 0;
   }
 
   uint32_t n = LoadU32(r + 4);
   if (n > capacity) {
     n = capacity;
-    Report(log, lines.tooSmall, "ann too small");
+    LogOem(log, report.tooSmall);
   }
   valueA = LoadU32(r + 8);
   valueB = LoadU32(r + 12);
   readerReset = 0;
   if (entries == nullptr || capacity < 1) {
-    Report(log, lines.invalid, "an invalid");
+    LogOem(log, report.invalid);
     return 0;
   }
   if (LoadU32(r + 16) != kFormatMark) {
-    Report(log, lines.version, "invalid version");
+    LogOem(log, report.version);
     return 0;
   }
 

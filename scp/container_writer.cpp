@@ -6,11 +6,12 @@
 #include "lib/bytes.h"
 #include "lib/eventlog.h"
 #include "scp/crc.h"
+#include "scp/messages.h"
 #include "scp/scpecg.h"
 
 ScpEcg::ScpEcg(ScpService* service, EventLog* log) : service_(service), log_(log) {
   heap_ = plat::HeapCreate();
-  if (heap_ == nullptr && log_) log_->LogMemoryError(kSrcScpecg, 1332);
+  if (heap_ == nullptr) LogMemory(log_, msg::kNoHeapAtStart);
 }
 
 ScpEcg::~ScpEcg() {
@@ -34,16 +35,16 @@ bool ScpEcg::FormatRecordHeader(uint32_t capacity) {
   buffer_ = nullptr;
   capacity_ = 0;
   if (heap_ == nullptr) {
-    if (log_) log_->LogOemError(kSrcScpecg, 4494, "NO HEAP");
-    if (log_) log_->LogMemoryError(kSrcScpecg, 1380);
+    LogOem(log_, msg::kNoHeap);
+    LogMemory(log_, msg::kFormatNoHeap);
     return false;
   }
   // A buffer too small for the record header and section 0 is refused like
   // a failed allocation: nothing could be written into it.
   void* block = capacity >= kEmptyRecordSize ? plat::HeapAlloc(heap_, capacity) : nullptr;
   if (block == nullptr) {
-    if (log_) log_->LogMemoryError(kSrcScpecg, 4489);
-    if (log_) log_->LogMemoryError(kSrcScpecg, 1380);
+    LogMemory(log_, msg::kFormatAllocation);
+    LogMemory(log_, msg::kFormatNoHeap);
     return false;
   }
   buffer_ = static_cast<uint8_t*>(block);
@@ -66,12 +67,12 @@ bool ScpEcg::FormatRecordHeader(uint32_t capacity) {
 
 uint32_t ScpEcg::BeginSection(uint32_t* startIndex, uint32_t* remaining) {
   if (buffer_ == nullptr) {
-    if (log_) log_->LogOemError(kSrcScpecg, 4445, "SCP-ECG: Buffer NULL");
+    LogOem(log_, msg::kBufferNull);
     return 0;
   }
   uint32_t start = position_ + 1;
   if (capacity_ - position_ < SectionHeader::kSize) {
-    if (log_) log_->LogOemError(kSrcScpecg, 4440, "SCP-ECG: Buffer overflow");
+    LogOem(log_, msg::kBufferOverflow);
     return 0;
   }
   // The reserved header bytes are zeroed so that a section begun and never
@@ -193,7 +194,7 @@ const uint8_t* ScpEcg::FinalizeRecordHeader(uint32_t* length) {
       closed[closedCount++] = {at, e->length, crc};
     } catch (...) {
       reusable = false;
-      if (log_) log_->LogMemoryError(kSrcScpecg, 1421);
+      LogMemory(log_, msg::kFinalizeSection);
     }
   }
   PutUInt32(2, position_);

@@ -8,10 +8,12 @@
 #include <cstring>
 #include <memory>
 
+#include "lib/byte_cursor.h"
 #include "lib/dbclient/c_test.h"
 #include "lib/eventlog.h"
 #include "lib/timestmp.h"
 #include "platform/platform.h"
+#include "scp/messages.h"
 #include "scp/scpecg.h"
 
 namespace {
@@ -145,63 +147,43 @@ class TagWriter {
 // A value shorter than the width its tag is read as takes the missing bytes
 // from behind it, as the section's own bytes. Where that would run past the
 // end of the section data, only the bytes that exist are read and the rest
-// count as zero: nothing is ever read beyond the section.
-class TagData {
- public:
-  TagData(const uint8_t* data, uint32_t size) : data_(data), size_(size) {}
-  uint32_t size() const { return size_; }
-  uint8_t Byte(uint32_t at) const { return at < size_ ? data_[at] : 0; }
-  int16_t GetInt16(uint32_t at) const {
-    if (static_cast<uint64_t>(at) + 2 <= size_) return ScpEcg::GetInt16(data_, at);
-    return static_cast<int16_t>(Byte(at) | Byte(at + 1) << 8);
-  }
-  uint32_t GetUInt32(uint32_t at) const {
-    if (static_cast<uint64_t>(at) + 4 <= size_) return ScpEcg::GetUInt32(data_, at);
-    return static_cast<uint32_t>(Byte(at)) | static_cast<uint32_t>(Byte(at + 1)) << 8 |
-           static_cast<uint32_t>(Byte(at + 2)) << 16 | static_cast<uint32_t>(Byte(at + 3)) << 24;
-  }
-  const uint8_t* At(uint32_t at) const { return data_ + at; }
-
- private:
-  const uint8_t* data_;
-  uint32_t size_;
-};
+// count as zero (PastEnd::kZeroFill): nothing is ever read beyond the section.
 
 // Copies min(length, capacity) bytes of a value that lies within the data.
-uint32_t CopyTagBytes(const TagData& data, uint32_t offset, uint32_t length, char* destination,
+uint32_t CopyTagBytes(const ByteReader& data, uint32_t offset, uint32_t length, char* destination,
                       uint32_t capacity) {
   const uint32_t n = std::min(length, capacity);
-  if (n) std::memcpy(destination, data.At(offset), n);
+  if (n) std::memcpy(destination, data.bytes().data() + offset, n);
   return n;
 }
 
 // Copies a text value into a holding buffer of `capacity` bytes; the text
 // kept ends at its first NUL, at the end of the copied bytes, or at
 // capacity - 1 characters.
-void HoldText(const TagData& data, uint32_t offset, uint32_t length, char* hold, uint32_t capacity) {
+void HoldText(const ByteReader& data, uint32_t offset, uint32_t length, char* hold, uint32_t capacity) {
   const uint32_t n = CopyTagBytes(data, offset, length, hold, capacity);
   hold[std::min(n, capacity - 1)] = '\0';
 }
 
 // Year, month and day when the value holds at least 4 bytes; otherwise the
 // date stays as it is. Written in place, without a change mark.
-void GetTagDate(const TagData& data, uint32_t offset, uint32_t length, CalendarDate* date) {
+void GetTagDate(const ByteReader& data, uint32_t offset, uint32_t length, CalendarDate* date) {
   if (date == nullptr || length < 4) return;
-  date->year = static_cast<uint16_t>(data.GetInt16(offset));
-  date->month = data.Byte(offset + 2);
-  date->day = data.Byte(offset + 3);
+  date->year = static_cast<uint16_t>(data.I16At(offset));
+  date->month = data.U8At(offset + 2);
+  date->day = data.U8At(offset + 3);
 }
 
-void GetTagDateTime(const TagData& data, uint32_t offset, uint32_t length, DateTime* dt) {
+void GetTagDateTime(const ByteReader& data, uint32_t offset, uint32_t length, DateTime* dt) {
   if (dt == nullptr || length < 4) return;
-  dt->year = static_cast<uint16_t>(data.GetInt16(offset));
-  dt->month = data.Byte(offset + 2);
-  dt->day = data.Byte(offset + 3);
+  dt->year = static_cast<uint16_t>(data.I16At(offset));
+  dt->month = data.U8At(offset + 2);
+  dt->day = data.U8At(offset + 3);
   if (length < 8) return;
-  dt->hour = data.Byte(offset + 4);
-  dt->minute = data.Byte(offset + 5);
-  dt->second = data.Byte(offset + 6);
-  dt->hundredths = data.Byte(offset + 7);
+  dt->hour = data.U8At(offset + 4);
+  dt->minute = data.U8At(offset + 5);
+  dt->second = data.U8At(offset + 6);
+  dt->hundredths = data.U8At(offset + 7);
 }
 
 // Codes written only when in range, 0 otherwise.
@@ -333,24 +315,23 @@ NumberSetter NumberSetterOf(uint8_t tag) {
 }
 
 // Personal-history codes (tags 204 to 208): the highest valid code and the
-// word and line logged for a code beyond it.
+// message logged for a code beyond it.
 struct HistoryCode {
   uint8_t tag;
   uint8_t last;
-  int32_t line;
-  const char* word;
+  Message message;
   void (TestRecord::*set)(uint32_t);
 };
 constexpr HistoryCode kHistoryCodes[] = {
-    {204, 2, 1746, "Ambulatory", &TestRecord::SetAmbulatory},
-    {205, 3, 1753, "Smoking", &TestRecord::SetSmoking},
-    {206, 3, 1760, "Alcohol", &TestRecord::SetAlcohol},
-    {207, 2, 1766, "Family", &TestRecord::SetFamily},
-    {208, 4, 1774, "Pacemaker", &TestRecord::SetPacemaker},
+    {204, 2, msg::kAmbulatoryCode, &TestRecord::SetAmbulatory},
+    {205, 3, msg::kSmokingCode, &TestRecord::SetSmoking},
+    {206, 3, msg::kAlcoholCode, &TestRecord::SetAlcohol},
+    {207, 2, msg::kFamilyCode, &TestRecord::SetFamily},
+    {208, 4, msg::kPacemakerCode, &TestRecord::SetPacemaker},
 };
 
 // Handles one field whose value lies within the data at [p, p + length).
-void HandleField(TestRecord* r, EventLog* log, ReadState& s, const TagData& d, uint8_t tag, uint32_t p,
+void HandleField(TestRecord* r, EventLog* log, ReadState& s, const ByteReader& d, uint8_t tag, uint32_t p,
                  uint32_t length) {
   if (tag <= 3) {
     HoldText(d, p, length, s.names[tag], kNameHold);
@@ -362,21 +343,21 @@ void HandleField(TestRecord* r, EventLog* log, ReadState& s, const TagData& d, u
     return;
   }
   if (NumberSetter set = NumberSetterOf(tag)) {
-    (r->*set)(d.GetUInt32(p));
+    (r->*set)(d.U32At(p));
     return;
   }
   for (const HistoryCode& h : kHistoryCodes) {
     if (h.tag != tag) continue;
-    const uint8_t code = d.Byte(p);
+    const uint8_t code = d.U8At(p);
     if (code <= h.last)
       (r->*h.set)(code);
-    else if (log)
-      log->LogOemError(kSrcScpecg, h.line, h.word);
+    else
+      LogOem(log, h.message);
     return;
   }
   switch (tag) {
     case 4:
-      r->SetAge(static_cast<uint16_t>(AgeInDays(d.GetInt16(p), d.Byte(p + 2))));
+      r->SetAge(static_cast<uint16_t>(AgeInDays(d.I16At(p), d.U8At(p + 2))));
       return;
     case 5: {
       // A value too short for a date clears the birth date.
@@ -386,19 +367,19 @@ void HandleField(TestRecord* r, EventLog* log, ReadState& s, const TagData& d, u
       return;
     }
     case 6:
-      r->SetHeight(static_cast<uint32_t>(HeightFromUnit(d.GetInt16(p), d.Byte(p + 2))));
+      r->SetHeight(static_cast<uint32_t>(HeightFromUnit(d.I16At(p), d.U8At(p + 2))));
       return;
     case 7:
-      r->SetWeight(static_cast<uint32_t>(WeightFromUnit(d.GetInt16(p), d.Byte(p + 2))));
+      r->SetWeight(static_cast<uint32_t>(WeightFromUnit(d.I16At(p), d.U8At(p + 2))));
       return;
     case 8: {
-      const uint8_t code = d.Byte(p);
+      const uint8_t code = d.U8At(p);
       if (code <= 2) r->SetSex(code);
       else if (code == 9) r->SetSex(0);
       return;
     }
     case 9: {
-      const uint8_t code = d.Byte(p);
+      const uint8_t code = d.U8At(p);
       r->SetRace(code <= 3 ? code : code == 10 ? 4 : 0);
       return;
     }
@@ -411,40 +392,40 @@ void HandleField(TestRecord* r, EventLog* log, ReadState& s, const TagData& d, u
       return;
     }
     case 11:
-      s.pressure = (s.pressure & 0xFFFFu) | static_cast<uint32_t>(static_cast<uint16_t>(d.GetInt16(p))) << 16;
+      s.pressure = (s.pressure & 0xFFFFu) | static_cast<uint32_t>(static_cast<uint16_t>(d.I16At(p))) << 16;
       r->SetBloodPressure(s.pressure);
       return;
     case 12:
-      s.pressure = (s.pressure & 0xFFFF0000u) | static_cast<uint16_t>(d.GetInt16(p));
+      s.pressure = (s.pressure & 0xFFFF0000u) | static_cast<uint16_t>(d.I16At(p));
       r->SetBloodPressure(s.pressure);
       return;
     case 25:
       // Acquisition date and time go into the record's object in place.
       if (DateTime* dt = r->GetAcquisitionDateTime()) {
-        dt->year = static_cast<uint16_t>(d.GetInt16(p));
-        dt->month = d.Byte(p + 2);
-        dt->day = d.Byte(p + 3);
+        dt->year = static_cast<uint16_t>(d.I16At(p));
+        dt->month = d.U8At(p + 2);
+        dt->day = d.U8At(p + 3);
       }
       return;
     case 26:
       if (DateTime* dt = r->GetAcquisitionDateTime()) {
-        dt->hour = d.Byte(p);
-        dt->minute = d.Byte(p + 1);
-        dt->second = d.Byte(p + 2);
+        dt->hour = d.U8At(p);
+        dt->minute = d.U8At(p + 1);
+        dt->second = d.U8At(p + 2);
       }
       return;
     case 27:
-      r->SetHighPassFilter(static_cast<uint32_t>(static_cast<int32_t>(d.GetInt16(p))));
+      r->SetHighPassFilter(static_cast<uint32_t>(static_cast<int32_t>(d.I16At(p))));
       return;
     case 28:
-      r->SetLowPassFilter(static_cast<uint32_t>(static_cast<int32_t>(d.GetInt16(p))));
+      r->SetLowPassFilter(static_cast<uint32_t>(static_cast<int32_t>(d.I16At(p))));
       return;
     case 29:
-      r->SetFilterBitmap(d.Byte(p));
+      r->SetFilterBitmap(d.U8At(p));
       return;
     case 191:
     case 195: {
-      const uint32_t lead = d.GetUInt32(p);
+      const uint32_t lead = d.U32At(p);
       if (lead <= 11) (tag == 191 ? r->SetMeasureLeadB(lead) : r->SetMeasureLeadA(lead));
       return;
     }
@@ -452,10 +433,10 @@ void HandleField(TestRecord* r, EventLog* log, ReadState& s, const TagData& d, u
       GetTagDate(d, p, length, r->GetTag209Date());
       return;
     case 212:
-      r->SetTag212Flag(d.GetUInt32(p) != 0 ? 1 : 0);
+      r->SetTag212Flag(d.U32At(p) != 0 ? 1 : 0);
       return;
     case 213: {
-      const uint32_t code = d.GetUInt32(p);
+      const uint32_t code = d.U32At(p);
       r->SetProcedureType(code <= 6 ? code : 7);
       return;
     }
@@ -463,12 +444,12 @@ void HandleField(TestRecord* r, EventLog* log, ReadState& s, const TagData& d, u
       GetTagDateTime(d, p, length, r->GetOverreadDateTime());
       return;
     case 233: {
-      const uint8_t bits = d.Byte(p);
+      const uint8_t bits = d.U8At(p);
       r->SetExercise(bits & 0x01u, (bits & 0x80u) ? 1 : 0);
       return;
     }
     case 234:
-      r->SetTargetHeartRate(static_cast<uint32_t>(static_cast<int32_t>(d.GetInt16(p))));
+      r->SetTargetHeartRate(static_cast<uint32_t>(static_cast<int32_t>(d.I16At(p))));
       return;
     default:
       break;
@@ -476,7 +457,7 @@ void HandleField(TestRecord* r, EventLog* log, ReadState& s, const TagData& d, u
   // Standard tags this system does not keep, stepped over silently.
   if ((tag >= 14 && tag <= 19) || tag == 24 || (tag >= 30 && tag <= 35) || tag == 214) return;
   // Tags 36 to 180: reported with the latest text value, then stepped over.
-  if (log) log->LogOemError(kSrcScpecg, 1946, s.text);
+  LogOem(log, msg::kUnkeptTag, s.text);
 }
 
 }  // namespace
@@ -488,7 +469,7 @@ void ScpEcg::PutDemographics(TestRecord* record) {
   uint32_t start = 0;
   uint32_t o = BeginSection(&start, nullptr);
   if (o < 1) {
-    if (log_) log_->LogOemError(kSrcScpecg, 2311, "SCP-ECG: PutDemographics");
+    LogOem(log_, msg::kPutDemographics);
     return;
   }
   TagWriter w(*this);
@@ -621,27 +602,27 @@ int ScpEcg::GetDemographics(TestRecord* record) {
   uint32_t size = 0;
   std::unique_ptr<uint8_t[]> section = GetSection(1, &size);
   if (section == nullptr) {
-    if (log_) log_->LogSystemError("SCP-ECG File does not contain Section 1");
+    LogSystem(log_, msg::kNoSection1);
     return 0;
   }
   if (record == nullptr) return 0;
-  const TagData d(section.get(), size);
+  const ByteReader d(section.get(), size, PastEnd::kZeroFill);
   auto state = std::make_unique<ReadState>();
   uint32_t p = 0;
   bool ended = false;
   while (p < size) {
-    const uint8_t tag = d.Byte(p);
+    const uint8_t tag = d.U8At(p);
     if (tag == kEndTag) {
       ended = true;
       break;
     }
     // Without room for a length word the field is cut off by the end.
     if (size - p < kFieldHeader) break;
-    const uint32_t length = static_cast<uint16_t>(d.GetInt16(p + 1));
+    const uint32_t length = static_cast<uint16_t>(d.I16At(p + 1));
     p += kFieldHeader;
     if (static_cast<uint64_t>(p) + length > size) {
       // The value's first byte is read as the next tag.
-      if (log_) log_->LogOemError(kSrcScpecg, 1948, "Incorrect SCP length");
+      LogOem(log_, msg::kDemographicsLength);
       continue;
     }
     try {
@@ -652,7 +633,7 @@ int ScpEcg::GetDemographics(TestRecord* record) {
     p += length;
   }
   if (!ended) {
-    if (log_) log_->LogOemError(kSrcScpecg, 1950, "Incorrect termination");
+    LogOem(log_, msg::kDemographicsTermination);
     return 0;
   }
   record->SetStoredPatientId(state->names[2]);
@@ -665,41 +646,41 @@ int ScpEcg::GetProcedureTypeFromFile() {
   uint32_t size = 0;
   std::unique_ptr<uint8_t[]> section = GetSection(1, &size);
   if (section == nullptr) {
-    if (log_) log_->LogMemoryError(kSrcScpecg, 4344);
+    LogMemory(log_, msg::kProcedureTypeMemory);
     return 2;
   }
-  const TagData d(section.get(), size);
+  const ByteReader d(section.get(), size, PastEnd::kZeroFill);
   uint32_t p = 0;
   bool ended = false;
   while (p < size) {
-    const uint8_t tag = d.Byte(p);
+    const uint8_t tag = d.U8At(p);
     if (tag == kEndTag) {
       ended = true;
       break;
     }
     // A field cut off before its length word ends the walk unterminated.
     if (size - p < kFieldHeader) break;
-    const int32_t length = d.GetInt16(p + 1);
+    const int32_t length = d.I16At(p + 1);
     p += kFieldHeader;
     // A length of 32768 or more reads as negative and would send the walk
     // back over positions already seen: the walk stops there, and the
     // section counts as unterminated.
     if (length < 0) break;
     if (static_cast<uint64_t>(p) + static_cast<uint32_t>(length) > size) {
-      if (log_) log_->LogOemError(kSrcScpecg, 4336, "Incorrect SCP length");
+      LogOem(log_, msg::kProcedureTypeLength);
       continue;
     }
     if (tag == 213) {
       // A value shorter than 4 bytes at the very end of the data is read
       // with the missing bytes as zero.
-      const uint32_t value = d.GetUInt32(p);
+      const uint32_t value = d.U32At(p);
       code = value <= 6 ? static_cast<int>(value) : 7;
     }
     p += static_cast<uint32_t>(length);
   }
   if (!ended) {
     code = 7;
-    if (log_) log_->LogOemError(kSrcScpecg, 4341, "Incorrect termination");
+    LogOem(log_, msg::kProcedureTypeTermination);
   }
   return code;
 }

@@ -6,6 +6,7 @@
 #include "lib/dbclient/waveform.h"
 #include "lib/eventlog.h"
 #include "scp/lead_table.h"
+#include "scp/messages.h"
 #include "scp/scpecg.h"
 
 namespace {
@@ -41,21 +42,21 @@ EcgWaveform* ScpEcg::PutLeadDefinition(TestRecord* record) {
   // opened: the record goes without sections 3 and 6 rather than with ones
   // that cannot be read back.
   if (wave != nullptr && wave->LeadCount() > kMaxFlaggedLeads) {
-    if (log_) log_->LogOemError(kSrcScpecg, 2510, "SCP-ECG: PutLeadDefinition: more than 31 leads");
+    LogOem(log_, msg::kMoreThan31Leads);
     return nullptr;
   }
   uint32_t start = 0;
   uint32_t offset = BeginSection(&start, nullptr);
   if (offset == 0) {
-    if (log_) log_->LogOemError(kSrcScpecg, 2513, "SCP-ECG: PutLeadDefinition");
+    LogOem(log_, msg::kPutLeadDefinition);
     return nullptr;
   }
   if (static_cast<uint64_t>(offset) + 2 > capacity_) {
-    if (log_) log_->LogMemoryError(kSrcScpecg, 2512);
+    LogMemory(log_, msg::kPutLeadMemory);
     return nullptr;
   }
   if (wave == nullptr) {
-    if (log_) log_->LogOemError(kSrcScpecg, 2511, "SCP-ECG: no rd");
+    LogOem(log_, msg::kNoRhythmData);
     return nullptr;
   }
 
@@ -69,7 +70,7 @@ EcgWaveform* ScpEcg::PutLeadDefinition(TestRecord* record) {
   uint32_t cursor = 0;
   for (uint32_t i = 0; i < n; ++i) {
     if (static_cast<uint64_t>(offset) + LeadEntry::kFileSize > capacity_) {
-      if (log_) log_->LogMemoryError(kSrcScpecg, 2508);
+      LogMemory(log_, msg::kLeadWaveformMemory);
       continue;
     }
     offset = PutUInt32(offset, 0);
@@ -96,7 +97,7 @@ std::unique_ptr<LeadTable> ScpEcg::GetLeadDefinition() {
     const uint32_t n = length >= 2 ? data[0] : 0;
     const uint8_t flags = length >= 2 ? data[1] : 0;
     if (!(flags & kFlagSimultaneous) || static_cast<uint32_t>(flags >> 3) != n) {
-      if (log_) log_->LogSystemError("SCP-ECG: File specifies all leads not recorded simultaneously");
+      LogSystem(log_, msg::kNotSimultaneous);
       return nullptr;
     }
     auto table = std::make_unique<LeadTable>();
@@ -111,13 +112,13 @@ std::unique_ptr<LeadTable> ScpEcg::GetLeadDefinition() {
       LeadEntry e{GetUInt32(data.get(), at), GetUInt32(data.get(), at + 4), data[at + 8]};
       // Unreachable through a well-formed flags byte (it caps N at 31), but
       // the table's own bound is kept whatever N says.
-      if (!table->Append(e) && log_) log_->LogSystemError("SCP-ECG: File specifies more than 32 leads");
+      if (!table->Append(e)) LogSystem(log_, msg::kMoreThan32Leads);
     }
-    if (visited < n && log_) log_->LogSystemError("SCP-ECG: File specifies more leads than defined");
-    if (offset > length && log_) log_->LogSystemError("SCP-ECG: lim error");
+    if (visited < n) LogSystem(log_, msg::kMoreLeadsThanDefined);
+    if (offset > length) LogSystem(log_, msg::kLeadLimit);
     return table;
   } catch (...) {
-    if (log_) log_->LogMemoryError(kSrcScpecg, 2406);
+    LogMemory(log_, msg::kGetLeadMemory);
     return nullptr;
   }
 }

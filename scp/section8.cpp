@@ -6,6 +6,7 @@
 #include "lib/bytes.h"
 #include "lib/dbclient/testrecord.h"
 #include "lib/eventlog.h"
+#include "scp/messages.h"
 #include "scp/scpecg.h"
 
 namespace {
@@ -141,7 +142,7 @@ void ScpEcg::PutInterpretation(TestRecord* record) {
     StoreHeader(buffer_ + at, header);
     EndSection(static_cast<uint32_t>(end), kSectionId, start);
   } catch (...) {
-    if (log_) log_->LogMemoryError(kSrcScpecg, 2910);
+    LogMemory(log_, msg::kPutInterpretationMemory);
   }
 }
 
@@ -186,11 +187,11 @@ int ScpEcg::GetInterpretation(TestRecord* record) {
         record->SetConfirmedInterpretation(&stamp, assembled);
         break;
       default:
-        if (log_) log_->LogOemError(kSrcScpecg, 2848, "Invalid interpretetaion status");
+        LogOem(log_, msg::kInterpretationStatus);
         break;
     }
   } catch (...) {
-    if (log_) log_->LogMemoryError(kSrcScpecg, 2853);
+    LogMemory(log_, msg::kGetInterpretationMemory);
   }
   return 1;
 }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <regex>
 
+#include "lib/byte_cursor.h"
 #include "lib/dbclient/testrecord.h"
 #include "tools/scpecg/scpfile.h"
 
@@ -50,16 +51,6 @@ Json DateTimeJson(const DateTime* d, bool hundredths) {
     std::snprintf(buf, sizeof buf, "%04u-%02u-%02uT%02u:%02u:%02u", d->year, d->month, d->day, d->hour,
                   d->minute, d->second);
   return buf;
-}
-
-uint32_t Word(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-void PutWord(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
 }
 
 template <typename T>
@@ -720,11 +711,12 @@ std::vector<std::string> StoredEpisodeTexts(const EpisodeList& e) {
   if (e.textStore == nullptr) return texts;
   const uint8_t* s = e.textStore;
   const size_t cap = e.textStoreCapacity;
+  const ByteReader store(s, cap);
   size_t pos = 0;
   int64_t last = -1;
   while (pos + 6 <= cap) {
-    const uint32_t index = Word(s + pos);
-    const uint32_t len = uint32_t{s[pos + 4]} | (uint32_t{s[pos + 5]} << 8);
+    const uint32_t index = store.U32At(pos);
+    const uint32_t len = store.U16At(pos + 4);
     if (index >= e.count || static_cast<int64_t>(index) <= last || len == 0 || pos + 6 + len > cap) break;
     texts[index].assign(reinterpret_cast<const char*>(s + pos + 6), len);
     last = index;
@@ -1078,7 +1070,8 @@ void BuildRhythms(In& in, const Json& j, const std::string& p, TestRecord& r) {
     if (w[0] != RhythmMeasurement::kBlockSize)
       return in.Fail(At(At(p, i), 0), "the first word is the block size and must be 672");
     auto m = std::make_unique<RhythmMeasurement>();
-    for (size_t k = 0; k < w.size(); ++k) PutWord(m->Bytes() + 4 * k, w[k]);
+    ByteWriter block(m->Bytes(), RhythmMeasurement::kBlockSize);
+    for (const uint32_t word : w) block.U32(word);
     if (!r.AddRhythm(m.release())) return in.Fail(At(p, i), "too many rhythm measurements");
   }
 }
@@ -1391,7 +1384,8 @@ Json DumpRecord(const TestRecord& r) {
   for (int32_t i = 0; i < r.GetRhythmCount(); ++i)
     if (const RhythmMeasurement* m = r.GetRhythmAt(i)) {
       Json words = Json::array();
-      for (uint32_t k = 0; k < RhythmMeasurement::kBlockSize / 4; ++k) words.push_back(Word(m->Bytes() + 4 * k));
+      const ByteReader block(m->Bytes(), RhythmMeasurement::kBlockSize);
+      for (uint32_t k = 0; k < RhythmMeasurement::kBlockSize / 4; ++k) words.push_back(block.U32At(4 * k));
       rhythms.push_back(std::move(words));
     }
   o["rhythms"] = std::move(rhythms);
