@@ -108,6 +108,7 @@ class ByteWriter {
   size_t position() const { return pos_; }
   size_t capacity() const { return data_.size(); }
   bool full() const { return full_; }
+  void Seek(size_t position) { pos_ = position; }
   // True (and nothing marked) when n more bytes fit at the position.
   bool Fits(size_t n) const { return !full_ && pos_ <= data_.size() && data_.size() - pos_ >= n; }
   // Marks the writer full unless n more bytes fit.
@@ -116,6 +117,12 @@ class ByteWriter {
     full_ = true;
     return false;
   }
+
+  // Values at an offset, the position unchanged; false (and "full") when
+  // they do not fit.
+  bool U8At(size_t offset, uint8_t v) { return PutAt(offset, v, 1); }
+  bool U16At(size_t offset, uint16_t v) { return PutAt(offset, v, 2); }
+  bool U32At(size_t offset, uint32_t v) { return PutAt(offset, v, 4); }
 
   bool U8(uint8_t v) { return Put(v, 1); }
   bool U16(uint16_t v) { return Put(v, 2); }
@@ -135,6 +142,15 @@ class ByteWriter {
   }
 
  private:
+  bool PutAt(size_t offset, uint32_t v, size_t n) {
+    if (full_ || offset > data_.size() || data_.size() - offset < n) {
+      full_ = true;
+      return false;
+    }
+    for (size_t i = 0; i < n; ++i) data_[offset + i] = static_cast<uint8_t>(v >> (8 * i));
+    return true;
+  }
+
   bool Put(uint32_t v, size_t n) {
     if (!Reserve(n)) return false;
     for (size_t i = 0; i < n; ++i) data_[pos_ + i] = static_cast<uint8_t>(v >> (8 * i));
