@@ -5,7 +5,6 @@
 #include <new>
 
 #include "lib/byte_cursor.h"
-#include "lib/bytes.h"
 
 HolterBlock1::HolterBlock1() : values{}, entries{} {
   for (HolterCodedEntry*& e : entries) e = new HolterCodedEntry{};
@@ -59,49 +58,49 @@ std::unique_ptr<uint8_t[]> HolterConfig::Serialize(uint32_t* length) const {
   if (sizeWord < kMinimumSizeWord || sizeWord > UINT32_MAX - 4) return nullptr;
   std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[size_t{sizeWord} + 4]());
   if (!out) return nullptr;
-  uint8_t* p = out.get();
-  StoreU32(p, sizeWord);
-  StoreU32(p + 4, version);
+  ByteWriter w(out.get(), size_t{sizeWord} + 4);
+  w.U32At(0, sizeWord);
+  w.U32At(4, version);
   if (block1 != nullptr) {
-    uint8_t* b = p + kBlock1At;
-    for (int i = 0; i < 3; ++i) StoreU32(b + 4 * i, block1->values[i]);
+    const size_t b = kBlock1At;
+    for (int i = 0; i < 3; ++i) w.U32At(b + 4 * i, block1->values[i]);
     for (uint32_t i = 0; i < HolterBlock1::kEntries; ++i) {
       const HolterCodedEntry* e = block1->entries[i];
       if (e == nullptr) continue;
-      StoreU32(b + 12 + 8 * i, HolterBlock1::MapCode(e->code));
-      StoreU32(b + 16 + 8 * i, e->value);
+      w.U32At(b + 12 + 8 * i, HolterBlock1::MapCode(e->code));
+      w.U32At(b + 16 + 8 * i, e->value);
     }
   }
   if (block2 != nullptr) {
-    uint8_t* b = p + kBlock2At;
-    for (int i = 0; i < 5; ++i) b[i] = block2->flags[i] != 0 ? 1 : 0;
-    for (int i = 0; i < 5; ++i) StoreU32(b + 8 + 4 * i, block2->values[i]);
-    for (int i = 0; i < 2; ++i) StoreU32(b + 28 + 4 * i, block2->extra[i]);
+    const size_t b = kBlock2At;
+    for (int i = 0; i < 5; ++i) w.U8At(b + i, block2->flags[i] != 0 ? 1 : 0);
+    for (int i = 0; i < 5; ++i) w.U32At(b + 8 + 4 * i, block2->values[i]);
+    for (int i = 0; i < 2; ++i) w.U32At(b + 28 + 4 * i, block2->extra[i]);
   }
   if (block3 != nullptr) {
-    uint8_t* b = p + kBlock3At;
-    for (int i = 0; i < 17; ++i) StoreU32(b + 4 * i, block3->values[i]);
-    StoreU32(b + 68, block3->value68);
-    StoreU32(b + 72, block3->flags & HolterBlock3::kStoredFlagBits);
+    const size_t b = kBlock3At;
+    for (int i = 0; i < 17; ++i) w.U32At(b + 4 * i, block3->values[i]);
+    w.U32At(b + 68, block3->value68);
+    w.U32At(b + 72, block3->flags & HolterBlock3::kStoredFlagBits);
   }
   if (block4 != nullptr) {
-    uint8_t* b = p + kBlock4At;
-    StoreU32(b, block4->value);
+    const size_t b = kBlock4At;
+    w.U32At(b, block4->value);
     for (uint32_t i = 0; i < HolterBlock4::kEntries; ++i) {
       const HolterFlaggedEntry* e = block4->entries[i];
       if (e == nullptr) continue;
-      uint8_t* q = b + 4 + 16 * i;
-      q[0] = e->flag != 0 ? 1 : 0;
-      for (int j = 0; j < 3; ++j) StoreU32(q + 4 + 4 * j, e->values[j]);
+      const size_t q = b + 4 + 16 * i;
+      w.U8At(q, e->flag != 0 ? 1 : 0);
+      for (int j = 0; j < 3; ++j) w.U32At(q + 4 + 4 * j, e->values[j]);
     }
   }
   if (block5 != nullptr) {
-    for (int i = 0; i < 4; ++i) StoreU32(p + kBlock5At + 4 * i, block5->values[i]);
+    for (int i = 0; i < 4; ++i) w.U32At(kBlock5At + 4 * i, block5->values[i]);
   }
   if (block6 != nullptr) {
-    for (int i = 0; i < 18; ++i) StoreU32(p + kBlock6At + 4 + 4 * i, block6->values[i]);
+    for (int i = 0; i < 18; ++i) w.U32At(kBlock6At + 4 + 4 * i, block6->values[i]);
   }
-  StoreU32(p + kFlagAt, closingFlag != 0 ? 1 : 0);
+  w.U32At(kFlagAt, closingFlag != 0 ? 1 : 0);
   if (length != nullptr) *length = kPayloadBytes;
   return out;
 }
