@@ -4,7 +4,7 @@
 #include <new>
 #include <string>
 
-#include "lib/bytes.h"
+#include "lib/byte_cursor.h"
 #include "lib/eventlog.h"
 #include "scp/messages.h"
 #include "scp/scpecg.h"
@@ -12,17 +12,15 @@
 SectionHeader SectionHeader::Parse(const uint8_t* block, uint32_t p, uint32_t limit) {
   SectionHeader h;
   if (static_cast<uint64_t>(p) + kSize >= limit) return h;
-  h.crc = LoadU16(block + p);
-  h.id = LoadU16(block + p + 2);
-  h.length = LoadU32(block + p + 4);
-  h.sectionVersion = block[p + 8];
-  h.protocolVersion = block[p + 9];
+  const ByteReader in(block + p, kSize);
+  h.crc = in.U16At(0);
+  h.id = in.U16At(2);
+  h.length = in.U32At(4);
+  h.sectionVersion = in.U8At(8);
+  h.protocolVersion = in.U8At(9);
   h.valid = static_cast<uint64_t>(p) + h.length <= limit;
   return h;
 }
-
-int16_t ScpEcg::GetInt16(const uint8_t* data, uint32_t offset) { return LoadI16(data + offset); }
-uint32_t ScpEcg::GetUInt32(const uint8_t* data, uint32_t offset) { return LoadU32(data + offset); }
 
 bool ScpEcg::OpenRecord(const char* path) {
   if (path == nullptr || *path == '\0') {
@@ -63,14 +61,14 @@ bool ScpEcg::LoadSectionIndex() {
       return false;
     }
     ClearTable();
+    const ByteReader index(block, sizeof block);
     for (uint32_t offset = 22; offset < h.length; offset += 10) {
       if (sectionCount_ >= kTableSize) {
         LogOem(log_, msg::kTooManyIndices);
         continue;
       }
-      uint32_t index = LoadU32(block + offset + 6);
-      table_[sectionCount_++] =
-          new SectionEntry{LoadU16(block + offset), LoadU32(block + offset + 2), index ? index - 1 : 0};
+      const uint32_t at = index.U32At(offset + 6);
+      table_[sectionCount_++] = new SectionEntry{index.U16At(offset), index.U32At(offset + 2), at ? at - 1 : 0};
     }
     return true;
   } catch (...) {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "lib/bytes.h"
+#include "lib/byte_cursor.h"
 #include "lib/eventlog.h"
 #include "scp/crc.h"
 #include "scp/messages.h"
@@ -84,29 +84,33 @@ uint32_t ScpEcg::BeginSection(uint32_t* startIndex, uint32_t* remaining) {
   return position_;
 }
 
+// The writers below return the offset behind the value whether or not it
+// fit: every section checks its room before it writes, and a value that
+// would not fit (never written so) is refused by the cursor rather than
+// written past the buffer.
 uint32_t ScpEcg::PutUInt8(uint32_t offset, uint8_t value) {
-  buffer_[offset] = value;
+  ByteWriter(buffer_, capacity_, offset).U8(value);
   return offset + 1;
 }
 
 uint32_t ScpEcg::PutInt16(uint32_t offset, int32_t value) {
-  StoreU16(buffer_ + offset, static_cast<uint16_t>(value));
+  ByteWriter(buffer_, capacity_, offset).U16(static_cast<uint16_t>(value));
   return offset + 2;
 }
 
 uint32_t ScpEcg::PutUInt32(uint32_t offset, uint32_t value) {
-  StoreU32(buffer_ + offset, value);
+  ByteWriter(buffer_, capacity_, offset).U32(value);
   return offset + 4;
 }
 
 uint32_t ScpEcg::PutString(uint32_t offset, const char* text) {
   size_t n = std::strlen(text) + 1;
-  std::memcpy(buffer_ + offset, text, n);
+  ByteWriter(buffer_, capacity_, offset).Bytes(text, n);
   return offset + static_cast<uint32_t>(n);
 }
 
 uint32_t ScpEcg::PutBytes(uint32_t offset, const void* source, uint32_t first, uint32_t count) {
-  if (count) std::memcpy(buffer_ + offset, static_cast<const uint8_t*>(source) + first, count);
+  ByteWriter(buffer_, capacity_, offset).Bytes(static_cast<const uint8_t*>(source) + first, count);
   return offset + count;
 }
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "lib/byte_cursor.h"
 #include "lib/eventlog.h"
 #include "scp/messages.h"
 #include "scp/sample_codec.h"
@@ -44,7 +45,7 @@ std::unique_ptr<HuffmanMode> ScpEcg::GetHuffmanTables() {
   // missing byte reads as 0, so it is refused as a custom table below.
   int16_t value = 0;
   if (length >= 2)
-    value = GetInt16(data.get(), 0);
+    value = ByteReader(data.get(), length).I16At(0);
   else if (length == 1)
     value = data[0];
   if (length != 2) LogOem(log_, msg::kExtraHuffmanData);

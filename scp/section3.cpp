@@ -2,6 +2,7 @@
 // recorded simultaneously, the sample range of each and its lead identifier.
 #include <memory>
 
+#include "lib/byte_cursor.h"
 #include "lib/dbclient/c_test.h"
 #include "lib/dbclient/waveform.h"
 #include "lib/eventlog.h"
@@ -94,6 +95,7 @@ std::unique_ptr<LeadTable> ScpEcg::GetLeadDefinition() {
     uint32_t length = 0;
     std::unique_ptr<uint8_t[]> data = GetSection(3, &length);
     if (!data) return nullptr;
+    const ByteReader in(data.get(), length);
     const uint32_t n = length >= 2 ? data[0] : 0;
     const uint8_t flags = length >= 2 ? data[1] : 0;
     if (!(flags & kFlagSimultaneous) || static_cast<uint32_t>(flags >> 3) != n) {
@@ -109,7 +111,7 @@ std::unique_ptr<LeadTable> ScpEcg::GetLeadDefinition() {
       // before it stay, and "lim error" below reports the cut.
       if (offset + LeadEntry::kFileSize > length) continue;
       const uint32_t at = static_cast<uint32_t>(offset);
-      LeadEntry e{GetUInt32(data.get(), at), GetUInt32(data.get(), at + 4), data[at + 8]};
+      LeadEntry e{in.U32At(at), in.U32At(at + 4), in.U8At(at + 8)};
       // Unreachable through a well-formed flags byte (it caps N at 31), but
       // the table's own bound is kept whatever N says.
       if (!table->Append(e)) LogSystem(log_, msg::kMoreThan32Leads);

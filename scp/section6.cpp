@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "lib/byte_cursor.h"
 #include "lib/dbclient/waveform.h"
 #include "lib/eventlog.h"
 #include "scp/lead_table.h"
@@ -32,8 +33,9 @@ struct RhythmHeader {
   uint8_t difference = 0;  // 0 none, 1 first, 2 second differences
   uint8_t bimodal = 0;
 
-  static RhythmHeader Parse(const uint8_t* data) {
-    return RhythmHeader{ScpEcg::GetInt16(data, 0), ScpEcg::GetInt16(data, 2), data[4], data[5]};
+  // The caller has checked that the data holds the header.
+  static RhythmHeader Parse(const ByteReader& in) {
+    return RhythmHeader{in.I16At(0), in.I16At(2), in.U8At(4), in.U8At(5)};
   }
 };
 
@@ -135,7 +137,8 @@ void ScpEcg::GetRhythmData(EcgWaveform* wave, const LeadTable* leads, const Huff
       LogOem(log_, msg::kGetRhythmHeader);
       return;
     }
-    const RhythmHeader header = RhythmHeader::Parse(data.get());
+    const ByteReader in(data.get(), length);
+    const RhythmHeader header = RhythmHeader::Parse(in);
     if (header.difference == kFirstDifferences) LogOem(log_, msg::kFirstDifference);
     if (leads->referenceBeatUsed) LogOem(log_, msg::kReferenceBeat);
     const uint32_t rate = wave->SamplingRate();
@@ -166,7 +169,7 @@ void ScpEcg::GetRhythmData(EcgWaveform* wave, const LeadTable* leads, const Huff
         // Two-byte counts are the standard's unsigned 16-bit values. Read as
         // signed, a count of 32768 or more would step the walk backwards;
         // this writer never stores one.
-        counts[i] = width == 2 ? static_cast<uint16_t>(GetInt16(data.get(), at)) : GetUInt32(data.get(), at);
+        counts[i] = width == 2 ? in.U16At(at) : in.U32At(at);
       }
       channels[i] = leads->channelOf(i);
     }
@@ -248,7 +251,7 @@ void ScpEcg::GetRhythmSummary(const LeadTable* leads, ValidFormatInfo* info) {
       return;
     }
     if (!leads->referenceBeatUsed) {
-      const RhythmHeader header = RhythmHeader::Parse(data.get());
+      const RhythmHeader header = RhythmHeader::Parse(ByteReader(data.get(), length));
       info->samplingRate = header.interval > 0 ? kMicrosecondsPerSecond / static_cast<uint32_t>(header.interval) : 0;
       info->amplitudeMultiplier = static_cast<uint32_t>(header.multiplier);
     }
