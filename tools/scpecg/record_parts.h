@@ -7,21 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "lib/dbclient/testrecord.h"
 #include "tools/scpecg/json_in.h"
-
-class AnnotationList;
-class AuditTrail;
-class BloodPressureData;
-class BloodPressureResults;
-class ComplexData;
-class DocumentBuffer;
-class EcgWaveform;
-class EpisodeList;
-class HolterConfig;
-class PacemakerList;
-class SpirometryData;
-class TestRecord;
-class TrendRecord;
 
 namespace scpecg {
 
