@@ -45,6 +45,7 @@
 #include "scp/lead_table.h"
 #include "scp/sample_codec.h"
 #include "scp/scpecg.h"
+#include "scp/section_table.h"
 #include "scp/scpsrv.h"
 #include "scp/service.h"
 
@@ -456,33 +457,16 @@ inline std::string RunSection(const uint8_t* data, size_t size) {
       codec.GetRhythmSummary(leads.get(), &info);
       break;
     }
-    case 8:
-      flag(codec.GetInterpretation(record.get()), "GetInterpretation");
+    default:
+      if (const SectionOps* section = FindSection(id); section != nullptr && section->get != nullptr) {
+        const int result = section->get(codec, record.get());
+        if (section->getGivesResult) flag(result, section->getName);
+      }
       break;
-    case 129: flag(codec.GetTrendData(record.get()), "GetTrendData"); break;
-    case 130: codec.GetAnnotationData(record.get()); break;
-    case 131: codec.GetEpisodeData(record.get()); break;
-    case 133: flag(codec.GetComplexData(record.get()), "GetComplexData"); break;
-    case 137: flag(codec.GetRhythmMeasData(record.get()), "GetRhythmMeasData"); break;
-    case 138: codec.GetPacemakerData(record.get()); break;
-    case 139: flag(codec.GetBloodPressureData(record.get()), "GetBloodPressureData"); break;
-    case 140: flag(codec.GetBloodPressureResults(record.get()), "GetBloodPressureResults"); break;
-    case 144: flag(codec.GetSpirometryData(record.get()), "GetSpirometryData"); break;
-    case 145: flag(codec.GetSpirometryItems(record.get()), "GetSpirometryItems"); break;
-    case 146: codec.GetPAnnotationData(record.get()); break;
-    case 147: flag(codec.GetAuditTrail(record.get()), "GetAuditTrail"); break;
-    case 148: flag(codec.GetDiaryPDF(record.get()), "GetDiaryPDF"); break;
-    case 149: flag(codec.GetReportPDF(record.get()), "GetReportPDF"); break;
-    case 150: flag(codec.GetHolterCfgData(record.get()), "GetHolterCfgData"); break;
-    case 151: flag(codec.GetHolterCfgBlock(record.get()), "GetHolterCfgBlock"); break;
   }
   // The probes of the format check read the same sections.
-  codec.GetComplexCount();
-  codec.GetRhythmMeasCount();
-  codec.GetDiaryPDFSize();
-  codec.GetReportPDFSize();
-  codec.GetHolterCfgSize();
-  codec.GetHolterCfgBlockSize();
+  for (const SectionOps& section : SectionTable())
+    if (section.probe != nullptr) section.probe(codec);
   return problem + CheckRecord(*record);
 }
 

@@ -99,3 +99,19 @@ int32_t EventLog::LogMessage7100() {
   plat::LoadString(self_, plat::kMessageSaveFailed, text, sizeof text);
   return LogSystemError(text);
 }
+
+void LogOem(EventLog* log, const Message& m) {
+  if (log != nullptr) log->LogOemError(m.source, m.line, m.text);
+}
+
+void LogOem(EventLog* log, const Message& m, const char* text) {
+  if (log != nullptr) log->LogOemError(m.source, m.line, text);
+}
+
+void LogMemory(EventLog* log, const Message& m) {
+  if (log != nullptr) log->LogMemoryError(m.source, m.line);
+}
+
+void LogSystem(EventLog* log, const Message& m) {
+  if (log != nullptr) log->LogSystemError(m.text);
+}

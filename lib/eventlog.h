@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "lib/messages.h"
 #include "platform/platform.h"
 
 class EventLog {
@@ -43,9 +44,3 @@ class EventLog {
   bool failed_ = false;
   plat::ModuleHandle self_ = nullptr;
 };
-
-// Source names that travel with every message.
-inline constexpr const char* kSrcScpecg = "scpecg";
-inline constexpr const char* kSrcScpsrv = "scpsrv";
-inline constexpr const char* kSrcFileutil = "lib/fileutil";
-inline constexpr const char* kSrcSystem = "lib/system";

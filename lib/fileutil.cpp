@@ -30,7 +30,7 @@ const char* FileUtil::GetFileName(int index) const { return index == 0 ? name_ :
 bool FileUtil::OpenForRead(EventLog* log) {
   Close();
   if (name_ == nullptr) {
-    if (log) log->LogOemError(kSrcFileutil, 320, "Filename NULL");
+    LogOem(log, msg::kFilenameNull);
     return false;
   }
   handle_ = plat::CreateFile(name_, plat::kGenericRead, plat::kShareRead, plat::Disposition::kOpenExisting);
@@ -38,10 +38,8 @@ bool FileUtil::OpenForRead(EventLog* log) {
     size_ = plat::GetFileSize(handle_);
     return true;
   }
-  if (log) {
-    log->LogSystemError("Could not open File");
-    log->LogOemError(kSrcFileutil, 318, name_);
-  }
+  LogSystem(log, msg::kCouldNotOpen);
+  LogOem(log, msg::kOpenFailed, name_);
   return false;
 }
 
@@ -73,10 +71,8 @@ bool FileUtil::OpenForWrite(bool replace, EventLog* log) {
 uint32_t FileUtil::Read(uint32_t count, void* buffer, EventLog* log) {
   uint32_t done = 0;
   if (!plat::ReadFile(handle_, buffer, count, &done)) {
-    if (log) {
-      log->LogSystemError("Could not read File");
-      log->LogOemError(kSrcFileutil, 335, name_ ? name_ : "");
-    }
+    LogSystem(log, msg::kCouldNotRead);
+    LogOem(log, msg::kReadFailed, name_ ? name_ : "");
     return 0;
   }
   return done;
@@ -86,12 +82,7 @@ bool FileUtil::Seek(uint32_t offset, EventLog* log) {
   // Without a high part the offset is a signed 32-bit distance, as on Windows.
   uint32_t position = plat::SetFilePointer(handle_, static_cast<int32_t>(offset));
   if (position == offset) return true;
-  if (log) {
-    if (position == plat::kInvalidSetFilePointer)
-      log->LogOemError(kSrcFileutil, 349, "Invalid position");
-    else
-      log->LogOemError(kSrcFileutil, 350, "unknown position error");
-  }
+  LogOem(log, position == plat::kInvalidSetFilePointer ? msg::kInvalidPosition : msg::kPositionError);
   return false;
 }
 

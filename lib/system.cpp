@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "lib/bytes.h"
+#include "lib/byte_cursor.h"
 #include "lib/eventlog.h"
 
 namespace {
@@ -12,39 +12,26 @@ namespace {
 constexpr uint32_t kEntryBytes = sizeof(AnnotationEntry);
 constexpr uint32_t kExtensionBytes = sizeof(AnnotationExtension);
 
-// Message lines of the two reader forms.
-struct ReaderLines {
-  int32_t tooSmall;
-  int32_t invalid;
-  int32_t version;
-};
-constexpr ReaderLines kGeneralLines{2031, 2050, 2049};
-constexpr ReaderLines kHolterLines{2071, 2090, 2089};
-
-void Report(EventLog* log, int32_t line, const char* text) {
-  if (log != nullptr) log->LogOemError(kSrcSystem, line, text);
+void PutEntry(ByteWriter& out, const AnnotationEntry& e) {
+  out.U32(e.value);
+  out.U8(e.code1);
+  out.U8(e.code2);
+  out.U16(e.word);
 }
 
-void PutEntry(uint8_t* p, const AnnotationEntry& e) {
-  StoreU32(p, e.value);
-  p[4] = e.code1;
-  p[5] = e.code2;
-  StoreU16(p + 6, e.word);
+AnnotationEntry LoadEntry(const ByteReader& in, size_t at) {
+  return AnnotationEntry{in.U32At(at), in.U8At(at + 4), in.U8At(at + 5), in.U16At(at + 6)};
 }
 
-AnnotationEntry LoadEntry(const uint8_t* p) {
-  return AnnotationEntry{LoadU32(p), p[4], p[5], LoadU16(p + 6)};
+void PutExtension(ByteWriter& out, const AnnotationExtension& e) {
+  out.Bytes(e.bytes, sizeof e.bytes);
+  for (uint16_t word : e.words) out.U16(word);
 }
 
-void PutExtension(uint8_t* p, const AnnotationExtension& e) {
-  std::memcpy(p, e.bytes, sizeof e.bytes);
-  for (int k = 0; k < 7; ++k) StoreU16(p + 6 + 2 * k, e.words[k]);
-}
-
-AnnotationExtension LoadExtension(const uint8_t* p) {
+AnnotationExtension LoadExtension(const ByteReader& in, size_t at) {
   AnnotationExtension e{};
-  std::memcpy(e.bytes, p, sizeof e.bytes);
-  for (int k = 0; k < 7; ++k) e.words[k] = LoadU16(p + 6 + 2 * k);
+  in.CopyAt(at, e.bytes, sizeof e.bytes);
+  for (int k = 0; k < 7; ++k) e.words[k] = in.U16At(at + 6 + 2 * k);
   return e;
 }
 
@@ -81,17 +68,16 @@ std::unique_ptr<uint8_t[]> AnnotationList::Serialize(uint32_t* length) const {
 
   std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[len]);
   if (!buf) return nullptr;
-  uint8_t* p = buf.get();
-  StoreU32(p, len);
-  StoreU32(p + 4, n);
-  StoreU32(p + 8, valueA);
-  StoreU32(p + 12, valueB);
-  StoreU32(p + 16, kFormatMark);
-  p += kHeaderBytes;
-  for (uint32_t i = 0; i < n; ++i, p += kEntryBytes) PutEntry(p, entries[i]);
+  ByteWriter out(buf.get(), len);
+  out.U32(len);
+  out.U32(n);
+  out.U32(valueA);
+  out.U32(valueB);
+  out.U32(kFormatMark);
+  for (uint32_t i = 0; i < n; ++i) PutEntry(out, entries[i]);
   for (uint32_t a = kFirstStoredExtension; a < kExtensionArrays; ++a) {
     if (extensions[a] == nullptr) continue;
-    for (uint32_t i = 0; i < n; ++i, p += kExtensionBytes) PutExtension(p, extensions[a][i]);
+    for (uint32_t i = 0; i < n; ++i) PutExtension(out, extensions[a][i]);
   }
   if (length != nullptr) *length = len;
   return buf;
@@ -106,8 +92,8 @@ int32_t AnnotationList::ReadHolter(std::span<const uint8_t> record, EventLog* lo
 }
 
 int32_t AnnotationList::ReadCommon(std::span<const uint8_t> record, EventLog* log, bool holter) {
-  const ReaderLines& lines = holter ? kHolterLines : kGeneralLines;
-  const uint8_t* r = record.data();
+  const msg::AnnotationReaderMessages& report = holter ? msg::kHolterAnnotationReader : msg::kAnnotationReader;
+  const ByteReader in(record);
   const size_t size = record.size();
 
   count = 0;
@@ -115,24 +101,24 @@ int32_t AnnotationList::ReadCommon(std::span<const uint8_t> record, EventLog* lo
   // cannot take entries: nothing of it is trusted.
   if (size < kHeaderBytes) {
     readerReset = 0;
-    Report(log, lines.invalid, "an invalid");
+    LogOem(log, report.invalid);
     return 0;
   }
 
-  uint32_t n = LoadU32(r + 4);
+  uint32_t n = in.U32At(4);
   if (n > capacity) {
     n = capacity;
-    Report(log, lines.tooSmall, "ann too small");
+    LogOem(log, report.tooSmall);
   }
-  valueA = LoadU32(r + 8);
-  valueB = LoadU32(r + 12);
+  valueA = in.U32At(8);
+  valueB = in.U32At(12);
   readerReset = 0;
   if (entries == nullptr || capacity < 1) {
-    Report(log, lines.invalid, "an invalid");
+    LogOem(log, report.invalid);
     return 0;
   }
-  if (LoadU32(r + 16) != kFormatMark) {
-    Report(log, lines.version, "invalid version");
+  if (in.U32At(16) != kFormatMark) {
+    LogOem(log, report.version);
     return 0;
   }
 
@@ -140,9 +126,8 @@ int32_t AnnotationList::ReadCommon(std::span<const uint8_t> record, EventLog* lo
   // holds; the reader then reports 0 and reads no extension array.
   const size_t fit = (size - kHeaderBytes) / kEntryBytes;
   const uint32_t m = static_cast<uint32_t>(std::min<size_t>(n, fit));
-  const uint8_t* p = r + kHeaderBytes;
-  for (uint32_t i = 0; i < m; ++i, p += kEntryBytes) {
-    entries[i] = LoadEntry(p);
+  for (uint32_t i = 0; i < m; ++i) {
+    entries[i] = LoadEntry(in, kHeaderBytes + size_t{kEntryBytes} * i);
     count = i + 1;
   }
   if (m < n) return 0;
@@ -162,7 +147,7 @@ int32_t AnnotationList::ReadCommon(std::span<const uint8_t> record, EventLog* lo
       continue;
     }
     for (uint32_t i = 0; i < count; ++i, pos += kExtensionBytes) {
-      ext[i] = pos + kExtensionBytes <= size ? LoadExtension(r + pos) : AnnotationExtension{};
+      ext[i] = pos + kExtensionBytes <= size ? LoadExtension(in, pos) : AnnotationExtension{};
     }
   }
   return 1;

@@ -4,32 +4,31 @@
 #include <new>
 #include <string>
 
-#include "lib/bytes.h"
+#include "lib/byte_cursor.h"
 #include "lib/eventlog.h"
+#include "scp/messages.h"
 #include "scp/scpecg.h"
 
 SectionHeader SectionHeader::Parse(const uint8_t* block, uint32_t p, uint32_t limit) {
   SectionHeader h;
   if (static_cast<uint64_t>(p) + kSize >= limit) return h;
-  h.crc = LoadU16(block + p);
-  h.id = LoadU16(block + p + 2);
-  h.length = LoadU32(block + p + 4);
-  h.sectionVersion = block[p + 8];
-  h.protocolVersion = block[p + 9];
+  const ByteReader in(block + p, kSize);
+  h.crc = in.U16At(0);
+  h.id = in.U16At(2);
+  h.length = in.U32At(4);
+  h.sectionVersion = in.U8At(8);
+  h.protocolVersion = in.U8At(9);
   h.valid = static_cast<uint64_t>(p) + h.length <= limit;
   return h;
 }
 
-int16_t ScpEcg::GetInt16(const uint8_t* data, uint32_t offset) { return LoadI16(data + offset); }
-uint32_t ScpEcg::GetUInt32(const uint8_t* data, uint32_t offset) { return LoadU32(data + offset); }
-
 bool ScpEcg::OpenRecord(const char* path) {
   if (path == nullptr || *path == '\0') {
-    if (log_) log_->LogOemError(kSrcScpecg, 1351, "invalid file name");
+    LogOem(log_, msg::kInvalidFileName);
     return false;
   }
   if (!file_.SetFileName(path) || !file_.OpenForRead(log_)) {
-    if (log_) log_->LogOemError(kSrcScpecg, 1350, "file not opened for read");
+    LogOem(log_, msg::kNotOpenedForRead);
     return false;
   }
   return LoadSectionIndex();
@@ -38,7 +37,7 @@ bool ScpEcg::OpenRecord(const char* path) {
 bool ScpEcg::LoadSectionIndex() {
   try {
     if (!file_.Seek(0, log_)) {
-      if (log_) log_->LogOemError(kSrcScpecg, 4423, "SCP: SetReadFilePointer");
+      LogOem(log_, msg::kSetReadFilePointer);
       return false;
     }
     // Zeroed slack behind the block keeps a pointer entry that straddles the
@@ -46,7 +45,7 @@ bool ScpEcg::LoadSectionIndex() {
     uint8_t block[kIndexBlockSize + 16] = {};
     uint32_t got = file_.Read(kIndexBlockSize, block, log_);
     if (got < 22) {
-      if (log_) log_->LogOemError(kSrcScpecg, 4422, "SCP: invalid size");
+      LogOem(log_, msg::kInvalidSize);
       return false;
     }
     // The record CRC (offset 0) and record length (offset 2) are not used.
@@ -54,26 +53,26 @@ bool ScpEcg::LoadSectionIndex() {
     // Section 0 must also lie within the block that was read: a longer one,
     // or one too short to hold its CRC'd bytes, is not an SCP record here.
     if (!h.valid || h.length < 2 || kRecordHeaderSize + static_cast<uint64_t>(h.length) > got) {
-      if (log_) log_->LogOemError(kSrcScpecg, 4416, "SCP: not SCP file");
+      LogOem(log_, msg::kNotScpFile);
       return false;
     }
     if (ComputeCrc(block, 8, h.length - 2) != h.crc) {
-      if (log_) log_->LogOemError(kSrcScpecg, 4415, "SCP: header CRC");
+      LogOem(log_, msg::kHeaderCrc);
       return false;
     }
     ClearTable();
+    const ByteReader index(block, sizeof block);
     for (uint32_t offset = 22; offset < h.length; offset += 10) {
       if (sectionCount_ >= kTableSize) {
-        if (log_) log_->LogOemError(kSrcScpecg, 4406, "SCP: too many section indices");
+        LogOem(log_, msg::kTooManyIndices);
         continue;
       }
-      uint32_t index = LoadU32(block + offset + 6);
-      table_[sectionCount_++] =
-          new SectionEntry{LoadU16(block + offset), LoadU32(block + offset + 2), index ? index - 1 : 0};
+      const uint32_t at = index.U32At(offset + 6);
+      table_[sectionCount_++] = new SectionEntry{index.U16At(offset), index.U32At(offset + 2), at ? at - 1 : 0};
     }
     return true;
   } catch (...) {
-    if (log_) log_->LogMemoryError(kSrcScpecg, 4420);
+    LogMemory(log_, msg::kIndexMemory);
     return false;
   }
 }
@@ -89,7 +88,7 @@ std::unique_ptr<uint8_t[]> ScpEcg::GetSection(uint16_t id, uint32_t* length) {
     }
     if (e == nullptr || e->length == 0) return nullptr;
     if (!file_.Seek(e->index, log_)) {
-      if (log_) log_->LogOemError(kSrcScpecg, 4837, "SCP-ECG: File pointer error");
+      LogOem(log_, msg::kFilePointer);
       return nullptr;
     }
     std::string text;
@@ -123,13 +122,13 @@ std::unique_ptr<uint8_t[]> ScpEcg::GetSection(uint16_t id, uint32_t* length) {
         }
       }
     } catch (...) {
-      if (log_) log_->LogMemoryError(kSrcScpecg, 4824);
+      LogMemory(log_, msg::kSectionReadMemory);
     }
     text += " ( section " + std::to_string(id) + " )";
-    if (log_) log_->LogOemError(kSrcScpecg, 4830, text.c_str());
+    LogOem(log_, msg::kSectionFailed, text.c_str());
     return nullptr;
   } catch (...) {
-    if (log_) log_->LogMemoryError(kSrcScpecg, 4835);
+    LogMemory(log_, msg::kSectionMemory);
     return nullptr;
   }
 }

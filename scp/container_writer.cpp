@@ -3,14 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
-#include "lib/bytes.h"
+#include "lib/byte_cursor.h"
 #include "lib/eventlog.h"
 #include "scp/crc.h"
+#include "scp/messages.h"
 #include "scp/scpecg.h"
 
 ScpEcg::ScpEcg(ScpService* service, EventLog* log) : service_(service), log_(log) {
   heap_ = plat::HeapCreate();
-  if (heap_ == nullptr && log_) log_->LogMemoryError(kSrcScpecg, 1332);
+  if (heap_ == nullptr) LogMemory(log_, msg::kNoHeapAtStart);
 }
 
 ScpEcg::~ScpEcg() {
@@ -34,16 +35,16 @@ bool ScpEcg::FormatRecordHeader(uint32_t capacity) {
   buffer_ = nullptr;
   capacity_ = 0;
   if (heap_ == nullptr) {
-    if (log_) log_->LogOemError(kSrcScpecg, 4494, "NO HEAP");
-    if (log_) log_->LogMemoryError(kSrcScpecg, 1380);
+    LogOem(log_, msg::kNoHeap);
+    LogMemory(log_, msg::kFormatNoHeap);
     return false;
   }
   // A buffer too small for the record header and section 0 is refused like
   // a failed allocation: nothing could be written into it.
   void* block = capacity >= kEmptyRecordSize ? plat::HeapAlloc(heap_, capacity) : nullptr;
   if (block == nullptr) {
-    if (log_) log_->LogMemoryError(kSrcScpecg, 4489);
-    if (log_) log_->LogMemoryError(kSrcScpecg, 1380);
+    LogMemory(log_, msg::kFormatAllocation);
+    LogMemory(log_, msg::kFormatNoHeap);
     return false;
   }
   buffer_ = static_cast<uint8_t*>(block);
@@ -66,12 +67,12 @@ bool ScpEcg::FormatRecordHeader(uint32_t capacity) {
 
 uint32_t ScpEcg::BeginSection(uint32_t* startIndex, uint32_t* remaining) {
   if (buffer_ == nullptr) {
-    if (log_) log_->LogOemError(kSrcScpecg, 4445, "SCP-ECG: Buffer NULL");
+    LogOem(log_, msg::kBufferNull);
     return 0;
   }
   uint32_t start = position_ + 1;
   if (capacity_ - position_ < SectionHeader::kSize) {
-    if (log_) log_->LogOemError(kSrcScpecg, 4440, "SCP-ECG: Buffer overflow");
+    LogOem(log_, msg::kBufferOverflow);
     return 0;
   }
   // The reserved header bytes are zeroed so that a section begun and never
@@ -83,29 +84,33 @@ uint32_t ScpEcg::BeginSection(uint32_t* startIndex, uint32_t* remaining) {
   return position_;
 }
 
+// The writers below return the offset behind the value whether or not it
+// fit: every section checks its room before it writes, and a value that
+// would not fit (never written so) is refused by the cursor rather than
+// written past the buffer.
 uint32_t ScpEcg::PutUInt8(uint32_t offset, uint8_t value) {
-  buffer_[offset] = value;
+  ByteWriter(buffer_, capacity_, offset).U8(value);
   return offset + 1;
 }
 
 uint32_t ScpEcg::PutInt16(uint32_t offset, int32_t value) {
-  StoreU16(buffer_ + offset, static_cast<uint16_t>(value));
+  ByteWriter(buffer_, capacity_, offset).U16(static_cast<uint16_t>(value));
   return offset + 2;
 }
 
 uint32_t ScpEcg::PutUInt32(uint32_t offset, uint32_t value) {
-  StoreU32(buffer_ + offset, value);
+  ByteWriter(buffer_, capacity_, offset).U32(value);
   return offset + 4;
 }
 
 uint32_t ScpEcg::PutString(uint32_t offset, const char* text) {
   size_t n = std::strlen(text) + 1;
-  std::memcpy(buffer_ + offset, text, n);
+  ByteWriter(buffer_, capacity_, offset).Bytes(text, n);
   return offset + static_cast<uint32_t>(n);
 }
 
 uint32_t ScpEcg::PutBytes(uint32_t offset, const void* source, uint32_t first, uint32_t count) {
-  if (count) std::memcpy(buffer_ + offset, static_cast<const uint8_t*>(source) + first, count);
+  ByteWriter(buffer_, capacity_, offset).Bytes(static_cast<const uint8_t*>(source) + first, count);
   return offset + count;
 }
 
@@ -193,7 +198,7 @@ const uint8_t* ScpEcg::FinalizeRecordHeader(uint32_t* length) {
       closed[closedCount++] = {at, e->length, crc};
     } catch (...) {
       reusable = false;
-      if (log_) log_->LogMemoryError(kSrcScpecg, 1421);
+      LogMemory(log_, msg::kFinalizeSection);
     }
   }
   PutUInt32(2, position_);

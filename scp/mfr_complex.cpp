@@ -13,32 +13,17 @@ namespace {
 
 constexpr const mfr::SectionMessages& kComplex = mfr::Messages(133);
 constexpr const mfr::SectionMessages& kRhythm = mfr::Messages(137);
-static_assert(kComplex.sizeLimitLine == 3361 && kComplex.beginFailLine == 3367 && kComplex.emptyLine == 3363);
-static_assert(kRhythm.sizeLimitLine == 3470 && kRhythm.beginFailLine == 3474);
-static_assert(kComplex.tooShortLine == 3320 && kComplex.tooShort2Line == 3319);
-static_assert(kRhythm.tooShortLine == 3428 && kRhythm.tooShort2Line == 3427);
-
-constexpr int32_t kComplexMissingLine = 3364;
-constexpr const char* kComplexMissingText = "SCP-ECG: complex missing";
-constexpr int32_t kRhythmMissingLine = 3471;
-constexpr const char* kRhythmMissingText = "SCP-ECG: rhythm summary missing";
-constexpr int32_t kRhythmReadMissingLine = 3426;
-constexpr const char* kRhythmReadMissingText = "rhythm summary missing";
 
 // An older rhythm record is followed by four bytes that belong to it.
 constexpr uint32_t kOldRecordGap = 4;
 // A test record has this many rhythm slots; see GetRhythmMeasData.
 constexpr uint32_t kRhythmSlots = 256;
 
-void Oem(ScpEcg& codec, int32_t line, const char* text) {
-  if (codec.log() != nullptr) codec.log()->LogOemError(kSrcScpecg, line, text);
-}
-
 // The count word of a section, or 0 when the section is absent or cannot
 // hold the word.
 uint32_t CountWord(ScpEcg& codec, uint16_t id) {
   mfr::SectionData data(codec, id);
-  return data && data.size() >= 4 ? data.Word(0) : 0;
+  return data && data.size() >= 4 ? data.U32At(0) : 0;
 }
 
 // Ends a section whose items all went in. The odd-length pad byte needs a
@@ -46,7 +31,7 @@ uint32_t CountWord(ScpEcg& codec, uint16_t id) {
 // may fill the buffer exactly); a section that cannot be closed for it is
 // reported like any other that does not fit.
 void EndOrReport(ScpEcg& codec, uint32_t at, const mfr::SectionMessages& m, uint32_t start) {
-  if (!codec.EndSection(at, m.id, start)) Oem(codec, m.sizeLimitLine, mfr::kSizeLimit);
+  if (!codec.EndSection(at, m.id, start)) LogOem(codec.log(), m.sizeLimit);
 }
 
 }  // namespace
@@ -61,7 +46,7 @@ void ScpEcg::PutComplexData(TestRecord* record) {
   uint32_t free = 0;
   uint32_t at = BeginSection(&start, &free);
   if (at == 0 || free < 4) {
-    Oem(*this, kComplex.beginFailLine, kComplex.beginFailText);
+    LogOem(log(), kComplex.beginFail);
     return;
   }
   at = PutUInt32(at, static_cast<uint32_t>(count));
@@ -69,17 +54,17 @@ void ScpEcg::PutComplexData(TestRecord* record) {
   for (int32_t i = 0; i < count; ++i) {
     const ComplexData* complex = record->GetComplexAt(i);
     if (complex == nullptr) {
-      Oem(*this, kComplexMissingLine, kComplexMissingText);
+      LogOem(log(), msg::kComplexMissing);
       return;
     }
     uint32_t length = 0;
     std::unique_ptr<uint8_t[]> bytes = complex->Serialize(&length);
     if (bytes == nullptr) {
-      if (log() != nullptr) log()->LogMemoryError(kSrcScpecg, kComplex.emptyLine);
+      LogMemory(log(), kComplex.empty);
       return;
     }
     if (length < 1 || remaining < uint64_t{length} + 4) {
-      Oem(*this, kComplex.sizeLimitLine, mfr::kSizeLimit);
+      LogOem(log(), kComplex.sizeLimit);
       return;
     }
     at = PutBytes(at, bytes.get(), 0, length);
@@ -94,22 +79,22 @@ int ScpEcg::GetComplexData(TestRecord* record) {
   const std::span<const uint8_t> bytes = data.bytes();
   if (data.size() < 4) {
     // No room for the count word: the walk runs out before its first record.
-    Oem(*this, kComplex.tooShortLine, kComplex.tooShortText);
+    LogOem(log(), kComplex.tooShort);
     return 1;
   }
   // Positions in 64 bits, so that no length word can wrap the walk back
   // into the data.
-  const uint32_t n = data.Word(0);
+  const uint32_t n = data.U32At(0);
   uint64_t pos = 4;
   uint64_t remaining = data.size() - 4;
   for (uint32_t i = 0; i < n; ++i) {
     if (remaining < 4) {
-      Oem(*this, kComplex.tooShortLine, kComplex.tooShortText);
+      LogOem(log(), kComplex.tooShort);
       break;
     }
-    const uint32_t length = data.Word(pos);
+    const uint32_t length = data.U32At(pos);
     if (length > remaining) {
-      Oem(*this, kComplex.tooShort2Line, kComplex.tooShort2Text);
+      LogOem(log(), kComplex.tooShort2);
       break;
     }
     // A record of length 0 does not move the walk, so every later index
@@ -139,7 +124,7 @@ void ScpEcg::PutRhythmMeasData(TestRecord* record) {
   uint32_t free = 0;
   uint32_t at = BeginSection(&start, &free);
   if (at == 0 || free < 4) {
-    Oem(*this, kRhythm.beginFailLine, kRhythm.beginFailText);
+    LogOem(log(), kRhythm.beginFail);
     return;
   }
   at = PutUInt32(at, static_cast<uint32_t>(count));
@@ -147,7 +132,7 @@ void ScpEcg::PutRhythmMeasData(TestRecord* record) {
   for (int32_t i = 0; i < count; ++i) {
     const RhythmMeasurement* rhythm = record->GetRhythmAt(i);
     if (rhythm == nullptr) {
-      Oem(*this, kRhythmMissingLine, kRhythmMissingText);
+      LogOem(log(), msg::kRhythmSummaryMissing);
       return;
     }
     uint32_t size = 0;
@@ -155,7 +140,7 @@ void ScpEcg::PutRhythmMeasData(TestRecord* record) {
     // A size word above 672 claims more than the block holds; it cannot be
     // copied and ends the writing as an item that does not fit.
     if (block == nullptr || size > remaining) {
-      Oem(*this, kRhythm.sizeLimitLine, mfr::kSizeLimit);
+      LogOem(log(), kRhythm.sizeLimit);
       return;
     }
     at = PutBytes(at, block, 0, size);
@@ -169,14 +154,14 @@ int ScpEcg::GetRhythmMeasData(TestRecord* record) {
   if (!data) return 0;
   const std::span<const uint8_t> bytes = data.bytes();
   if (data.size() < 4) {
-    Oem(*this, kRhythm.tooShortLine, kRhythm.tooShortText);
+    LogOem(log(), kRhythm.tooShort);
     return 1;
   }
   // Only the first 256 records are walked: no test record has a rhythm
   // slot beyond them, and a record that the walk cannot move past (one of
   // an unknown length, or one meeting a missing measurement) would
   // otherwise be met again for every index up to a count of 2^32 - 1.
-  const uint32_t declared = data.Word(0);
+  const uint32_t declared = data.U32At(0);
   const uint32_t n = declared < kRhythmSlots ? declared : kRhythmSlots;
   uint64_t pos = 4;
   uint64_t remaining = data.size() - 4;
@@ -186,18 +171,18 @@ int ScpEcg::GetRhythmMeasData(TestRecord* record) {
   };
   for (uint32_t i = 0; i < n; ++i) {
     if (remaining < 4) {
-      Oem(*this, kRhythm.tooShortLine, kRhythm.tooShortText);
+      LogOem(log(), kRhythm.tooShort);
       break;
     }
-    const uint32_t length = data.Word(pos);
+    const uint32_t length = data.U32At(pos);
     if (length > remaining) {
-      Oem(*this, kRhythm.tooShort2Line, kRhythm.tooShort2Text);
+      LogOem(log(), kRhythm.tooShort2);
       break;
     }
     RhythmMeasurement* rhythm = record != nullptr ? record->GetRhythmAt(static_cast<int32_t>(i)) : nullptr;
     if (rhythm == nullptr) {
       // The record stays where it is and is offered to the next measurement.
-      Oem(*this, kRhythmReadMissingLine, kRhythmReadMissingText);
+      LogOem(log(), msg::kRhythmSummaryReadMissing);
       continue;
     }
     const std::span<const uint8_t> block = bytes.subspan(pos, length);

@@ -15,8 +15,6 @@ constexpr const mfr::SectionMessages& kDiary = mfr::Messages(148);
 constexpr const mfr::SectionMessages& kReport = mfr::Messages(149);
 constexpr const mfr::SectionMessages& kHolterCfg = mfr::Messages(150);
 constexpr const mfr::SectionMessages& kHolterBlock = mfr::Messages(151);
-static_assert(kDiary.probeTooShortLine == 3997 && kReport.probeTooShortLine == 4094 &&
-              kHolterCfg.probeTooShortLine == 4194 && kHolterBlock.probeTooShortLine == 4291);
 
 // 148, 149, 151: W is the document length + 4 and is not part of what
 // remains behind it. 150: W is the payload length + 4 and is compared with
@@ -24,8 +22,6 @@ static_assert(kDiary.probeTooShortLine == 3997 && kReport.probeTooShortLine == 4
 constexpr mfr::CountedFraming kDocumentFraming{true, 0, false};
 constexpr mfr::CountedFraming kHolterCfgFraming{true, 0, true};
 
-constexpr int32_t kHolterImportLine = 4131;
-constexpr const char* kHolterImportText = "GetHolterCfgData: invalid record - import";
 
 // Count word 1, W = document length + 4, the document, a zero word.
 void PutDocument(ScpEcg& codec, const mfr::SectionMessages& m, const DocumentBuffer* document) {
@@ -58,12 +54,12 @@ uint32_t LengthProbe(ScpEcg& codec, const mfr::SectionMessages& m) {
   // A count word of 0 announces no record, whatever follows it. Data too
   // short to hold even the count word is reported like one too short for
   // the length word.
-  if (data.size() >= 4 && data.Word(0) == 0) return 0;
+  if (data.size() >= 4 && data.U32At(0) == 0) return 0;
   if (data.size() < 8) {
-    if (codec.log() != nullptr) codec.log()->LogOemError(kSrcScpecg, m.probeTooShortLine, mfr::kTooShort);
+    LogOem(codec.log(), m.probeTooShort);
     return 0;
   }
-  return data.Word(4);
+  return data.U32At(4);
 }
 
 }  // namespace
@@ -122,8 +118,7 @@ int ScpEcg::GetHolterCfgData(TestRecord* record) {
                                  [&](uint32_t, std::span<const uint8_t> payload, uint32_t w) {
                                    // The framing refuses a W below 4, so w - 4 does not wrap.
                                    if (config == nullptr) return;
-                                   if (!config->Read(payload, w - 4) && log() != nullptr)
-                                     log()->LogOemError(kSrcScpecg, kHolterImportLine, kHolterImportText);
+                                   if (!config->Read(payload, w - 4)) LogOem(log(), msg::kHolterImport);
                                  });
 }
 

@@ -3,46 +3,39 @@
 #include <algorithm>
 #include <cstring>
 
-#include "lib/bytes.h"
 #include "lib/eventlog.h"
 
 namespace mfr {
 
 namespace {
 
-void Oem(ScpEcg& codec, int32_t line, const char* text) {
-  if (codec.log() != nullptr && line != 0 && text != nullptr) codec.log()->LogOemError(kSrcScpecg, line, text);
+void Oem(ScpEcg& codec, const Message& m) {
+  if (m && m.text != nullptr) LogOem(codec.log(), m);
 }
 
 }  // namespace
 
-SectionData::SectionData(ScpEcg& codec, uint16_t id) {
+SectionData::SectionData(ScpEcg& codec, uint16_t id) : ByteReader(nullptr, 0) {
   uint32_t length = 0;
   data_ = codec.GetSection(id, &length);
   if (data_ == nullptr) return;
-  size_ = length;
 #if defined(__SANITIZE_ADDRESS__)
   // The container's copy is 16 bytes longer than the data it gives out; an
   // exact copy lets the address checker catch a read past the data.
-  std::unique_ptr<uint8_t[]> exact(new uint8_t[size_ > 0 ? size_ : 1]);
-  if (size_ > 0) std::memcpy(exact.get(), data_.get(), size_);
+  std::unique_ptr<uint8_t[]> exact(new uint8_t[length > 0 ? length : 1]);
+  if (length > 0) std::memcpy(exact.get(), data_.get(), length);
   data_ = std::move(exact);
 #endif
-}
-
-uint32_t SectionData::Word(uint64_t offset) const {
-  if (data_ == nullptr || offset + 4 > size_) return 0;
-  return LoadU32(data_.get() + offset);
+  static_cast<ByteReader&>(*this) = ByteReader(data_.get(), length);
 }
 
 void ReportEmpty(ScpEcg& codec, const SectionMessages& m) {
-  if (codec.log() == nullptr) return;
   switch (m.emptyReport) {
     case EmptyReport::kOemError:
-      Oem(codec, m.emptyLine, m.emptyText);
+      Oem(codec, m.empty);
       break;
     case EmptyReport::kMemoryError:
-      codec.log()->LogMemoryError(kSrcScpecg, m.emptyLine);
+      LogMemory(codec.log(), m.empty);
       break;
     case EmptyReport::kNone:
       break;
@@ -58,7 +51,7 @@ bool PutSingleRecord(ScpEcg& codec, const SectionMessages& m, const RecordBody& 
   uint32_t remaining = 0;
   uint32_t at = codec.BeginSection(&start, &remaining);
   if (at == 0) {
-    Oem(codec, m.beginFailLine, m.beginFailText);
+    Oem(codec, m.beginFail);
     return false;
   }
   // The room check counts what is really written (L + 8 for every section
@@ -70,7 +63,7 @@ bool PutSingleRecord(ScpEcg& codec, const SectionMessages& m, const RecordBody& 
   if (body.recordLength < 1 || remaining < needed) {
     // The 16 header bytes that BeginSection reserved stay in the record,
     // unreferenced: the next section starts behind them.
-    Oem(codec, m.sizeLimitLine, kSizeLimit);
+    Oem(codec, m.sizeLimit);
     return false;
   }
   at = codec.PutUInt32(at, 1);
@@ -88,8 +81,8 @@ void ReadSingleRecord(ScpEcg& codec, const SectionMessages& m,
   // Count word and length word first: a section too short for both cannot
   // be checked and is reported as invalid.
   if (data.size() >= 8) {
-    uint32_t count = data.Word(0);
-    uint32_t length = data.Word(4);
+    uint32_t count = data.U32At(0);
+    uint32_t length = data.U32At(4);
     uint64_t dataLength = data.size();
     // The container pads an odd section with one byte.
     if (length & 1) --dataLength;
@@ -98,7 +91,7 @@ void ReadSingleRecord(ScpEcg& codec, const SectionMessages& m,
     // Both accepted lengths put the record's L bytes within the data.
     if (valid) read(data.bytes().subspan(4, length));
   }
-  if (!valid) Oem(codec, m.invalidLine, m.invalidText);
+  if (!valid) Oem(codec, m.invalid);
 }
 
 int ReadCountedRecords(ScpEcg& codec, const SectionMessages& m, const CountedFraming& framing,
@@ -110,10 +103,10 @@ int ReadCountedRecords(ScpEcg& codec, const SectionMessages& m, const CountedFra
   // A section whose data cannot even hold the count word has run out
   // before its first length word.
   if (data.size() < 4) {
-    Oem(codec, m.tooShortLine, m.tooShortText);
+    Oem(codec, m.tooShort);
     return 1;
   }
-  const uint32_t n = data.Word(0);
+  const uint32_t n = data.U32At(0);
   // Positions and lengths in 64 bits: a length word near 2^32 must not wrap
   // the position back into the data. `remaining` never goes below 0: a step
   // past the end leaves nothing for the next record, which then logs the
@@ -126,13 +119,13 @@ int ReadCountedRecords(ScpEcg& codec, const SectionMessages& m, const CountedFra
   };
   for (uint32_t i = 0; i < n; ++i) {
     if (remaining < 4) {
-      Oem(codec, m.tooShortLine, m.tooShortText);
+      Oem(codec, m.tooShort);
       break;
     }
-    const uint32_t length = data.Word(pos);
+    const uint32_t length = data.U32At(pos);
     if (!framing.separateLengthWord) {
       if (length > remaining) {
-        Oem(codec, m.tooShort2Line, m.tooShort2Text);
+        Oem(codec, m.tooShort2);
         break;
       }
       if (length != 0) visit(i, bytes.subspan(pos, length), length);
@@ -143,7 +136,7 @@ int ReadCountedRecords(ScpEcg& codec, const SectionMessages& m, const CountedFra
       // W is compared with what remains from the length word on; a W below
       // 4 would step back into the word itself and is refused the same way.
       if (length > remaining || length < 4) {
-        Oem(codec, m.tooShort2Line, m.tooShort2Text);
+        Oem(codec, m.tooShort2);
         break;
       }
       visit(i, bytes.subspan(pos + 4), length);
@@ -152,7 +145,7 @@ int ReadCountedRecords(ScpEcg& codec, const SectionMessages& m, const CountedFra
     }
     consume(4);
     if (length > remaining) {
-      Oem(codec, m.tooShort2Line, m.tooShort2Text);
+      Oem(codec, m.tooShort2);
       break;
     }
     visit(i, bytes.subspan(pos), length);

@@ -13,6 +13,8 @@
 #include <memory>
 #include <span>
 
+#include "lib/byte_cursor.h"
+#include "scp/messages.h"
 #include "scp/scpecg.h"
 
 namespace mfr {
@@ -20,55 +22,80 @@ namespace mfr {
 // How a writer reports a sub-record that serializes to nothing.
 enum class EmptyReport : uint8_t { kNone, kOemError, kMemoryError };
 
-// Texts and lines of one section (source name "scpecg"). A line of 0 marks a
-// message the section does not have.
+// The messages of one section (source name "scpecg"). A message with line 0
+// is one the section does not have.
 struct SectionMessages {
-  uint16_t id;
+  uint16_t id = 0;
   // Writer.
-  int32_t sizeLimitLine;  // "SCP-ECG: size limit"
-  const char* beginFailText;
-  int32_t beginFailLine;
-  EmptyReport emptyReport;
-  const char* emptyText;  // for kOemError
-  int32_t emptyLine;
+  Message sizeLimit;  // "SCP-ECG: size limit"
+  Message beginFail;
+  EmptyReport emptyReport = EmptyReport::kNone;
+  Message empty;  // text only for kOemError
   // Reader of one record (framing 1).
-  const char* invalidText;
-  int32_t invalidLine;
-  bool acceptsMissingTrailer;  // data length L + 4 accepted beside L + 8
+  Message invalid;
+  bool acceptsMissingTrailer = false;  // data length L + 4 accepted beside L + 8
   // Reader of counted records (framings 2 and 3).
-  const char* tooShortText;
-  int32_t tooShortLine;
-  const char* tooShort2Text;
-  int32_t tooShort2Line;
+  Message tooShort;
+  Message tooShort2;
   // Length probe of the format check: "invalid record - too short".
-  int32_t probeTooShortLine;
+  Message probeTooShort;
 };
 
 inline constexpr const char* kSizeLimit = "SCP-ECG: size limit";
 inline constexpr const char* kTooShort = "invalid record - too short";
 inline constexpr const char* kTooShort2 = "invalid record - too short 2";
 
-// clang-format off
+constexpr Message SizeLimit(int32_t line) { return msg::Scpecg(line, kSizeLimit); }
+constexpr Message TooShort(int32_t line) { return msg::Scpecg(line, kTooShort); }
+constexpr Message TooShort2(int32_t line) { return msg::Scpecg(line, kTooShort2); }
+using msg::Scpecg;
+
+// Each row names only the messages its section has; the rest keep their
+// defaults (line 0), which the compiler is told not to flag.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 inline constexpr SectionMessages kSectionMessages[] = {
-  // id  size  begin failure                              empty report                                              framing-1 reader                                 too short                                                 too short 2                                                probe
-  {129, 3140, nullptr, 0,                                 EmptyReport::kMemoryError, nullptr, 3146,                 nullptr, 0, false,                                kTooShort, 3097,                                         kTooShort2, 3091,                                          0},
-  {130, 3211, "SCP-ECG: PutAnnotationData", 3212,         EmptyReport::kOemError, "SCP-ECG: no annotations", 3214,  "SCP-ECG: invalid ann section", 3180, true,       nullptr, 0,                                              nullptr, 0,                                                0},
-  {131, 3269, "SCP-ECG: PutEpisodeData", 3270,            EmptyReport::kOemError, "SCP-ECG: no episodes", 3272,     "SCP-ECG: invalid episode section", 3239, false,  nullptr, 0,                                              nullptr, 0,                                                0},
-  {133, 3361, "SCP-ECG: PutComplexData", 3367,            EmptyReport::kMemoryError, nullptr, 3363,                 nullptr, 0, false,                                kTooShort, 3320,                                         kTooShort2, 3319,                                          0},
-  {137, 3470, "SCP-ECG: PutRhythmMeasData", 3474,         EmptyReport::kNone, nullptr, 0,                           nullptr, 0, false,                                kTooShort, 3428,                                         kTooShort2, 3427,                                          0},
-  {138, 3529, "SCP-ECG: PutPacemakerData", 3530,          EmptyReport::kMemoryError, nullptr, 3532,                 "SCP-ECG: invalid pmk section", 3499, false,      nullptr, 0,                                              nullptr, 0,                                                0},
-  {139, 3597, "SCP-ECG: PutBloodPressureData", 3598,      EmptyReport::kMemoryError, nullptr, 3600,                 nullptr, 0, false,                                kTooShort, 3565,                                         kTooShort2, 3564,                                          0},
-  {140, 3666, "SCP-ECG: PutBloodPressureResults", 3667,   EmptyReport::kMemoryError, nullptr, 3669,                 nullptr, 0, false,                                kTooShort, 3634,                                         kTooShort2, 3633,                                          0},
-  {144, 3735, "SCP-ECG: PutSpirometryData", 3736,         EmptyReport::kNone, nullptr, 0,                           nullptr, 0, false,                                kTooShort, 3703,                                         kTooShort2, 3702,                                          0},
-  {145, 0, nullptr, 0,                                    EmptyReport::kNone, nullptr, 0,                           nullptr, 0, false,                                kTooShort, 3771,                                         kTooShort2, 3770,                                          0},
-  {146, 3833, "SCP-ECG: PutAnnotationData", 3834,         EmptyReport::kNone, nullptr, 0,                           "SCP-ECG: invalid p ann section", 3803, false,    nullptr, 0,                                              nullptr, 0,                                                0},
-  {147, 3900, "SCP-ECG: PutAuditTrail", 3901,             EmptyReport::kNone, nullptr, 0,                           nullptr, 0, false,                                kTooShort, 3870,                                         kTooShort2, 3869,                                          0},
-  {148, 3967, "SCP-ECG: PutDiaryPDF", 3968,               EmptyReport::kNone, nullptr, 0,                           nullptr, 0, false,                                kTooShort, 3937,                                         kTooShort2, 3936,                                          3997},
-  {149, 4064, "SCP-ECG: PutReportPDF", 4065,              EmptyReport::kNone, nullptr, 0,                           nullptr, 0, false,                                kTooShort, 4034,                                         kTooShort2, 4033,                                          4094},
-  {150, 4164, "SCP-ECG: PutHolterCfgData", 4165,          EmptyReport::kNone, nullptr, 0,                           nullptr, 0, false,                                "GetHolterCfgData: invalid record - too short", 4134,    "GetHolterCfgData: invalid record - too short 2", 4133,    4194},
-  {151, 4261, "SCP-ECG: PutHolterCfgData", 4262,          EmptyReport::kNone, nullptr, 0,                           nullptr, 0, false,                                kTooShort, 4231,                                         kTooShort2, 4230,                                          4291},
+    {.id = 129, .sizeLimit = SizeLimit(3140),
+     .emptyReport = EmptyReport::kMemoryError, .empty = Scpecg(3146),
+     .tooShort = TooShort(3097), .tooShort2 = TooShort2(3091)},
+    {.id = 130, .sizeLimit = SizeLimit(3211), .beginFail = Scpecg(3212, "SCP-ECG: PutAnnotationData"),
+     .emptyReport = EmptyReport::kOemError, .empty = Scpecg(3214, "SCP-ECG: no annotations"),
+     .invalid = Scpecg(3180, "SCP-ECG: invalid ann section"), .acceptsMissingTrailer = true},
+    {.id = 131, .sizeLimit = SizeLimit(3269), .beginFail = Scpecg(3270, "SCP-ECG: PutEpisodeData"),
+     .emptyReport = EmptyReport::kOemError, .empty = Scpecg(3272, "SCP-ECG: no episodes"),
+     .invalid = Scpecg(3239, "SCP-ECG: invalid episode section")},
+    {.id = 133, .sizeLimit = SizeLimit(3361), .beginFail = Scpecg(3367, "SCP-ECG: PutComplexData"),
+     .emptyReport = EmptyReport::kMemoryError, .empty = Scpecg(3363),
+     .tooShort = TooShort(3320), .tooShort2 = TooShort2(3319)},
+    {.id = 137, .sizeLimit = SizeLimit(3470), .beginFail = Scpecg(3474, "SCP-ECG: PutRhythmMeasData"),
+     .tooShort = TooShort(3428), .tooShort2 = TooShort2(3427)},
+    {.id = 138, .sizeLimit = SizeLimit(3529), .beginFail = Scpecg(3530, "SCP-ECG: PutPacemakerData"),
+     .emptyReport = EmptyReport::kMemoryError, .empty = Scpecg(3532),
+     .invalid = Scpecg(3499, "SCP-ECG: invalid pmk section")},
+    {.id = 139, .sizeLimit = SizeLimit(3597), .beginFail = Scpecg(3598, "SCP-ECG: PutBloodPressureData"),
+     .emptyReport = EmptyReport::kMemoryError, .empty = Scpecg(3600),
+     .tooShort = TooShort(3565), .tooShort2 = TooShort2(3564)},
+    {.id = 140, .sizeLimit = SizeLimit(3666), .beginFail = Scpecg(3667, "SCP-ECG: PutBloodPressureResults"),
+     .emptyReport = EmptyReport::kMemoryError, .empty = Scpecg(3669),
+     .tooShort = TooShort(3634), .tooShort2 = TooShort2(3633)},
+    {.id = 144, .sizeLimit = SizeLimit(3735), .beginFail = Scpecg(3736, "SCP-ECG: PutSpirometryData"),
+     .tooShort = TooShort(3703), .tooShort2 = TooShort2(3702)},
+    {.id = 145, .tooShort = TooShort(3771), .tooShort2 = TooShort2(3770)},
+    {.id = 146, .sizeLimit = SizeLimit(3833), .beginFail = Scpecg(3834, "SCP-ECG: PutAnnotationData"),
+     .invalid = Scpecg(3803, "SCP-ECG: invalid p ann section")},
+    {.id = 147, .sizeLimit = SizeLimit(3900), .beginFail = Scpecg(3901, "SCP-ECG: PutAuditTrail"),
+     .tooShort = TooShort(3870), .tooShort2 = TooShort2(3869)},
+    {.id = 148, .sizeLimit = SizeLimit(3967), .beginFail = Scpecg(3968, "SCP-ECG: PutDiaryPDF"),
+     .tooShort = TooShort(3937), .tooShort2 = TooShort2(3936), .probeTooShort = TooShort(3997)},
+    {.id = 149, .sizeLimit = SizeLimit(4064), .beginFail = Scpecg(4065, "SCP-ECG: PutReportPDF"),
+     .tooShort = TooShort(4034), .tooShort2 = TooShort2(4033), .probeTooShort = TooShort(4094)},
+    {.id = 150, .sizeLimit = SizeLimit(4164), .beginFail = Scpecg(4165, "SCP-ECG: PutHolterCfgData"),
+     .tooShort = Scpecg(4134, "GetHolterCfgData: invalid record - too short"),
+     .tooShort2 = Scpecg(4133, "GetHolterCfgData: invalid record - too short 2"), .probeTooShort = TooShort(4194)},
+    {.id = 151, .sizeLimit = SizeLimit(4261), .beginFail = Scpecg(4262, "SCP-ECG: PutHolterCfgData"),
+     .tooShort = TooShort(4231), .tooShort2 = TooShort2(4230), .probeTooShort = TooShort(4291)},
 };
-// clang-format on
+#pragma GCC diagnostic pop
 
 // The row of a section id. Use it in constant expressions: an id without a
 // row then fails to compile.
@@ -81,18 +108,16 @@ constexpr const SectionMessages& Messages(uint16_t id) {
 
 // A section's data (ID header removed), fetched once from the record being
 // read; empty when the section is absent or failed the container's checks.
-class SectionData {
+// Read through its cursor: every walk checks its lengths before it reads a
+// word, so a read past the end (0, and the cursor failed) never decides
+// anything.
+class SectionData : public ByteReader {
  public:
   SectionData(ScpEcg& codec, uint16_t id);
   explicit operator bool() const { return data_ != nullptr; }
-  std::span<const uint8_t> bytes() const { return {data_.get(), size_}; }
-  uint32_t size() const { return size_; }
-  // The little-endian word at offset; 0 when it does not lie within the data.
-  uint32_t Word(uint64_t offset) const;
 
  private:
   std::unique_ptr<uint8_t[]> data_;
-  uint32_t size_ = 0;
 };
 
 // What a single-record writer puts behind the count word 1: an optional
@@ -131,7 +156,7 @@ bool PutSingleRecord(ScpEcg& codec, const SectionMessages& m, const RecordBody& 
 
 // Framing 1: count word 1, the record (first word its own length L), a zero
 // word. When the section is valid, calls read with the record's L bytes
-// (from its length word); otherwise logs m.invalidText. Absent: nothing.
+// (from its length word); otherwise logs m.invalid. Absent: nothing.
 void ReadSingleRecord(ScpEcg& codec, const SectionMessages& m,
                       const std::function<void(std::span<const uint8_t> record)>& read);
 
@@ -146,8 +171,8 @@ struct CountedFraming {
   bool wordCountsItself = false;
 };
 
-// Visits each record in turn; stops with m.tooShortText when fewer than 4
-// bytes remain for a length word and with m.tooShort2Text when a record is
+// Visits each record in turn; stops with m.tooShort when fewer than 4
+// bytes remain for a length word and with m.tooShort2 when a record is
 // longer than what remains. Framing 2: visit(i, the L record bytes from the
 // length word, L), not called for L = 0. Framing 3: visit(i, the bytes
 // from behind W to the end of the data, W); the section decides how much

@@ -14,18 +14,8 @@
 namespace {
 
 constexpr const mfr::SectionMessages& kTrend = mfr::Messages(129);
-static_assert(kTrend.sizeLimitLine == 3140 && kTrend.emptyLine == 3146);
-static_assert(kTrend.tooShortLine == 3097 && kTrend.tooShort2Line == 3091);
 
 constexpr uint32_t kSlots = 32;
-constexpr int32_t kIncompleteLine = 3152;  // "SCP-ECG: size limit" when slots are missing
-constexpr int32_t kTooManyLine = 3102;
-constexpr const char* kTooManyText = "invalid record - too many trends";
-constexpr int32_t kBuildFailedLine = 3084;
-
-void Oem(ScpEcg& codec, int32_t line, const char* text) {
-  if (codec.log() != nullptr) codec.log()->LogOemError(kSrcScpecg, line, text);
-}
 
 // Adds every sample of a trend read from the file to the host's trend, as
 // many values per sample as the host's trend has (missing ones are 0).
@@ -64,11 +54,11 @@ void ScpEcg::PutTrendData(TestRecord* record) {
     uint32_t length = 0;
     std::unique_ptr<uint8_t[]> bytes = trend->Serialize(&length);
     if (bytes == nullptr) {
-      if (log() != nullptr) log()->LogMemoryError(kSrcScpecg, kTrend.emptyLine);
+      LogMemory(log(), kTrend.empty);
       break;
     }
     if (length < 1 || uint64_t{length} + 4 > remaining) {
-      Oem(*this, kTrend.sizeLimitLine, mfr::kSizeLimit);
+      LogOem(log(), kTrend.sizeLimit);
       break;
     }
     at = PutBytes(at, bytes.get(), 0, length);
@@ -77,7 +67,7 @@ void ScpEcg::PutTrendData(TestRecord* record) {
     ++written;
   }
   if (written < kSlots) {
-    Oem(*this, kIncompleteLine, mfr::kSizeLimit);
+    LogOem(log(), msg::kTrendSlotsMissing);
     return;
   }
   // Every part is a whole number of words, so the section has even length
@@ -89,22 +79,22 @@ int ScpEcg::GetTrendData(TestRecord* record) {
   mfr::SectionData data(*this, kTrend.id);
   if (!data || data.size() < 4) return 0;
   const std::span<const uint8_t> bytes = data.bytes();
-  const uint32_t n = data.Word(0);
+  const uint32_t n = data.U32At(0);
   uint64_t pos = 4;
   uint32_t i = 0;
   try {
     for (; i < n; ++i) {
       if (i >= kSlots) {
-        Oem(*this, kTooManyLine, kTooManyText);
+        LogOem(log(), msg::kTooManyTrends);
         break;
       }
       if (pos + 4 > data.size()) {
-        Oem(*this, kTrend.tooShortLine, kTrend.tooShortText);
+        LogOem(log(), kTrend.tooShort);
         break;
       }
-      const uint32_t length = data.Word(pos);
+      const uint32_t length = data.U32At(pos);
       if (pos + length > data.size()) {
-        Oem(*this, kTrend.tooShort2Line, kTrend.tooShort2Text);
+        LogOem(log(), kTrend.tooShort2);
         break;
       }
       TrendRecord* target = record != nullptr ? record->GetTrendAt(static_cast<int32_t>(i)) : nullptr;
@@ -114,7 +104,7 @@ int ScpEcg::GetTrendData(TestRecord* record) {
         // laid out as a trend: it ends the reading like a record that
         // reaches past the section.
         if (from == nullptr) {
-          Oem(*this, kTrend.tooShort2Line, kTrend.tooShort2Text);
+          LogOem(log(), kTrend.tooShort2);
           break;
         }
         AddSamples(*from, *target);
@@ -122,7 +112,7 @@ int ScpEcg::GetTrendData(TestRecord* record) {
       pos += uint64_t{length} + 4;
     }
   } catch (...) {
-    if (log() != nullptr) log()->LogMemoryError(kSrcScpecg, kBuildFailedLine);
+    LogMemory(log(), msg::kTrendBuildFailed);
     return 0;
   }
   return i == n ? 1 : 0;

@@ -85,8 +85,6 @@ class ScpEcg {
   // The section's data without its ID header, or null; *length is the
   // section length - 16.
   std::unique_ptr<uint8_t[]> GetSection(uint16_t id, uint32_t* length);
-  static int16_t GetInt16(const uint8_t* data, uint32_t offset);
-  static uint32_t GetUInt32(const uint8_t* data, uint32_t offset);
 
   // ------------------------------------------------ section 1 (section1.cpp)
   void PutDemographics(TestRecord* record);

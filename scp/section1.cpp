@@ -8,10 +8,12 @@
 #include <cstring>
 #include <memory>
 
+#include "lib/byte_cursor.h"
 #include "lib/dbclient/c_test.h"
 #include "lib/eventlog.h"
 #include "lib/timestmp.h"
 #include "platform/platform.h"
+#include "scp/messages.h"
 #include "scp/scpecg.h"
 
 namespace {
@@ -145,63 +147,43 @@ class TagWriter {
 // A value shorter than the width its tag is read as takes the missing bytes
 // from behind it, as the section's own bytes. Where that would run past the
 // end of the section data, only the bytes that exist are read and the rest
-// count as zero: nothing is ever read beyond the section.
-class TagData {
- public:
-  TagData(const uint8_t* data, uint32_t size) : data_(data), size_(size) {}
-  uint32_t size() const { return size_; }
-  uint8_t Byte(uint32_t at) const { return at < size_ ? data_[at] : 0; }
-  int16_t GetInt16(uint32_t at) const {
-    if (static_cast<uint64_t>(at) + 2 <= size_) return ScpEcg::GetInt16(data_, at);
-    return static_cast<int16_t>(Byte(at) | Byte(at + 1) << 8);
-  }
-  uint32_t GetUInt32(uint32_t at) const {
-    if (static_cast<uint64_t>(at) + 4 <= size_) return ScpEcg::GetUInt32(data_, at);
-    return static_cast<uint32_t>(Byte(at)) | static_cast<uint32_t>(Byte(at + 1)) << 8 |
-           static_cast<uint32_t>(Byte(at + 2)) << 16 | static_cast<uint32_t>(Byte(at + 3)) << 24;
-  }
-  const uint8_t* At(uint32_t at) const { return data_ + at; }
-
- private:
-  const uint8_t* data_;
-  uint32_t size_;
-};
+// count as zero (PastEnd::kZeroFill): nothing is ever read beyond the section.
 
 // Copies min(length, capacity) bytes of a value that lies within the data.
-uint32_t CopyTagBytes(const TagData& data, uint32_t offset, uint32_t length, char* destination,
+uint32_t CopyTagBytes(const ByteReader& data, uint32_t offset, uint32_t length, char* destination,
                       uint32_t capacity) {
   const uint32_t n = std::min(length, capacity);
-  if (n) std::memcpy(destination, data.At(offset), n);
+  if (n) std::memcpy(destination, data.bytes().data() + offset, n);
   return n;
 }
 
 // Copies a text value into a holding buffer of `capacity` bytes; the text
 // kept ends at its first NUL, at the end of the copied bytes, or at
 // capacity - 1 characters.
-void HoldText(const TagData& data, uint32_t offset, uint32_t length, char* hold, uint32_t capacity) {
+void HoldText(const ByteReader& data, uint32_t offset, uint32_t length, char* hold, uint32_t capacity) {
   const uint32_t n = CopyTagBytes(data, offset, length, hold, capacity);
   hold[std::min(n, capacity - 1)] = '\0';
 }
 
 // Year, month and day when the value holds at least 4 bytes; otherwise the
 // date stays as it is. Written in place, without a change mark.
-void GetTagDate(const TagData& data, uint32_t offset, uint32_t length, CalendarDate* date) {
+void GetTagDate(const ByteReader& data, uint32_t offset, uint32_t length, CalendarDate* date) {
   if (date == nullptr || length < 4) return;
-  date->year = static_cast<uint16_t>(data.GetInt16(offset));
-  date->month = data.Byte(offset + 2);
-  date->day = data.Byte(offset + 3);
+  date->year = static_cast<uint16_t>(data.I16At(offset));
+  date->month = data.U8At(offset + 2);
+  date->day = data.U8At(offset + 3);
 }
 
-void GetTagDateTime(const TagData& data, uint32_t offset, uint32_t length, DateTime* dt) {
+void GetTagDateTime(const ByteReader& data, uint32_t offset, uint32_t length, DateTime* dt) {
   if (dt == nullptr || length < 4) return;
-  dt->year = static_cast<uint16_t>(data.GetInt16(offset));
-  dt->month = data.Byte(offset + 2);
-  dt->day = data.Byte(offset + 3);
+  dt->year = static_cast<uint16_t>(data.I16At(offset));
+  dt->month = data.U8At(offset + 2);
+  dt->day = data.U8At(offset + 3);
   if (length < 8) return;
-  dt->hour = data.Byte(offset + 4);
-  dt->minute = data.Byte(offset + 5);
-  dt->second = data.Byte(offset + 6);
-  dt->hundredths = data.Byte(offset + 7);
+  dt->hour = data.U8At(offset + 4);
+  dt->minute = data.U8At(offset + 5);
+  dt->second = data.U8At(offset + 6);
+  dt->hundredths = data.U8At(offset + 7);
 }
 
 // Codes written only when in range, 0 otherwise.
@@ -251,132 +233,142 @@ struct ReadState {
   uint32_t pressure = 0;
 };
 
-// The text setter of a plain text tag, or null.
-using TextSetter = void (TestRecord::*)(const char*);
-TextSetter TextSetterOf(uint8_t tag) {
-  switch (tag) {
-    case 13: return &TestRecord::SetDiagnosis;
-    case 20: return &TestRecord::SetReferringPhysician;
-    case 21: return &TestRecord::SetConfirmingPhysician;
-    case 22: return &TestRecord::SetTechnician;
-    case 23: return &TestRecord::SetRoomText;
-    case 182: return &TestRecord::SetScrambleKey;
-    case 184: return &TestRecord::SetAccessionNumber;
-    case 185: return &TestRecord::SetTag185Text;
-    case 186: return &TestRecord::SetTag186Text;
-    case 200: return &TestRecord::SetStreet;
-    case 201: return &TestRecord::SetCity;
-    case 202: return &TestRecord::SetState;
-    case 203: return &TestRecord::SetPostalCode;
-    case 210: return &TestRecord::SetOverreadingPhysician;
-    case 215: return &TestRecord::SetDeviceName;
-    case 216: return &TestRecord::SetDeviceSerial;
-    case 217: return &TestRecord::SetDeviceRevision;
-    case 221: return &TestRecord::SetTag221Text;
-    case 222: return &TestRecord::SetTag222Text;
-    case 223: return &TestRecord::SetTag223Text;
-    case 224: return &TestRecord::SetTag224Text;
-    case 225: return &TestRecord::SetTag225Text;
-    case 226: return &TestRecord::SetOriginalInterpreter;
-    case 227: return &TestRecord::SetTag227Text;
-    case 228: return &TestRecord::SetTag228Text;
-    case 229: return &TestRecord::SetTag229Text;
-    case 231: return &TestRecord::SetTag231Text;
-    case 232: return &TestRecord::SetTag232Text;
-    case 240: return &TestRecord::SetTag240Text;
-    case 253: return &TestRecord::SetTag253Text;
-    case 254: return &TestRecord::SetTag254Text;
-    default: return nullptr;
-  }
-}
+// Text tags read with a plain setter; from tag 181 on, also written from
+// the plain getter (a null getter: written from a copy, before tag 181).
+struct TextTag {
+  uint8_t tag;
+  const char* (TestRecord::*get)() const;
+  void (TestRecord::*set)(const char*);
+};
+constexpr TextTag kTextTags[] = {
+    {13, nullptr, &TestRecord::SetDiagnosis},  // written from a copy
+    {20, &TestRecord::GetReferringPhysician, &TestRecord::SetReferringPhysician},
+    {21, &TestRecord::GetConfirmingPhysician, &TestRecord::SetConfirmingPhysician},
+    {22, &TestRecord::GetTechnician, &TestRecord::SetTechnician},
+    {23, nullptr, &TestRecord::SetRoomText},  // written from a copy
+    {182, &TestRecord::GetScrambleKey, &TestRecord::SetScrambleKey},
+    {184, &TestRecord::GetAccessionNumber, &TestRecord::SetAccessionNumber},
+    {185, &TestRecord::GetTag185Text, &TestRecord::SetTag185Text},
+    {186, &TestRecord::GetTag186Text, &TestRecord::SetTag186Text},
+    {200, &TestRecord::GetStreet, &TestRecord::SetStreet},
+    {201, &TestRecord::GetCity, &TestRecord::SetCity},
+    {202, &TestRecord::GetState, &TestRecord::SetState},
+    {203, &TestRecord::GetPostalCode, &TestRecord::SetPostalCode},
+    {210, &TestRecord::GetOverreadingPhysician, &TestRecord::SetOverreadingPhysician},
+    {215, &TestRecord::GetDeviceName, &TestRecord::SetDeviceName},
+    {216, &TestRecord::GetDeviceSerial, &TestRecord::SetDeviceSerial},
+    {217, &TestRecord::GetDeviceRevision, &TestRecord::SetDeviceRevision},
+    {221, &TestRecord::GetTag221Text, &TestRecord::SetTag221Text},
+    {222, &TestRecord::GetTag222Text, &TestRecord::SetTag222Text},
+    {223, &TestRecord::GetTag223Text, &TestRecord::SetTag223Text},
+    {224, &TestRecord::GetTag224Text, &TestRecord::SetTag224Text},
+    {225, &TestRecord::GetTag225Text, &TestRecord::SetTag225Text},
+    {226, &TestRecord::GetOriginalInterpreter, &TestRecord::SetOriginalInterpreter},
+    {227, &TestRecord::GetTag227Text, &TestRecord::SetTag227Text},
+    {228, &TestRecord::GetTag228Text, &TestRecord::SetTag228Text},
+    {229, &TestRecord::GetTag229Text, &TestRecord::SetTag229Text},
+    {231, &TestRecord::GetTag231Text, &TestRecord::SetTag231Text},
+    {232, &TestRecord::GetTag232Text, &TestRecord::SetTag232Text},
+    {240, &TestRecord::GetTag240Text, &TestRecord::SetTag240Text},
+    {253, &TestRecord::GetTag253Text, &TestRecord::SetTag253Text},
+    {254, &TestRecord::GetTag254Text, &TestRecord::SetTag254Text},
+};
 
-// The setter of a plain 32-bit tag, or null.
-using NumberSetter = void (TestRecord::*)(uint32_t);
-NumberSetter NumberSetterOf(uint8_t tag) {
-  switch (tag) {
-    case 181: return &TestRecord::SetTag181Value;
-    case 183: return &TestRecord::SetTag183Value;
-    case 187: return &TestRecord::SetTag187Value;
-    case 188: return &TestRecord::SetTag188Value;
-    case 189: return &TestRecord::SetMeasureValueB;
-    case 190: return &TestRecord::SetMeasureTimeB;
-    case 192: return &TestRecord::SetMeasureExtraB;
-    case 193: return &TestRecord::SetMeasureValueA;
-    case 194: return &TestRecord::SetMeasureTimeA;
-    case 196: return &TestRecord::SetMeasureExtraA;
-    case 197: return &TestRecord::SetTag197Value;
-    case 198: return &TestRecord::SetTag198Value;
-    case 199: return &TestRecord::SetTag199Value;
-    case 211: return &TestRecord::SetTag211Value;
-    case 218: return &TestRecord::SetTag218Value;
-    case 219: return &TestRecord::SetTag219Value;
-    case 220: return &TestRecord::SetTag220Value;
-    case 235: return &TestRecord::SetTag235Value;
-    case 236: return &TestRecord::SetTag236Value;
-    case 237: return &TestRecord::SetTag237Value;
-    case 238: return &TestRecord::SetTag238Value;
-    case 239: return &TestRecord::SetHeartRate;
-    case 241: return &TestRecord::SetPairValue1;
-    case 242: return &TestRecord::SetPairTime1;
-    case 243: return &TestRecord::SetPairValue2;
-    case 244: return &TestRecord::SetPairTime2;
-    case 245: return &TestRecord::SetPairValue3;
-    case 246: return &TestRecord::SetPairTime3;
-    case 247: return &TestRecord::SetPairValue4;
-    case 248: return &TestRecord::SetPairTime4;
-    case 249: return &TestRecord::SetPairValue5;
-    case 250: return &TestRecord::SetPairTime5;
-    case 251: return &TestRecord::SetPairValue6;
-    case 252: return &TestRecord::SetPairTime6;
-    default: return nullptr;
-  }
+// 32-bit number tags, read and written through plain accessors.
+struct NumberTag {
+  uint8_t tag;
+  uint32_t (TestRecord::*get)() const;
+  void (TestRecord::*set)(uint32_t);
+};
+constexpr NumberTag kNumberTags[] = {
+    {181, &TestRecord::GetTag181Value, &TestRecord::SetTag181Value},
+    {183, &TestRecord::GetTag183Value, &TestRecord::SetTag183Value},
+    {187, &TestRecord::GetTag187Value, &TestRecord::SetTag187Value},
+    {188, &TestRecord::GetTag188Value, &TestRecord::SetTag188Value},
+    {189, &TestRecord::GetMeasureValueB, &TestRecord::SetMeasureValueB},
+    {190, &TestRecord::GetMeasureTimeB, &TestRecord::SetMeasureTimeB},
+    {192, &TestRecord::GetMeasureExtraB, &TestRecord::SetMeasureExtraB},
+    {193, &TestRecord::GetMeasureValueA, &TestRecord::SetMeasureValueA},
+    {194, &TestRecord::GetMeasureTimeA, &TestRecord::SetMeasureTimeA},
+    {196, &TestRecord::GetMeasureExtraA, &TestRecord::SetMeasureExtraA},
+    {197, &TestRecord::GetTag197Value, &TestRecord::SetTag197Value},
+    {198, &TestRecord::GetTag198Value, &TestRecord::SetTag198Value},
+    {199, &TestRecord::GetTag199Value, &TestRecord::SetTag199Value},
+    {211, &TestRecord::GetTag211Value, &TestRecord::SetTag211Value},
+    {218, &TestRecord::GetTag218Value, &TestRecord::SetTag218Value},
+    {219, &TestRecord::GetTag219Value, &TestRecord::SetTag219Value},
+    {220, &TestRecord::GetTag220Value, &TestRecord::SetTag220Value},
+    {235, &TestRecord::GetTag235Value, &TestRecord::SetTag235Value},
+    {236, &TestRecord::GetTag236Value, &TestRecord::SetTag236Value},
+    {237, &TestRecord::GetTag237Value, &TestRecord::SetTag237Value},
+    {238, &TestRecord::GetTag238Value, &TestRecord::SetTag238Value},
+    {239, &TestRecord::GetHeartRate, &TestRecord::SetHeartRate},
+    {241, &TestRecord::GetPairValue1, &TestRecord::SetPairValue1},
+    {242, &TestRecord::GetPairTime1, &TestRecord::SetPairTime1},
+    {243, &TestRecord::GetPairValue2, &TestRecord::SetPairValue2},
+    {244, &TestRecord::GetPairTime2, &TestRecord::SetPairTime2},
+    {245, &TestRecord::GetPairValue3, &TestRecord::SetPairValue3},
+    {246, &TestRecord::GetPairTime3, &TestRecord::SetPairTime3},
+    {247, &TestRecord::GetPairValue4, &TestRecord::SetPairValue4},
+    {248, &TestRecord::GetPairTime4, &TestRecord::SetPairTime4},
+    {249, &TestRecord::GetPairValue5, &TestRecord::SetPairValue5},
+    {250, &TestRecord::GetPairTime5, &TestRecord::SetPairTime5},
+    {251, &TestRecord::GetPairValue6, &TestRecord::SetPairValue6},
+    {252, &TestRecord::GetPairTime6, &TestRecord::SetPairTime6},
+};
+
+template <typename Row, size_t N>
+constexpr const Row* RowOf(const Row (&rows)[N], uint8_t tag) {
+  for (const Row& row : rows)
+    if (row.tag == tag) return &row;
+  return nullptr;
 }
 
 // Personal-history codes (tags 204 to 208): the highest valid code and the
-// word and line logged for a code beyond it.
+// message logged for a code beyond it. Written only when from 1 to last.
 struct HistoryCode {
   uint8_t tag;
   uint8_t last;
-  int32_t line;
-  const char* word;
+  Message message;
+  uint32_t (TestRecord::*get)() const;
   void (TestRecord::*set)(uint32_t);
 };
 constexpr HistoryCode kHistoryCodes[] = {
-    {204, 2, 1746, "Ambulatory", &TestRecord::SetAmbulatory},
-    {205, 3, 1753, "Smoking", &TestRecord::SetSmoking},
-    {206, 3, 1760, "Alcohol", &TestRecord::SetAlcohol},
-    {207, 2, 1766, "Family", &TestRecord::SetFamily},
-    {208, 4, 1774, "Pacemaker", &TestRecord::SetPacemaker},
+    {204, 2, msg::kAmbulatoryCode, &TestRecord::GetAmbulatory, &TestRecord::SetAmbulatory},
+    {205, 3, msg::kSmokingCode, &TestRecord::GetSmoking, &TestRecord::SetSmoking},
+    {206, 3, msg::kAlcoholCode, &TestRecord::GetAlcohol, &TestRecord::SetAlcohol},
+    {207, 2, msg::kFamilyCode, &TestRecord::GetFamily, &TestRecord::SetFamily},
+    {208, 4, msg::kPacemakerCode, &TestRecord::GetPacemaker, &TestRecord::SetPacemaker},
 };
 
 // Handles one field whose value lies within the data at [p, p + length).
-void HandleField(TestRecord* r, EventLog* log, ReadState& s, const TagData& d, uint8_t tag, uint32_t p,
+void HandleField(TestRecord* r, EventLog* log, ReadState& s, const ByteReader& d, uint8_t tag, uint32_t p,
                  uint32_t length) {
   if (tag <= 3) {
     HoldText(d, p, length, s.names[tag], kNameHold);
     return;
   }
-  if (TextSetter set = TextSetterOf(tag)) {
+  if (const TextTag* text = RowOf(kTextTags, tag)) {
     HoldText(d, p, length, s.text, kTextHold);
-    (r->*set)(s.text);
+    (r->*text->set)(s.text);
     return;
   }
-  if (NumberSetter set = NumberSetterOf(tag)) {
-    (r->*set)(d.GetUInt32(p));
+  if (const NumberTag* number = RowOf(kNumberTags, tag)) {
+    (r->*number->set)(d.U32At(p));
     return;
   }
   for (const HistoryCode& h : kHistoryCodes) {
     if (h.tag != tag) continue;
-    const uint8_t code = d.Byte(p);
+    const uint8_t code = d.U8At(p);
     if (code <= h.last)
       (r->*h.set)(code);
-    else if (log)
-      log->LogOemError(kSrcScpecg, h.line, h.word);
+    else
+      LogOem(log, h.message);
     return;
   }
   switch (tag) {
     case 4:
-      r->SetAge(static_cast<uint16_t>(AgeInDays(d.GetInt16(p), d.Byte(p + 2))));
+      r->SetAge(static_cast<uint16_t>(AgeInDays(d.I16At(p), d.U8At(p + 2))));
       return;
     case 5: {
       // A value too short for a date clears the birth date.
@@ -386,19 +378,19 @@ void HandleField(TestRecord* r, EventLog* log, ReadState& s, const TagData& d, u
       return;
     }
     case 6:
-      r->SetHeight(static_cast<uint32_t>(HeightFromUnit(d.GetInt16(p), d.Byte(p + 2))));
+      r->SetHeight(static_cast<uint32_t>(HeightFromUnit(d.I16At(p), d.U8At(p + 2))));
       return;
     case 7:
-      r->SetWeight(static_cast<uint32_t>(WeightFromUnit(d.GetInt16(p), d.Byte(p + 2))));
+      r->SetWeight(static_cast<uint32_t>(WeightFromUnit(d.I16At(p), d.U8At(p + 2))));
       return;
     case 8: {
-      const uint8_t code = d.Byte(p);
+      const uint8_t code = d.U8At(p);
       if (code <= 2) r->SetSex(code);
       else if (code == 9) r->SetSex(0);
       return;
     }
     case 9: {
-      const uint8_t code = d.Byte(p);
+      const uint8_t code = d.U8At(p);
       r->SetRace(code <= 3 ? code : code == 10 ? 4 : 0);
       return;
     }
@@ -411,40 +403,40 @@ void HandleField(TestRecord* r, EventLog* log, ReadState& s, const TagData& d, u
       return;
     }
     case 11:
-      s.pressure = (s.pressure & 0xFFFFu) | static_cast<uint32_t>(static_cast<uint16_t>(d.GetInt16(p))) << 16;
+      s.pressure = (s.pressure & 0xFFFFu) | static_cast<uint32_t>(static_cast<uint16_t>(d.I16At(p))) << 16;
       r->SetBloodPressure(s.pressure);
       return;
     case 12:
-      s.pressure = (s.pressure & 0xFFFF0000u) | static_cast<uint16_t>(d.GetInt16(p));
+      s.pressure = (s.pressure & 0xFFFF0000u) | static_cast<uint16_t>(d.I16At(p));
       r->SetBloodPressure(s.pressure);
       return;
     case 25:
       // Acquisition date and time go into the record's object in place.
       if (DateTime* dt = r->GetAcquisitionDateTime()) {
-        dt->year = static_cast<uint16_t>(d.GetInt16(p));
-        dt->month = d.Byte(p + 2);
-        dt->day = d.Byte(p + 3);
+        dt->year = static_cast<uint16_t>(d.I16At(p));
+        dt->month = d.U8At(p + 2);
+        dt->day = d.U8At(p + 3);
       }
       return;
     case 26:
       if (DateTime* dt = r->GetAcquisitionDateTime()) {
-        dt->hour = d.Byte(p);
-        dt->minute = d.Byte(p + 1);
-        dt->second = d.Byte(p + 2);
+        dt->hour = d.U8At(p);
+        dt->minute = d.U8At(p + 1);
+        dt->second = d.U8At(p + 2);
       }
       return;
     case 27:
-      r->SetHighPassFilter(static_cast<uint32_t>(static_cast<int32_t>(d.GetInt16(p))));
+      r->SetHighPassFilter(static_cast<uint32_t>(static_cast<int32_t>(d.I16At(p))));
       return;
     case 28:
-      r->SetLowPassFilter(static_cast<uint32_t>(static_cast<int32_t>(d.GetInt16(p))));
+      r->SetLowPassFilter(static_cast<uint32_t>(static_cast<int32_t>(d.I16At(p))));
       return;
     case 29:
-      r->SetFilterBitmap(d.Byte(p));
+      r->SetFilterBitmap(d.U8At(p));
       return;
     case 191:
     case 195: {
-      const uint32_t lead = d.GetUInt32(p);
+      const uint32_t lead = d.U32At(p);
       if (lead <= 11) (tag == 191 ? r->SetMeasureLeadB(lead) : r->SetMeasureLeadA(lead));
       return;
     }
@@ -452,10 +444,10 @@ void HandleField(TestRecord* r, EventLog* log, ReadState& s, const TagData& d, u
       GetTagDate(d, p, length, r->GetTag209Date());
       return;
     case 212:
-      r->SetTag212Flag(d.GetUInt32(p) != 0 ? 1 : 0);
+      r->SetTag212Flag(d.U32At(p) != 0 ? 1 : 0);
       return;
     case 213: {
-      const uint32_t code = d.GetUInt32(p);
+      const uint32_t code = d.U32At(p);
       r->SetProcedureType(code <= 6 ? code : 7);
       return;
     }
@@ -463,12 +455,12 @@ void HandleField(TestRecord* r, EventLog* log, ReadState& s, const TagData& d, u
       GetTagDateTime(d, p, length, r->GetOverreadDateTime());
       return;
     case 233: {
-      const uint8_t bits = d.Byte(p);
+      const uint8_t bits = d.U8At(p);
       r->SetExercise(bits & 0x01u, (bits & 0x80u) ? 1 : 0);
       return;
     }
     case 234:
-      r->SetTargetHeartRate(static_cast<uint32_t>(static_cast<int32_t>(d.GetInt16(p))));
+      r->SetTargetHeartRate(static_cast<uint32_t>(static_cast<int32_t>(d.I16At(p))));
       return;
     default:
       break;
@@ -476,7 +468,31 @@ void HandleField(TestRecord* r, EventLog* log, ReadState& s, const TagData& d, u
   // Standard tags this system does not keep, stepped over silently.
   if ((tag >= 14 && tag <= 19) || tag == 24 || (tag >= 30 && tag <= 35) || tag == 214) return;
   // Tags 36 to 180: reported with the latest text value, then stepped over.
-  if (log) log->LogOemError(kSrcScpecg, 1946, s.text);
+  LogOem(log, msg::kUnkeptTag, s.text);
+}
+
+// The tags from 181 on that no table covers; tag 214 and the gaps are not
+// written.
+uint32_t PutSpecialTag(TagWriter& w, uint32_t o, const TestRecord& record, uint8_t tag) {
+  switch (tag) {
+    case 191: return w.PutTagUInt32(o, tag, InRange(record.GetMeasureLeadB(), 0, 11));
+    case 195: return w.PutTagUInt32(o, tag, InRange(record.GetMeasureLeadA(), 0, 11));
+    case 209: return w.PutTagDate(o, tag, record.GetTag209Date());
+    case 212: return w.PutTagUInt32(o, tag, record.GetTag212Flag() != 0 ? 1 : 0);
+    case 213: {
+      const uint32_t procedure = record.GetProcedureType();
+      return w.PutTagUInt32(o, tag, procedure <= 6 ? procedure : 7);
+    }
+    case 230: return w.PutTagDateTime(o, tag, record.GetOverreadDateTime());
+    case 233: {
+      uint8_t exercise = 0;
+      if (record.GetExerciseType() == 1) exercise |= 0x01;
+      if (record.GetExerciseFlag() != 0) exercise |= 0x80;
+      return w.PutTagUInt8(o, tag, exercise);
+    }
+    case 234: return w.PutTagInt16(o, tag, static_cast<int32_t>(record.GetTargetHeartRate()));
+    default: return o;
+  }
 }
 
 }  // namespace
@@ -488,7 +504,7 @@ void ScpEcg::PutDemographics(TestRecord* record) {
   uint32_t start = 0;
   uint32_t o = BeginSection(&start, nullptr);
   if (o < 1) {
-    if (log_) log_->LogOemError(kSrcScpecg, 2311, "SCP-ECG: PutDemographics");
+    LogOem(log_, msg::kPutDemographics);
     return;
   }
   TagWriter w(*this);
@@ -529,84 +545,20 @@ void ScpEcg::PutDemographics(TestRecord* record) {
   o = w.PutTagUInt8(o, 29, static_cast<uint8_t>(record->GetFilterBitmap()));
   o = w.PutTagBytes(o, 34, kTimeZoneBlock.data(), static_cast<uint32_t>(kTimeZoneBlock.size()));
 
-  o = w.PutTagUInt32(o, 181, record->GetTag181Value());
-  o = w.PutTagText(o, 182, record->GetScrambleKey());
-  o = w.PutTagUInt32(o, 183, record->GetTag183Value());
-  o = w.PutTagText(o, 184, record->GetAccessionNumber());
-  o = w.PutTagText(o, 185, record->GetTag185Text());
-  o = w.PutTagText(o, 186, record->GetTag186Text());
-  o = w.PutTagUInt32(o, 187, record->GetTag187Value());
-  o = w.PutTagUInt32(o, 188, record->GetTag188Value());
-  o = w.PutTagUInt32(o, 189, record->GetMeasureValueB());
-  o = w.PutTagUInt32(o, 190, record->GetMeasureTimeB());
-  o = w.PutTagUInt32(o, 191, InRange(record->GetMeasureLeadB(), 0, 11));
-  o = w.PutTagUInt32(o, 192, record->GetMeasureExtraB());
-  o = w.PutTagUInt32(o, 193, record->GetMeasureValueA());
-  o = w.PutTagUInt32(o, 194, record->GetMeasureTimeA());
-  o = w.PutTagUInt32(o, 195, InRange(record->GetMeasureLeadA(), 0, 11));
-  o = w.PutTagUInt32(o, 196, record->GetMeasureExtraA());
-  o = w.PutTagUInt32(o, 197, record->GetTag197Value());
-  o = w.PutTagUInt32(o, 198, record->GetTag198Value());
-  o = w.PutTagUInt32(o, 199, record->GetTag199Value());
-  o = w.PutTagText(o, 200, record->GetStreet());
-  o = w.PutTagText(o, 201, record->GetCity());
-  o = w.PutTagText(o, 202, record->GetState());
-  o = w.PutTagText(o, 203, record->GetPostalCode());
-  o = w.PutTagUInt8(o, 204, InRange(record->GetAmbulatory(), 1, 2));
-  o = w.PutTagUInt8(o, 205, InRange(record->GetSmoking(), 1, 3));
-  o = w.PutTagUInt8(o, 206, InRange(record->GetAlcohol(), 1, 3));
-  o = w.PutTagUInt8(o, 207, InRange(record->GetFamily(), 1, 2));
-  o = w.PutTagUInt8(o, 208, InRange(record->GetPacemaker(), 1, 4));
-  o = w.PutTagDate(o, 209, record->GetTag209Date());
-  o = w.PutTagText(o, 210, record->GetOverreadingPhysician());
-  o = w.PutTagUInt32(o, 211, record->GetTag211Value());
-  o = w.PutTagUInt32(o, 212, record->GetTag212Flag() != 0 ? 1 : 0);
-  const uint32_t procedure = record->GetProcedureType();
-  o = w.PutTagUInt32(o, 213, procedure <= 6 ? procedure : 7);
-
-  o = w.PutTagText(o, 215, record->GetDeviceName());
-  o = w.PutTagText(o, 216, record->GetDeviceSerial());
-  o = w.PutTagText(o, 217, record->GetDeviceRevision());
-  o = w.PutTagUInt32(o, 218, record->GetTag218Value());
-  o = w.PutTagUInt32(o, 219, record->GetTag219Value());
-  o = w.PutTagUInt32(o, 220, record->GetTag220Value());
-  o = w.PutTagText(o, 221, record->GetTag221Text());
-  o = w.PutTagText(o, 222, record->GetTag222Text());
-  o = w.PutTagText(o, 223, record->GetTag223Text());
-  o = w.PutTagText(o, 224, record->GetTag224Text());
-  o = w.PutTagText(o, 225, record->GetTag225Text());
-  o = w.PutTagText(o, 226, record->GetOriginalInterpreter());
-  o = w.PutTagText(o, 227, record->GetTag227Text());
-  o = w.PutTagText(o, 228, record->GetTag228Text());
-  o = w.PutTagText(o, 229, record->GetTag229Text());
-  o = w.PutTagDateTime(o, 230, record->GetOverreadDateTime());
-  o = w.PutTagText(o, 231, record->GetTag231Text());
-  o = w.PutTagText(o, 232, record->GetTag232Text());
-  uint8_t exercise = 0;
-  if (record->GetExerciseType() == 1) exercise |= 0x01;
-  if (record->GetExerciseFlag() != 0) exercise |= 0x80;
-  o = w.PutTagUInt8(o, 233, exercise);
-  o = w.PutTagInt16(o, 234, static_cast<int32_t>(record->GetTargetHeartRate()));
-  o = w.PutTagUInt32(o, 235, record->GetTag235Value());
-  o = w.PutTagUInt32(o, 236, record->GetTag236Value());
-  o = w.PutTagUInt32(o, 237, record->GetTag237Value());
-  o = w.PutTagUInt32(o, 238, record->GetTag238Value());
-  o = w.PutTagUInt32(o, 239, record->GetHeartRate());
-  o = w.PutTagText(o, 240, record->GetTag240Text());
-  o = w.PutTagUInt32(o, 241, record->GetPairValue1());
-  o = w.PutTagUInt32(o, 242, record->GetPairTime1());
-  o = w.PutTagUInt32(o, 243, record->GetPairValue2());
-  o = w.PutTagUInt32(o, 244, record->GetPairTime2());
-  o = w.PutTagUInt32(o, 245, record->GetPairValue3());
-  o = w.PutTagUInt32(o, 246, record->GetPairTime3());
-  o = w.PutTagUInt32(o, 247, record->GetPairValue4());
-  o = w.PutTagUInt32(o, 248, record->GetPairTime4());
-  o = w.PutTagUInt32(o, 249, record->GetPairValue5());
-  o = w.PutTagUInt32(o, 250, record->GetPairTime5());
-  o = w.PutTagUInt32(o, 251, record->GetPairValue6());
-  o = w.PutTagUInt32(o, 252, record->GetPairTime6());
-  o = w.PutTagText(o, 253, record->GetTag253Text());
-  o = w.PutTagText(o, 254, record->GetTag254Text());
+  // Tags 181 to 254 in ascending order: the plain ones from their tables,
+  // the others as each needs.
+  for (int t = 181; t <= 254; ++t) {
+    const uint8_t tag = static_cast<uint8_t>(t);
+    if (const TextTag* text = RowOf(kTextTags, tag)) {
+      o = w.PutTagText(o, tag, (record->*text->get)());
+    } else if (const NumberTag* number = RowOf(kNumberTags, tag)) {
+      o = w.PutTagUInt32(o, tag, (record->*number->get)());
+    } else if (const HistoryCode* history = RowOf(kHistoryCodes, tag)) {
+      o = w.PutTagUInt8(o, tag, InRange((record->*history->get)(), 1, history->last));
+    } else {
+      o = PutSpecialTag(w, o, *record, tag);
+    }
+  }
   o = w.PutEnd(o);
 
   // A section that did not fit whole stays absent: its 16 reserved bytes
@@ -621,27 +573,27 @@ int ScpEcg::GetDemographics(TestRecord* record) {
   uint32_t size = 0;
   std::unique_ptr<uint8_t[]> section = GetSection(1, &size);
   if (section == nullptr) {
-    if (log_) log_->LogSystemError("SCP-ECG File does not contain Section 1");
+    LogSystem(log_, msg::kNoSection1);
     return 0;
   }
   if (record == nullptr) return 0;
-  const TagData d(section.get(), size);
+  const ByteReader d(section.get(), size, PastEnd::kZeroFill);
   auto state = std::make_unique<ReadState>();
   uint32_t p = 0;
   bool ended = false;
   while (p < size) {
-    const uint8_t tag = d.Byte(p);
+    const uint8_t tag = d.U8At(p);
     if (tag == kEndTag) {
       ended = true;
       break;
     }
     // Without room for a length word the field is cut off by the end.
     if (size - p < kFieldHeader) break;
-    const uint32_t length = static_cast<uint16_t>(d.GetInt16(p + 1));
+    const uint32_t length = static_cast<uint16_t>(d.I16At(p + 1));
     p += kFieldHeader;
     if (static_cast<uint64_t>(p) + length > size) {
       // The value's first byte is read as the next tag.
-      if (log_) log_->LogOemError(kSrcScpecg, 1948, "Incorrect SCP length");
+      LogOem(log_, msg::kDemographicsLength);
       continue;
     }
     try {
@@ -652,7 +604,7 @@ int ScpEcg::GetDemographics(TestRecord* record) {
     p += length;
   }
   if (!ended) {
-    if (log_) log_->LogOemError(kSrcScpecg, 1950, "Incorrect termination");
+    LogOem(log_, msg::kDemographicsTermination);
     return 0;
   }
   record->SetStoredPatientId(state->names[2]);
@@ -665,41 +617,41 @@ int ScpEcg::GetProcedureTypeFromFile() {
   uint32_t size = 0;
   std::unique_ptr<uint8_t[]> section = GetSection(1, &size);
   if (section == nullptr) {
-    if (log_) log_->LogMemoryError(kSrcScpecg, 4344);
+    LogMemory(log_, msg::kProcedureTypeMemory);
     return 2;
   }
-  const TagData d(section.get(), size);
+  const ByteReader d(section.get(), size, PastEnd::kZeroFill);
   uint32_t p = 0;
   bool ended = false;
   while (p < size) {
-    const uint8_t tag = d.Byte(p);
+    const uint8_t tag = d.U8At(p);
     if (tag == kEndTag) {
       ended = true;
       break;
     }
     // A field cut off before its length word ends the walk unterminated.
     if (size - p < kFieldHeader) break;
-    const int32_t length = d.GetInt16(p + 1);
+    const int32_t length = d.I16At(p + 1);
     p += kFieldHeader;
     // A length of 32768 or more reads as negative and would send the walk
     // back over positions already seen: the walk stops there, and the
     // section counts as unterminated.
     if (length < 0) break;
     if (static_cast<uint64_t>(p) + static_cast<uint32_t>(length) > size) {
-      if (log_) log_->LogOemError(kSrcScpecg, 4336, "Incorrect SCP length");
+      LogOem(log_, msg::kProcedureTypeLength);
       continue;
     }
     if (tag == 213) {
       // A value shorter than 4 bytes at the very end of the data is read
       // with the missing bytes as zero.
-      const uint32_t value = d.GetUInt32(p);
+      const uint32_t value = d.U32At(p);
       code = value <= 6 ? static_cast<int>(value) : 7;
     }
     p += static_cast<uint32_t>(length);
   }
   if (!ended) {
     code = 7;
-    if (log_) log_->LogOemError(kSrcScpecg, 4341, "Incorrect termination");
+    LogOem(log_, msg::kProcedureTypeTermination);
   }
   return code;
 }

@@ -5,7 +5,9 @@
 #include <memory>
 #include <new>
 
+#include "lib/byte_cursor.h"
 #include "lib/eventlog.h"
+#include "scp/messages.h"
 #include "scp/sample_codec.h"
 #include "scp/scpecg.h"
 
@@ -18,11 +20,11 @@ bool ScpEcg::PutHuffmanTables() {
   uint32_t start = 0;
   const uint32_t offset = BeginSection(&start, nullptr);
   if (offset == 0) {
-    if (log_) log_->LogOemError(kSrcScpecg, 2365, "SCP-ECG: PutHuffmanTables");
+    LogOem(log_, msg::kPutHuffmanTables);
     return false;
   }
   if (static_cast<uint64_t>(offset) + 2 > capacity_) {
-    if (log_) log_->LogMemoryError(kSrcScpecg, 2364);
+    LogMemory(log_, msg::kPutHuffmanMemory);
     return false;
   }
   return EndSection(PutInt16(offset, kDefaultTableMarker), 2, start);
@@ -35,7 +37,7 @@ std::unique_ptr<HuffmanMode> ScpEcg::GetHuffmanTables() {
     try {
       return std::make_unique<HuffmanMode>(MakeHuffmanMode(false));
     } catch (...) {
-      if (log_) log_->LogMemoryError(kSrcScpecg, 2346);
+      LogMemory(log_, msg::kHuffmanMemory);
       return nullptr;
     }
   }
@@ -43,19 +45,19 @@ std::unique_ptr<HuffmanMode> ScpEcg::GetHuffmanTables() {
   // missing byte reads as 0, so it is refused as a custom table below.
   int16_t value = 0;
   if (length >= 2)
-    value = GetInt16(data.get(), 0);
+    value = ByteReader(data.get(), length).I16At(0);
   else if (length == 1)
     value = data[0];
-  if (length != 2 && log_) log_->LogOemError(kSrcScpecg, 2324, "SCP-ECG: File contains extra Huffman data");
+  if (length != 2) LogOem(log_, msg::kExtraHuffmanData);
   data.reset();
   if (value != kDefaultTableMarker) {
-    if (log_) log_->LogOemError(kSrcScpecg, 2337, "SCP-ECG: Huffman tables not supported");
+    LogOem(log_, msg::kHuffmanNotSupported);
     return nullptr;
   }
   try {
     return std::make_unique<HuffmanMode>(MakeHuffmanMode(true));
   } catch (...) {
-    if (log_) log_->LogMemoryError(kSrcScpecg, 2333);
+    LogMemory(log_, msg::kGetHuffmanMemory);
     return nullptr;
   }
 }

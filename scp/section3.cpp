@@ -2,10 +2,12 @@
 // recorded simultaneously, the sample range of each and its lead identifier.
 #include <memory>
 
+#include "lib/byte_cursor.h"
 #include "lib/dbclient/c_test.h"
 #include "lib/dbclient/waveform.h"
 #include "lib/eventlog.h"
 #include "scp/lead_table.h"
+#include "scp/messages.h"
 #include "scp/scpecg.h"
 
 namespace {
@@ -41,21 +43,21 @@ EcgWaveform* ScpEcg::PutLeadDefinition(TestRecord* record) {
   // opened: the record goes without sections 3 and 6 rather than with ones
   // that cannot be read back.
   if (wave != nullptr && wave->LeadCount() > kMaxFlaggedLeads) {
-    if (log_) log_->LogOemError(kSrcScpecg, 2510, "SCP-ECG: PutLeadDefinition: more than 31 leads");
+    LogOem(log_, msg::kMoreThan31Leads);
     return nullptr;
   }
   uint32_t start = 0;
   uint32_t offset = BeginSection(&start, nullptr);
   if (offset == 0) {
-    if (log_) log_->LogOemError(kSrcScpecg, 2513, "SCP-ECG: PutLeadDefinition");
+    LogOem(log_, msg::kPutLeadDefinition);
     return nullptr;
   }
   if (static_cast<uint64_t>(offset) + 2 > capacity_) {
-    if (log_) log_->LogMemoryError(kSrcScpecg, 2512);
+    LogMemory(log_, msg::kPutLeadMemory);
     return nullptr;
   }
   if (wave == nullptr) {
-    if (log_) log_->LogOemError(kSrcScpecg, 2511, "SCP-ECG: no rd");
+    LogOem(log_, msg::kNoRhythmData);
     return nullptr;
   }
 
@@ -69,7 +71,7 @@ EcgWaveform* ScpEcg::PutLeadDefinition(TestRecord* record) {
   uint32_t cursor = 0;
   for (uint32_t i = 0; i < n; ++i) {
     if (static_cast<uint64_t>(offset) + LeadEntry::kFileSize > capacity_) {
-      if (log_) log_->LogMemoryError(kSrcScpecg, 2508);
+      LogMemory(log_, msg::kLeadWaveformMemory);
       continue;
     }
     offset = PutUInt32(offset, 0);
@@ -93,10 +95,11 @@ std::unique_ptr<LeadTable> ScpEcg::GetLeadDefinition() {
     uint32_t length = 0;
     std::unique_ptr<uint8_t[]> data = GetSection(3, &length);
     if (!data) return nullptr;
+    const ByteReader in(data.get(), length);
     const uint32_t n = length >= 2 ? data[0] : 0;
     const uint8_t flags = length >= 2 ? data[1] : 0;
     if (!(flags & kFlagSimultaneous) || static_cast<uint32_t>(flags >> 3) != n) {
-      if (log_) log_->LogSystemError("SCP-ECG: File specifies all leads not recorded simultaneously");
+      LogSystem(log_, msg::kNotSimultaneous);
       return nullptr;
     }
     auto table = std::make_unique<LeadTable>();
@@ -108,16 +111,16 @@ std::unique_ptr<LeadTable> ScpEcg::GetLeadDefinition() {
       // before it stay, and "lim error" below reports the cut.
       if (offset + LeadEntry::kFileSize > length) continue;
       const uint32_t at = static_cast<uint32_t>(offset);
-      LeadEntry e{GetUInt32(data.get(), at), GetUInt32(data.get(), at + 4), data[at + 8]};
+      LeadEntry e{in.U32At(at), in.U32At(at + 4), in.U8At(at + 8)};
       // Unreachable through a well-formed flags byte (it caps N at 31), but
       // the table's own bound is kept whatever N says.
-      if (!table->Append(e) && log_) log_->LogSystemError("SCP-ECG: File specifies more than 32 leads");
+      if (!table->Append(e)) LogSystem(log_, msg::kMoreThan32Leads);
     }
-    if (visited < n && log_) log_->LogSystemError("SCP-ECG: File specifies more leads than defined");
-    if (offset > length && log_) log_->LogSystemError("SCP-ECG: lim error");
+    if (visited < n) LogSystem(log_, msg::kMoreLeadsThanDefined);
+    if (offset > length) LogSystem(log_, msg::kLeadLimit);
     return table;
   } catch (...) {
-    if (log_) log_->LogMemoryError(kSrcScpecg, 2406);
+    LogMemory(log_, msg::kGetLeadMemory);
     return nullptr;
   }
 }

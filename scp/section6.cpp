@@ -7,9 +7,11 @@
 #include <memory>
 #include <vector>
 
+#include "lib/byte_cursor.h"
 #include "lib/dbclient/waveform.h"
 #include "lib/eventlog.h"
 #include "scp/lead_table.h"
+#include "scp/messages.h"
 #include "scp/sample_codec.h"
 #include "scp/scpecg.h"
 #include "scp/scpsrv.h"
@@ -31,8 +33,9 @@ struct RhythmHeader {
   uint8_t difference = 0;  // 0 none, 1 first, 2 second differences
   uint8_t bimodal = 0;
 
-  static RhythmHeader Parse(const uint8_t* data) {
-    return RhythmHeader{ScpEcg::GetInt16(data, 0), ScpEcg::GetInt16(data, 2), data[4], data[5]};
+  // The caller has checked that the data holds the header.
+  static RhythmHeader Parse(const ByteReader& in) {
+    return RhythmHeader{in.I16At(0), in.I16At(2), in.U8At(4), in.U8At(5)};
   }
 };
 
@@ -57,14 +60,14 @@ void ScpEcg::PutRhythmData(EcgWaveform* wave) {
     uint32_t offset = BeginSection(&start, nullptr);
     if (offset == 0) return;
     if (static_cast<uint64_t>(offset) + kHeaderSize > capacity_) {
-      if (log_) log_->LogOemError(kSrcScpecg, 2737, "Rhythm section missing header information.");
+      LogOem(log_, msg::kPutRhythmHeader);
       return;
     }
     const uint32_t rate = wave->SamplingRate();
     if (rate == 0) {
       // No sample interval can be formed; reported like the failed division
       // it stands for, and the record goes without section 6.
-      if (log_) log_->LogMemoryError(kSrcScpecg, 2735);
+      LogMemory(log_, msg::kPutRhythmMemory);
       return;
     }
     // Above 1 MHz the interval is 0; it is stored as such (see the reader).
@@ -94,7 +97,7 @@ void ScpEcg::PutRhythmData(EcgWaveform* wave) {
       // does not fit: count 0 and "0 byte compression.", so that the file
       // never carries a count that reads back as a different lead length.
       if (width == 2 && bytes >= kNarrowCountLimit) bytes = 0;
-      if (bytes == 0 && log_) log_->LogOemError(kSrcScpecg, 2705, "0 byte compression.");
+      if (bytes == 0) LogOem(log_, msg::kZeroByteCompression);
       offset += bytes;
       // Only reserved count slots are written: when the table itself did not
       // fit, the later slots would lie where lead data goes.
@@ -108,7 +111,7 @@ void ScpEcg::PutRhythmData(EcgWaveform* wave) {
       ++saved;
       total += bytes;
     }
-    if (saved < n && log_) log_->LogOemError(kSrcScpecg, 2713, "Not all channels saved.");
+    if (saved < n) LogOem(log_, msg::kNotAllChannelsSaved);
     EndSection(offset, 6, start);
 
     const uint64_t uncompressed = uint64_t{n} * s * 2;
@@ -118,7 +121,7 @@ void ScpEcg::PutRhythmData(EcgWaveform* wave) {
                   static_cast<long long>(uncompressed ? Percent(total, uncompressed) : -1));
     if (log_) log_->LogOemMessage(text);
   } catch (...) {
-    if (log_) log_->LogMemoryError(kSrcScpecg, encoding ? 2730 : 2735);
+    LogMemory(log_, encoding ? msg::kEncodeMemory : msg::kPutRhythmMemory);
   }
 }
 
@@ -131,22 +134,21 @@ void ScpEcg::GetRhythmData(EcgWaveform* wave, const LeadTable* leads, const Huff
     std::unique_ptr<uint8_t[]> data = GetSection(6, &length);
     if (!data) return;
     if (length < kHeaderSize) {
-      if (log_) log_->LogOemError(kSrcScpecg, 2608, "Rhythm section missing header information.");
+      LogOem(log_, msg::kGetRhythmHeader);
       return;
     }
-    const RhythmHeader header = RhythmHeader::Parse(data.get());
-    if (header.difference == kFirstDifferences && log_)
-      log_->LogOemError(kSrcScpecg, 2548, "1st difference encoding not supported yet.");
-    if (leads->referenceBeatUsed && log_)
-      log_->LogOemError(kSrcScpecg, 2549, "reference beat compression not supported yet.");
+    const ByteReader in(data.get(), length);
+    const RhythmHeader header = RhythmHeader::Parse(in);
+    if (header.difference == kFirstDifferences) LogOem(log_, msg::kFirstDifference);
+    if (leads->referenceBeatUsed) LogOem(log_, msg::kReferenceBeat);
     const uint32_t rate = wave->SamplingRate();
     const uint32_t resolution = wave->AmplitudeResolution();
     if (rate == 0 || resolution == 0 || leads->count <= 0) {
-      if (log_) log_->LogOemError(kSrcScpecg, 2602, "Invalid SR, QNT, LD CNT");
+      LogOem(log_, msg::kInvalidRateQuantumCount);
       return;
     }
     if (header.bimodal != 0) {
-      if (log_) log_->LogOemError(kSrcScpecg, 2601, "Have only considerd bimodal compression not used files.");
+      LogOem(log_, msg::kBimodal);
       return;
     }
     if (mode == nullptr) return;  // custom Huffman tables: nothing can be decoded
@@ -167,7 +169,7 @@ void ScpEcg::GetRhythmData(EcgWaveform* wave, const LeadTable* leads, const Huff
         // Two-byte counts are the standard's unsigned 16-bit values. Read as
         // signed, a count of 32768 or more would step the walk backwards;
         // this writer never stores one.
-        counts[i] = width == 2 ? static_cast<uint16_t>(GetInt16(data.get(), at)) : GetUInt32(data.get(), at);
+        counts[i] = width == 2 ? in.U16At(at) : in.U32At(at);
       }
       channels[i] = leads->channelOf(i);
     }
@@ -186,11 +188,10 @@ void ScpEcg::GetRhythmData(EcgWaveform* wave, const LeadTable* leads, const Huff
         const uint32_t delivered =
             dest ? decodeLead(*mode, dest, s, data.get(), static_cast<uint32_t>(offset), leadBytes(i), secondDifference)
                  : 0;
-        if (delivered != s && log_)
-          log_->LogOemError(kSrcScpecg, 2574, "Rhythm section missing points or MMX not present.");
+        if (delivered != s) LogOem(log_, msg::kMissingPointsOrMmx);
         offset += counts[i];
       }
-      if (i < count && log_) log_->LogOemError(kSrcScpecg, 2577, "Rhythm section missing lead data.");
+      if (i < count) LogOem(log_, msg::kMissingLeadData);
     } else {
       scaledCopy = true;
       const uint32_t waveInterval = kMicrosecondsPerSecond / rate;
@@ -198,7 +199,7 @@ void ScpEcg::GetRhythmData(EcgWaveform* wave, const LeadTable* leads, const Huff
         // Above 1 MHz the waveform's sample interval is 0 and the repeat
         // factor cannot be formed. The copy is refused before it starts and
         // the waveform is left exactly as it was, valid sample count too.
-        if (log_) log_->LogMemoryError(kSrcScpecg, 2597);
+        LogMemory(log_, msg::kScaledCopyMemory);
         return;
       }
       const uint32_t gain = static_cast<uint32_t>(header.multiplier) / resolution;
@@ -215,8 +216,7 @@ void ScpEcg::GetRhythmData(EcgWaveform* wave, const LeadTable* leads, const Huff
         if (dest != nullptr)
           delivered = decodeLead(*mode, scratch.data(), scratchCount, data.get(), static_cast<uint32_t>(offset),
                                  leadBytes(i), secondDifference);
-        if ((delivered != s || longest > s) && log_)
-          log_->LogOemError(kSrcScpecg, 2587, "Rhythm section missing points.");
+        if (delivered != s || longest > s) LogOem(log_, msg::kMissingPoints);
         if (dest != nullptr && repeat != 0) {
           uint32_t d = 0;
           for (uint32_t j = 0; j < scratchCount && d < s; ++j) {
@@ -226,11 +226,11 @@ void ScpEcg::GetRhythmData(EcgWaveform* wave, const LeadTable* leads, const Huff
         }
         offset += counts[i];
       }
-      if (i < count && log_) log_->LogOemError(kSrcScpecg, 2592, "Rhythm section missing lead data.");
+      if (i < count) LogOem(log_, msg::kMissingLeadDataScaled);
     }
     wave->SetValidSampleCount(s);
   } catch (...) {
-    if (log_) log_->LogMemoryError(kSrcScpecg, scaledCopy ? 2597 : 2606);
+    LogMemory(log_, scaledCopy ? msg::kScaledCopyMemory : msg::kGetRhythmMemory);
     if (scaledCopy) wave->SetValidSampleCount(s);
   }
 }
@@ -247,11 +247,11 @@ void ScpEcg::GetRhythmSummary(const LeadTable* leads, ValidFormatInfo* info) {
     std::unique_ptr<uint8_t[]> data = GetSection(6, &length);
     if (!data) return;
     if (length < kHeaderSize) {
-      if (log_) log_->LogOemError(kSrcScpecg, 2650, "Rhythm section missing header information.");
+      LogOem(log_, msg::kSummaryHeader);
       return;
     }
     if (!leads->referenceBeatUsed) {
-      const RhythmHeader header = RhythmHeader::Parse(data.get());
+      const RhythmHeader header = RhythmHeader::Parse(ByteReader(data.get(), length));
       info->samplingRate = header.interval > 0 ? kMicrosecondsPerSecond / static_cast<uint32_t>(header.interval) : 0;
       info->amplitudeMultiplier = static_cast<uint32_t>(header.multiplier);
     }
@@ -260,6 +260,6 @@ void ScpEcg::GetRhythmSummary(const LeadTable* leads, ValidFormatInfo* info) {
     const int shown = std::min(leads->count, 8);
     for (int i = 0; i < shown; ++i) info->channel[i] = static_cast<uint32_t>(leads->channelOf(i));
   } catch (...) {
-    if (log_) log_->LogMemoryError(kSrcScpecg, 2648);
+    LogMemory(log_, msg::kSummaryMemory);
   }
 }

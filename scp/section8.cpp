@@ -3,9 +3,10 @@
 #include <cstring>
 #include <string_view>
 
-#include "lib/bytes.h"
+#include "lib/byte_cursor.h"
 #include "lib/dbclient/testrecord.h"
 #include "lib/eventlog.h"
+#include "scp/messages.h"
 #include "scp/scpecg.h"
 
 namespace {
@@ -37,19 +38,15 @@ struct InterpretationHeader {
   uint8_t count = 0;
 };
 
-void StoreHeader(uint8_t* p, const InterpretationHeader& h) {
-  p[0] = h.status;
-  StoreU16(p + 1, h.year);
-  p[3] = h.month;
-  p[4] = h.day;
-  p[5] = h.hour;
-  p[6] = h.minute;
-  p[7] = h.second;
-  p[8] = h.count;
+void StoreHeader(ByteWriter out, const InterpretationHeader& h) {
+  out.U8(h.status);
+  out.U16(h.year);
+  for (uint8_t b : {h.month, h.day, h.hour, h.minute, h.second, h.count}) out.U8(b);
 }
 
-InterpretationHeader LoadHeader(const uint8_t* p) {
-  return InterpretationHeader{p[0], LoadU16(p + 1), p[3], p[4], p[5], p[6], p[7], p[8]};
+InterpretationHeader LoadHeader(const ByteReader& in) {
+  return InterpretationHeader{in.U8At(0), in.U16At(1), in.U8At(3), in.U8At(4),
+                              in.U8At(5), in.U8At(6),  in.U8At(7), in.U8At(8)};
 }
 
 // Appends to a fixed text buffer, keeping room for the closing NUL; what
@@ -110,7 +107,7 @@ void ScpEcg::PutInterpretation(TestRecord* record) {
     // reserved by BeginSection stay behind, as for any section left out.
     const uint64_t room = remaining;
     if (room < kHeaderBytes) return;
-    StoreHeader(buffer_ + at, header);
+    StoreHeader(ByteWriter(buffer_, capacity_, at), header);
     uint64_t end = uint64_t{at} + kHeaderBytes;
     const uint64_t limit = uint64_t{at} + room;
 
@@ -126,8 +123,9 @@ void ScpEcg::PutInterpretation(TestRecord* record) {
       while (byteAt(scan) != '\r' && byteAt(scan) != '\0') ++scan;
       const size_t n = scan - lineStart;
       if (end + kStatementHeaderBytes + n > limit) return;
-      buffer_[end] = static_cast<uint8_t>(sequence);
-      StoreU16(buffer_ + end + 1, static_cast<uint16_t>(n));
+      ByteWriter statement(buffer_, capacity_, static_cast<size_t>(end));
+      statement.U8(static_cast<uint8_t>(sequence));
+      statement.U16(static_cast<uint16_t>(n));
       if (n > 0) std::memcpy(buffer_ + end + kStatementHeaderBytes, text.data() + lineStart, n);
       end += kStatementHeaderBytes + n;
       header.count = static_cast<uint8_t>(sequence);
@@ -138,10 +136,10 @@ void ScpEcg::PutInterpretation(TestRecord* record) {
       ++sequence;
       if (byteAt(scan) == '\0') break;
     }
-    StoreHeader(buffer_ + at, header);
+    StoreHeader(ByteWriter(buffer_, capacity_, at), header);
     EndSection(static_cast<uint32_t>(end), kSectionId, start);
   } catch (...) {
-    if (log_) log_->LogMemoryError(kSrcScpecg, 2910);
+    LogMemory(log_, msg::kPutInterpretationMemory);
   }
 }
 
@@ -154,7 +152,8 @@ int ScpEcg::GetInterpretation(TestRecord* record) {
     // A section too short for its header carries no status to act on: the
     // record is left as it was.
     if (length < kHeaderBytes) return 1;
-    const InterpretationHeader header = LoadHeader(data.get());
+    const ByteReader in(data.get(), length);
+    const InterpretationHeader header = LoadHeader(in);
     const DateTime stamp(header.year, header.month, header.day, header.hour, header.minute, header.second, 0);
 
     // Statements that add up to more than the buffer are cut at its end
@@ -165,7 +164,7 @@ int ScpEcg::GetInterpretation(TestRecord* record) {
     uint64_t pos = kHeaderBytes;
     for (uint32_t k = 0; k < header.count; ++k) {
       if (pos + kStatementHeaderBytes > length) break;
-      const int16_t n = GetInt16(data.get(), static_cast<uint32_t>(pos + 1));
+      const int16_t n = in.I16At(static_cast<size_t>(pos + 1));
       pos += kStatementHeaderBytes;
       if (n < 0 || pos + static_cast<uint64_t>(n) > length) break;
       text->Append(data.get() + pos, static_cast<uint32_t>(n));
@@ -186,11 +185,11 @@ int ScpEcg::GetInterpretation(TestRecord* record) {
         record->SetConfirmedInterpretation(&stamp, assembled);
         break;
       default:
-        if (log_) log_->LogOemError(kSrcScpecg, 2848, "Invalid interpretetaion status");
+        LogOem(log_, msg::kInterpretationStatus);
         break;
     }
   } catch (...) {
-    if (log_) log_->LogMemoryError(kSrcScpecg, 2853);
+    LogMemory(log_, msg::kGetInterpretationMemory);
   }
   return 1;
 }

@@ -9,8 +9,10 @@
 #include "lib/eventlog.h"
 #include "lib/fileutil.h"
 #include "scp/lead_table.h"
+#include "scp/messages.h"
 #include "scp/sample_codec.h"
 #include "scp/scpecg.h"
+#include "scp/section_table.h"
 #include "scp/scpsrv.h"
 
 namespace {
@@ -101,11 +103,11 @@ int32_t ScpService::SaveTestRecord(TestRecord* test, const char* path) {
   try {
     FileUtil out;
     if (test == nullptr || path == nullptr) {
-      if (log_) log_->LogOemError(kSrcScpsrv, 137, "Test or File Name NULL");
+      LogOem(log_, msg::kNameNull);
       return 0;
     }
     if (strnlen(path, 512) >= 512) {
-      if (log_) log_->LogOemError(kSrcScpsrv, 136, "File Name larger than 512 characters");
+      LogOem(log_, msg::kNameTooLong);
       return 0;
     }
     test->SetFilePath(path);
@@ -114,36 +116,14 @@ int32_t ScpService::SaveTestRecord(TestRecord* test, const char* path) {
       ScpEcg codec(this, log_);
       try {
         if (!codec.FormatRecordHeader(test->EstimateRecordBufferSize())) {
-          if (log_) log_->LogOemError(kSrcScpsrv, 130, "FormatRecordHeader");
+          LogOem(log_, msg::kFormatRecordHeader);
         } else {
-          codec.PutDemographics(test);
-          codec.PutHuffmanTables();
-          if (test->GetWaveform() != nullptr) {
-            if (EcgWaveform* wave = codec.PutLeadDefinition(test))
-              codec.PutRhythmData(wave);
-            else if (log_)
-              log_->LogOemError(kSrcScpsrv, 90, "PutLeadDefinition");
-          }
-          codec.PutInterpretation(test);
-          codec.PutTrendData(test);
-          codec.PutAnnotationData(test);
-          codec.PutEpisodeData(test);
-          codec.PutComplexData(test);
-          codec.PutRhythmMeasData(test);
-          codec.PutPacemakerData(test);
-          codec.PutBloodPressureData(test);
-          codec.PutBloodPressureResults(test);
-          codec.PutSpirometryData(test);
-          codec.PutPAnnotationData(test);
-          codec.PutAuditTrail(test);
-          codec.PutDiaryPDF(test);
-          codec.PutReportPDF(test);
-          codec.PutHolterCfgData(test);
-          codec.PutHolterCfgBlock(test);
+          for (const SectionOps& section : SectionTable())
+            if (section.put != nullptr) section.put(codec, test);
           uint32_t length = 0;
           const uint8_t* buffer = codec.FinalizeRecordHeader(&length);
           if (buffer == nullptr) {
-            if (log_) log_->LogOemError(kSrcScpsrv, 129, "FinalizeRecordHeader");
+            LogOem(log_, msg::kFinalizeRecordHeader);
           } else {
             MakeDirectory(path);
             if (out.SetFileName(path) && out.OpenForWrite(true, log_) && out.Write(buffer, length)) {
@@ -156,11 +136,11 @@ int32_t ScpService::SaveTestRecord(TestRecord* test, const char* path) {
           }
         }
       } catch (...) {
-        if (log_) log_->LogMemoryError(kSrcScpsrv, 134);
+        LogMemory(log_, msg::kSaveMemory);
       }
     }
   } catch (...) {
-    if (log_) log_->LogMemoryError(kSrcScpsrv, 142);
+    LogMemory(log_, msg::kSaveOuterMemory);
     return 0;
   }
   return result;
@@ -207,46 +187,23 @@ int32_t ScpService::FetchTest(TestRecord* test) {
   try {
     ScpEcg codec(this, log_);
     if (test == nullptr || !codec.OpenRecord(test->GetFilePath())) {
-      if (log_) log_->LogOemError(kSrcScpsrv, 237, "SCP read");
+      LogOem(log_, msg::kScpRead);
       return 0;
     }
     uint32_t testKey = test->GetTestKey();
-    codec.GetDemographics(test);
-    if (EcgWaveform* wave = test->GetWaveform()) {
-      std::unique_ptr<HuffmanMode> mode = codec.GetHuffmanTables();
-      std::unique_ptr<LeadTable> leads = codec.GetLeadDefinition();
-      if (leads) codec.GetRhythmData(wave, leads.get(), mode.get());
-      leads.reset();
-      mode.reset();
-    }
-    codec.GetInterpretation(test);
-    codec.GetTrendData(test);
-    codec.GetAnnotationData(test);
-    codec.GetEpisodeData(test);
-    codec.GetComplexData(test);
-    codec.GetRhythmMeasData(test);
-    codec.GetPacemakerData(test);
-    codec.GetBloodPressureData(test);
-    codec.GetBloodPressureResults(test);
-    codec.GetSpirometryData(test);
-    codec.GetSpirometryItems(test);
-    codec.GetPAnnotationData(test);
-    codec.GetAuditTrail(test);
-    codec.GetDiaryPDF(test);
-    codec.GetReportPDF(test);
-    codec.GetHolterCfgData(test);
-    codec.GetHolterCfgBlock(test);
+    for (const SectionOps& section : SectionTable())
+      if (section.get != nullptr) section.get(codec, test);
     test->SetTestKey(testKey);
     try {
       test->SetIdentityReadable(IdentityReadable(test->GetScrambleKey()) ? 1 : 0);
     } catch (...) {
-      if (log_) log_->LogMemoryError(kSrcScpsrv, 232);
+      LogMemory(log_, msg::kFetchMemory);
       test->SetIdentityReadable(0);
     }
     test->ClearModified();
     return 1;
   } catch (...) {
-    if (log_) log_->LogMemoryError(kSrcScpsrv, 242);
+    LogMemory(log_, msg::kFetchOuterMemory);
     return 0;
   }
 }
@@ -266,20 +223,16 @@ int32_t ScpService::IsValidFormat(const char* path, ValidFormatInfo* info) {
         std::unique_ptr<LeadTable> leads = codec.GetLeadDefinition();
         codec.GetRhythmSummary(leads.get(), info);
         leads.reset();
-        info->complexCount = codec.GetComplexCount();
-        info->rhythmMeasCount = codec.GetRhythmMeasCount();
-        info->diaryPdfSize = codec.GetDiaryPDFSize();
-        info->reportPdfSize = codec.GetReportPDFSize();
-        info->holterCfgSize = codec.GetHolterCfgSize();
-        info->holterCfgBlockSize = codec.GetHolterCfgBlockSize();
+        for (const SectionOps& section : SectionTable())
+          if (section.probe != nullptr) info->*section.probeField = section.probe(codec);
       }
     } else if (log_) {
       std::string text = std::string("IsValidFormat: [") + (path ? path : "null") + "]";
-      log_->LogOemError(kSrcScpsrv, 287, text.c_str());
+      LogOem(log_, msg::kFormatCheck, text.c_str());
     }
     return result;
   } catch (...) {
-    if (log_) log_->LogMemoryError(kSrcScpsrv, 295);
+    LogMemory(log_, msg::kFormatCheckMemory);
     return 0;
   }
 }
@@ -288,12 +241,12 @@ int32_t ScpService::GetProcedureType(const char* path) {
   try {
     ScpEcg codec(this, log_);
     if (!codec.OpenRecord(path)) {
-      if (log_) log_->LogOemError(kSrcScpsrv, 310, "GetProcedureType");
+      LogOem(log_, msg::kGetProcedureType);
       return 7;
     }
     return codec.GetProcedureTypeFromFile();
   } catch (...) {
-    if (log_) log_->LogMemoryError(kSrcScpsrv, 315);
+    LogMemory(log_, msg::kProcedureTypeOuterMemory);
     return 7;
   }
 }

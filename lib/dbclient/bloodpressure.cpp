@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-#include "lib/bytes.h"
+#include "lib/byte_cursor.h"
 
 namespace {
 
@@ -31,13 +31,12 @@ std::unique_ptr<uint8_t[]> BloodPressureData::Serialize(uint32_t* length) const 
 
   std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[len]);
   if (!buf) return nullptr;
-  uint8_t* p = buf.get();
-  StoreU32(p, len);
-  StoreU32(p + 4, n);
-  StoreU32(p + 8, kFormatMark);
-  p += kHeaderBytes;
+  ByteWriter out(buf.get(), len);
+  out.U32(len);
+  out.U32(n);
+  out.U32(kFormatMark);
   for (uint32_t i = 0; i < n; ++i) {
-    for (uint32_t w = 0; w < BloodPressureReading::kWords; ++w, p += 4) StoreU32(p, readings[i].words[w]);
+    for (uint32_t w = 0; w < BloodPressureReading::kWords; ++w) out.U32(readings[i].words[w]);
   }
   if (length != nullptr) *length = len;
   return buf;
@@ -46,19 +45,19 @@ std::unique_ptr<uint8_t[]> BloodPressureData::Serialize(uint32_t* length) const 
 int32_t BloodPressureData::Read(std::span<const uint8_t> record) {
   count = 0;
   if (readings == nullptr) return 1;
-  const uint8_t* r = record.data();
+  const ByteReader in(record);
   const size_t size = record.size();
   // A record too short to say how many readings it holds is refused.
   if (size < 8) return 0;
-  const uint32_t n = LoadU32(r + 4);
+  const uint32_t n = in.U32At(4);
   if (n == 0 || n > capacity) return 1;
-  if (size < kHeaderBytes || LoadU32(r + 8) != kFormatMark) return 0;
+  if (size < kHeaderBytes || in.U32At(8) != kFormatMark) return 0;
   // A record that ends before its n readings yields the whole readings that
   // it holds and is reported with 0.
   const uint32_t m = static_cast<uint32_t>(std::min<size_t>(n, (size - kHeaderBytes) / kReadingBytes));
-  const uint8_t* p = r + kHeaderBytes;
+  size_t at = kHeaderBytes;
   for (uint32_t i = 0; i < m; ++i) {
-    for (uint32_t w = 0; w < BloodPressureReading::kWords; ++w, p += 4) readings[i].words[w] = LoadU32(p);
+    for (uint32_t w = 0; w < BloodPressureReading::kWords; ++w, at += 4) readings[i].words[w] = in.U32At(at);
     count = i + 1;
   }
   return m == n ? 1 : 0;
@@ -98,26 +97,21 @@ std::unique_ptr<uint8_t[]> BloodPressureResults::Serialize(uint32_t* length) con
   if (length != nullptr) *length = 0;
   std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[kRecordBytes]);
   if (!buf) return nullptr;
-  uint8_t* p = buf.get();
-  StoreU32(p, kRecordBytes);
-  StoreU32(p + 4, kFormatMark);
-  for (uint32_t k = 0; k < kBlockWords; ++k) StoreU32(p + 8 + 4 * k, BlockWord(*this, k));
+  ByteWriter out(buf.get(), kRecordBytes);
+  out.U32(kRecordBytes);
+  out.U32(kFormatMark);
+  for (uint32_t k = 0; k < kBlockWords; ++k) out.U32(BlockWord(*this, k));
   if (length != nullptr) *length = kRecordBytes;
   return buf;
 }
 
 int32_t BloodPressureResults::Read(std::span<const uint8_t> record) {
   Clear();
-  const uint8_t* r = record.data();
-  const size_t size = record.size();
   // The record's words are read only where they lie inside the record; a
   // record that ends early keeps the words it holds, the rest stays zero,
   // and the reader reports 0.
-  auto word = [&](size_t index, uint32_t* out) {
-    if (size < 4 || index > (size - 4) / 4) return false;
-    *out = LoadU32(r + 4 * index);
-    return true;
-  };
+  const ByteReader in(record, PastEnd::kKeep);
+  auto word = [&](size_t index, uint32_t* out) { return in.ReadAt(4 * index, out); };
   uint32_t len = 0;
   uint32_t mark = 0;
   if (!word(0, &len) || len < 9) return 0;

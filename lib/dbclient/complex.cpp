@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "lib/bytes.h"
+#include "lib/byte_cursor.h"
 
 ComplexLead::ComplexLead(uint32_t code, uint32_t sampleCount)
     : leadCode(MapLeadCode(code)), samples(new int16_t[sampleCount > 0 ? sampleCount : 1]()) {}
@@ -71,50 +71,50 @@ void CopyTextBack(char* dst, const uint8_t* src, size_t width) {
 constexpr size_t kMeasBytes = sizeof(ComplexMeasurements);
 constexpr size_t kTextBytes = sizeof(ComplexText);
 
-void PutMeasurements(uint8_t* p, const ComplexMeasurements& m) {
-  StoreU32(p, m.m1);
-  StoreU32(p + 4, m.flag != 0 ? 1 : 0);
-  for (int i = 0; i < 8; ++i) StoreU16(p + 8 + 2 * i, m.m2to9[i]);
-  StoreU32(p + 24, m.m10);
-  for (int i = 0; i < 7; ++i) StoreU16(p + 28 + 2 * i, m.m11to17[i]);
-  uint8_t* g = p + 42;
+void PutMeasurements(ByteWriter& out, size_t at, const ComplexMeasurements& m) {
+  out.U32At(at, m.m1);
+  out.U32At(at + 4, m.flag != 0 ? 1 : 0);
+  for (int i = 0; i < 8; ++i) out.U16At(at + 8 + 2 * i, m.m2to9[i]);
+  out.U32At(at + 24, m.m10);
+  for (int i = 0; i < 7; ++i) out.U16At(at + 28 + 2 * i, m.m11to17[i]);
+  size_t g = at + 42;
   for (const auto& group : m.groups)
     for (uint16_t v : group) {
-      StoreU16(g, v);
+      out.U16At(g, v);
       g += 2;
     }
 }
 
-void GetMeasurements(const uint8_t* p, ComplexMeasurements& m) {
-  m.m1 = LoadU32(p);
-  m.flag = LoadU32(p + 4) != 0 ? 1 : 0;
-  for (int i = 0; i < 8; ++i) m.m2to9[i] = LoadU16(p + 8 + 2 * i);
-  m.m10 = LoadU32(p + 24);
-  for (int i = 0; i < 7; ++i) m.m11to17[i] = LoadU16(p + 28 + 2 * i);
-  const uint8_t* g = p + 42;
+void GetMeasurements(const ByteReader& in, size_t at, ComplexMeasurements& m) {
+  m.m1 = in.U32At(at);
+  m.flag = in.U32At(at + 4) != 0 ? 1 : 0;
+  for (int i = 0; i < 8; ++i) m.m2to9[i] = in.U16At(at + 8 + 2 * i);
+  m.m10 = in.U32At(at + 24);
+  for (int i = 0; i < 7; ++i) m.m11to17[i] = in.U16At(at + 28 + 2 * i);
+  size_t g = at + 42;
   for (auto& group : m.groups)
     for (uint16_t& v : group) {
-      v = LoadU16(g);
+      v = in.U16At(g);
       g += 2;
     }
 }
 
-void PutText(uint8_t* p, const ComplexText& t) {
-  StoreU32(p, t.t1);
-  StoreU32(p + 4, t.t2);
-  CopyText(p + 8, t.text, sizeof t.text);
-  CopyText(p + 1032, t.code, sizeof t.code);
-  StoreU32(p + 1036, t.t3);
-  StoreU32(p + 1040, t.t4);
+void PutText(ByteWriter& out, uint8_t* base, size_t at, const ComplexText& t) {
+  out.U32At(at, t.t1);
+  out.U32At(at + 4, t.t2);
+  CopyText(base + at + 8, t.text, sizeof t.text);
+  CopyText(base + at + 1032, t.code, sizeof t.code);
+  out.U32At(at + 1036, t.t3);
+  out.U32At(at + 1040, t.t4);
 }
 
-void GetText(const uint8_t* p, ComplexText& t) {
-  t.t1 = LoadU32(p);
-  t.t2 = LoadU32(p + 4);
-  CopyTextBack(t.text, p + 8, sizeof t.text);
-  CopyTextBack(t.code, p + 1032, sizeof t.code);
-  t.t3 = LoadU32(p + 1036);
-  t.t4 = LoadU32(p + 1040);
+void GetText(const ByteReader& in, size_t at, ComplexText& t) {
+  t.t1 = in.U32At(at);
+  t.t2 = in.U32At(at + 4);
+  CopyTextBack(t.text, in.bytes().data() + at + 8, sizeof t.text);
+  CopyTextBack(t.code, in.bytes().data() + at + 1032, sizeof t.code);
+  t.t3 = in.U32At(at + 1036);
+  t.t4 = in.U32At(at + 1040);
 }
 
 }  // namespace
@@ -135,36 +135,37 @@ std::unique_ptr<uint8_t[]> ComplexData::Serialize(uint32_t* length) const {
   std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[L]());
   if (!out) return nullptr;
   uint8_t* p = out.get();
-  StoreU32(p, L);
-  StoreU16(p + 4, 0);
-  StoreU16(p + 6, static_cast<uint16_t>(value1));
-  StoreU32(p + 8, leadCount);
-  StoreU32(p + 12, sampleCount);
-  StoreU32(p + 16, MapCodeA(codeA));
-  StoreU32(p + 20, value5);
-  StoreU32(p + 24, MapCodeB(codeB));
-  for (int i = 0; i < 9; ++i) StoreU32(p + 28 + 4 * i, values7to15[i]);
+  ByteWriter w(p, L);
+  w.U32At(0, L);
+  w.U16At(4, 0);
+  w.U16At(6, static_cast<uint16_t>(value1));
+  w.U32At(8, leadCount);
+  w.U32At(12, sampleCount);
+  w.U32At(16, MapCodeA(codeA));
+  w.U32At(20, value5);
+  w.U32At(24, MapCodeB(codeB));
+  for (int i = 0; i < 9; ++i) w.U32At(28 + 4 * i, values7to15[i]);
   size_t pos = 64;
   for (uint32_t k = 0; k < kMaxLeads; ++k) {
     if (leads[k] == nullptr) continue;
-    StoreU32(p + pos, ComplexLead::MapLeadCode(leads[k]->leadCode));
-    StoreU32(p + pos + 4, k * sampleCount);
+    w.U32At(pos, ComplexLead::MapLeadCode(leads[k]->leadCode));
+    w.U32At(pos + 4, k * sampleCount);
     pos += 8;
   }
-  StoreU32(p + pos, 0);
+  w.U32At(pos, 0);
   pos += 4;
-  PutMeasurements(p + pos, measurements);
+  PutMeasurements(w, pos, measurements);
   pos += kMeasBytes;
-  PutText(p + pos, textBlock);
+  PutText(w, p, pos, textBlock);
   pos += kTextBytes;
   const uint64_t leadBytes = 2ull * sampleCount;
   for (uint32_t k = 0; k < leadCount; ++k) {
     if (pos + leadBytes > L) return nullptr;
     const int16_t* src = leads[k]->samples;
-    for (uint32_t i = 0; i < sampleCount; ++i) StoreU16(p + pos + 2 * i, static_cast<uint16_t>(src[i]));
+    for (uint32_t i = 0; i < sampleCount; ++i) w.U16At(pos + 2 * i, static_cast<uint16_t>(src[i]));
     pos += leadBytes;
   }
-  if (length != nullptr) *length = LoadU32(p);
+  if (length != nullptr) *length = L;
   return out;
 }
 
@@ -179,37 +180,37 @@ std::unique_ptr<uint8_t[]> ComplexData::Serialize(uint32_t* length) const {
 // n cut to 24, and a slot below n that this complex lacks is stepped over.
 bool ComplexData::Read(std::span<const uint8_t> record) {
   if (record.size() < 64) return false;
-  const uint8_t* p = record.data();
-  const uint32_t L = LoadU32(p);
+  const ByteReader in(record);
+  const uint32_t L = in.U32At(0);
   const size_t end = L < record.size() ? L : record.size();
   if (end < 64) return false;
 
   const uint32_t arraySamples = sampleCount;
-  const uint32_t n = LoadU32(p + 8);
-  const uint32_t s = LoadU32(p + 12);
+  const uint32_t n = in.U32At(8);
+  const uint32_t s = in.U32At(12);
   recordLength = L;
-  value1 = LoadI16(p + 6);
+  value1 = in.I16At(6);
   leadCount = n < kMaxLeads ? n : kMaxLeads;
   const bool hasLeads = FilledSlotCount() > 0;
   sampleCount = (hasLeads && s > arraySamples) ? arraySamples : s;
-  codeA = MapCodeA(LoadU32(p + 16));
-  value5 = LoadU32(p + 20);
-  codeB = MapCodeB(LoadU32(p + 24));
-  for (int i = 0; i < 9; ++i) values7to15[i] = LoadU32(p + 28 + 4 * i);
+  codeA = MapCodeA(in.U32At(16));
+  value5 = in.U32At(20);
+  codeB = MapCodeB(in.U32At(24));
+  for (int i = 0; i < 9; ++i) values7to15[i] = in.U32At(28 + 4 * i);
 
   size_t pos = 64;
   for (uint32_t k = 0; k < kMaxLeads; ++k) {
     if (leads[k] == nullptr) continue;
     if (pos + 8 > end) return false;
-    leads[k]->leadCode = ComplexLead::MapLeadCode(LoadU32(p + pos));
+    leads[k]->leadCode = ComplexLead::MapLeadCode(in.U32At(pos));
     pos += 8;
   }
   pos += 4;  // the zero word
   if (pos + kMeasBytes > end) return false;
-  GetMeasurements(p + pos, measurements);
+  GetMeasurements(in, pos, measurements);
   pos += kMeasBytes;
   if (pos + kTextBytes > end) return false;
-  GetText(p + pos, textBlock);
+  GetText(in, pos, textBlock);
   pos += kTextBytes;
 
   const uint64_t leadBytes = 2ull * s;
@@ -222,8 +223,7 @@ bool ComplexData::Read(std::span<const uint8_t> record) {
       complete = false;
       continue;
     }
-    const uint8_t* src = p + start;
-    for (uint32_t i = 0; i < sampleCount; ++i) lead->samples[i] = LoadI16(src + 2 * i);
+    for (uint32_t i = 0; i < sampleCount; ++i) lead->samples[i] = in.I16At(start + 2 * i);
   }
   return complete && sampleCount == s;
 }

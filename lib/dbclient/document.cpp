@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "lib/bytes.h"
+#include "lib/byte_cursor.h"
 
 DocumentBuffer::DocumentBuffer(uint32_t cap) : capacity(0), length(0), data(nullptr) {
   data = new (std::nothrow) uint8_t[cap > 0 ? cap : 1]();
@@ -28,8 +28,9 @@ std::unique_ptr<uint8_t[]> DocumentBuffer::Serialize(uint32_t* size) const {
   if (length < 1 || length > capacity || data == nullptr || length > UINT32_MAX - 4) return nullptr;
   std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[length + 4]);
   if (!out) return nullptr;
-  StoreU32(out.get(), length);
-  std::memcpy(out.get() + 4, data, length);
+  ByteWriter w(out.get(), length + 4);
+  w.U32(length);
+  w.Bytes(data, length);
   if (size != nullptr) *size = length + 4;
   return out;
 }

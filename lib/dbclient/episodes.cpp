@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "lib/bytes.h"
+#include "lib/byte_cursor.h"
 
 namespace {
 
@@ -65,42 +65,41 @@ std::unique_ptr<uint8_t[]> EpisodeList::Serialize(uint32_t* length) const {
 
   std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[len]);
   if (!buf) return nullptr;
-  uint8_t* p = buf.get();
-  StoreU32(p, len);
-  StoreU32(p + 4, n);
-  p += kHeaderBytes;
+  ByteWriter out(buf.get(), len);
+  out.U32(len);
+  out.U32(n);
   for (uint32_t i = 0; i < n; ++i) {
     const EpisodeEntry& e = entries[i];
     const uint32_t t = StoredTextLength(e.text);
-    StoreU32(p, e.value1);
-    StoreU32(p + 4, e.value2);
-    StoreU32(p + 8, e.value3);
-    StoreU32(p + 12, e.value4);
-    StoreU32(p + 16, MapTypeCode(e.typeCode));
-    StoreU32(p + 20, e.value5);
-    StoreU16(p + 24, static_cast<uint16_t>(t));
-    if (t > 0) std::memcpy(p + kItemFixedBytes, e.text, t);
-    p += kItemFixedBytes + t;
+    out.U32(e.value1);
+    out.U32(e.value2);
+    out.U32(e.value3);
+    out.U32(e.value4);
+    out.U32(MapTypeCode(e.typeCode));
+    out.U32(e.value5);
+    out.U16(static_cast<uint16_t>(t));
+    out.Bytes(e.text, t);
   }
   if (length != nullptr) *length = len;
   return buf;
 }
 
 int32_t EpisodeList::Read(std::span<const uint8_t> record) {
-  const uint8_t* r = record.data();
+  const ByteReader in(record);
   const size_t size = record.size();
 
   count = 0;
   readerReset = 0;
   // A record too short to say how many episodes it holds is refused.
   if (size < kHeaderBytes) return 0;
-  const uint32_t n = LoadU32(r + 4);
+  const uint32_t n = in.U32At(4);
   if (n == 0 || n > capacity) return 1;
   if (entries == nullptr) return 0;
 
   // Without a store buffer no text is kept.
   const uint64_t store = textStore != nullptr ? textStoreCapacity : 0;
   uint64_t s = 0;
+  ByteWriter texts(textStore, static_cast<size_t>(store));
   size_t p = kHeaderBytes;
   bool complete = true;
   for (uint32_t i = 0; i < n; ++i) {
@@ -111,13 +110,13 @@ int32_t EpisodeList::Read(std::span<const uint8_t> record) {
       break;
     }
     EpisodeEntry& e = entries[i];
-    e.value1 = LoadU32(r + p);
-    e.value2 = LoadU32(r + p + 4);
-    e.value3 = LoadU32(r + p + 8);
-    e.value4 = LoadU32(r + p + 12);
-    e.typeCode = MapTypeCode(LoadU32(r + p + 16));
-    e.value5 = LoadU32(r + p + 20);
-    const uint32_t t = LoadU16(r + p + 24);
+    e.value1 = in.U32At(p);
+    e.value2 = in.U32At(p + 4);
+    e.value3 = in.U32At(p + 8);
+    e.value4 = in.U32At(p + 12);
+    e.typeCode = MapTypeCode(in.U32At(p + 16));
+    e.value5 = in.U32At(p + 20);
+    const uint32_t t = in.U16At(p + 24);
     p += kItemFixedBytes;
     // A text that runs past the record's end is treated as one that does not
     // fit the store: its episode is kept, the text and all later ones are
@@ -125,9 +124,10 @@ int32_t EpisodeList::Read(std::span<const uint8_t> record) {
     const bool textInside = t <= size - p;
     if (t > 0) {
       if (textInside && s + t + 6 < store) {
-        StoreU32(textStore + s, i);
-        StoreU16(textStore + s + 4, static_cast<uint16_t>(t));
-        std::memcpy(textStore + s + 6, r + p, t);
+        texts.Seek(s);
+        texts.U32(i);
+        texts.U16(static_cast<uint16_t>(t));
+        texts.Bytes(record.data() + p, t);
         s += t + 6;
       } else {
         s = store;
@@ -140,6 +140,9 @@ int32_t EpisodeList::Read(std::span<const uint8_t> record) {
     }
     p += t;
   }
-  if (s + 4 < store) StoreU32(textStore + s, count);
+  if (s + 4 < store) {
+    texts.Seek(s);
+    texts.U32(count);
+  }
   return complete ? 1 : 0;
 }

@@ -1,9 +1,10 @@
 #include "lib/dbclient/holtercfg.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
-#include "lib/bytes.h"
+#include "lib/byte_cursor.h"
 
 HolterBlock1::HolterBlock1() : values{}, entries{} {
   for (HolterCodedEntry*& e : entries) e = new HolterCodedEntry{};
@@ -57,171 +58,142 @@ std::unique_ptr<uint8_t[]> HolterConfig::Serialize(uint32_t* length) const {
   if (sizeWord < kMinimumSizeWord || sizeWord > UINT32_MAX - 4) return nullptr;
   std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[size_t{sizeWord} + 4]());
   if (!out) return nullptr;
-  uint8_t* p = out.get();
-  StoreU32(p, sizeWord);
-  StoreU32(p + 4, version);
+  ByteWriter w(out.get(), size_t{sizeWord} + 4);
+  w.U32At(0, sizeWord);
+  w.U32At(4, version);
   if (block1 != nullptr) {
-    uint8_t* b = p + kBlock1At;
-    for (int i = 0; i < 3; ++i) StoreU32(b + 4 * i, block1->values[i]);
+    const size_t b = kBlock1At;
+    for (int i = 0; i < 3; ++i) w.U32At(b + 4 * i, block1->values[i]);
     for (uint32_t i = 0; i < HolterBlock1::kEntries; ++i) {
       const HolterCodedEntry* e = block1->entries[i];
       if (e == nullptr) continue;
-      StoreU32(b + 12 + 8 * i, HolterBlock1::MapCode(e->code));
-      StoreU32(b + 16 + 8 * i, e->value);
+      w.U32At(b + 12 + 8 * i, HolterBlock1::MapCode(e->code));
+      w.U32At(b + 16 + 8 * i, e->value);
     }
   }
   if (block2 != nullptr) {
-    uint8_t* b = p + kBlock2At;
-    for (int i = 0; i < 5; ++i) b[i] = block2->flags[i] != 0 ? 1 : 0;
-    for (int i = 0; i < 5; ++i) StoreU32(b + 8 + 4 * i, block2->values[i]);
-    for (int i = 0; i < 2; ++i) StoreU32(b + 28 + 4 * i, block2->extra[i]);
+    const size_t b = kBlock2At;
+    for (int i = 0; i < 5; ++i) w.U8At(b + i, block2->flags[i] != 0 ? 1 : 0);
+    for (int i = 0; i < 5; ++i) w.U32At(b + 8 + 4 * i, block2->values[i]);
+    for (int i = 0; i < 2; ++i) w.U32At(b + 28 + 4 * i, block2->extra[i]);
   }
   if (block3 != nullptr) {
-    uint8_t* b = p + kBlock3At;
-    for (int i = 0; i < 17; ++i) StoreU32(b + 4 * i, block3->values[i]);
-    StoreU32(b + 68, block3->value68);
-    StoreU32(b + 72, block3->flags & HolterBlock3::kStoredFlagBits);
+    const size_t b = kBlock3At;
+    for (int i = 0; i < 17; ++i) w.U32At(b + 4 * i, block3->values[i]);
+    w.U32At(b + 68, block3->value68);
+    w.U32At(b + 72, block3->flags & HolterBlock3::kStoredFlagBits);
   }
   if (block4 != nullptr) {
-    uint8_t* b = p + kBlock4At;
-    StoreU32(b, block4->value);
+    const size_t b = kBlock4At;
+    w.U32At(b, block4->value);
     for (uint32_t i = 0; i < HolterBlock4::kEntries; ++i) {
       const HolterFlaggedEntry* e = block4->entries[i];
       if (e == nullptr) continue;
-      uint8_t* q = b + 4 + 16 * i;
-      q[0] = e->flag != 0 ? 1 : 0;
-      for (int j = 0; j < 3; ++j) StoreU32(q + 4 + 4 * j, e->values[j]);
+      const size_t q = b + 4 + 16 * i;
+      w.U8At(q, e->flag != 0 ? 1 : 0);
+      for (int j = 0; j < 3; ++j) w.U32At(q + 4 + 4 * j, e->values[j]);
     }
   }
   if (block5 != nullptr) {
-    for (int i = 0; i < 4; ++i) StoreU32(p + kBlock5At + 4 * i, block5->values[i]);
+    for (int i = 0; i < 4; ++i) w.U32At(kBlock5At + 4 * i, block5->values[i]);
   }
   if (block6 != nullptr) {
-    for (int i = 0; i < 18; ++i) StoreU32(p + kBlock6At + 4 + 4 * i, block6->values[i]);
+    for (int i = 0; i < 18; ++i) w.U32At(kBlock6At + 4 + 4 * i, block6->values[i]);
   }
-  StoreU32(p + kFlagAt, closingFlag != 0 ? 1 : 0);
+  w.U32At(kFlagAt, closingFlag != 0 ? 1 : 0);
   if (length != nullptr) *length = kPayloadBytes;
   return out;
 }
 
-namespace {
-
-// Reads fixed-size fields of one block at a time. A field is read only when
-// it lies wholly within the section data (the payload may claim more, or a
-// block may start near its end); a field that does not is left as it was.
-// After a block the position moves to the smaller of the block's end and the
-// payload's end, as the record's own reader has always done.
-class PayloadCursor {
- public:
-  PayloadCursor(std::span<const uint8_t> data, size_t payloadEnd) : data_(data), payloadEnd_(payloadEnd) {}
-
-  bool U32(size_t offset, uint32_t* out) const {
-    const size_t at = pos_ + offset;
-    if (at > data_.size() || data_.size() - at < 4) return false;
-    *out = LoadU32(data_.data() + at);
-    return true;
-  }
-  bool U8(size_t offset, uint8_t* out) const {
-    const size_t at = pos_ + offset;
-    if (at >= data_.size()) return false;
-    *out = data_[at];
-    return true;
-  }
-  bool WithinPayload(size_t offset) const { return pos_ + offset <= payloadEnd_; }
-  void Advance(size_t blockBytes) {
-    const size_t blockEnd = pos_ + blockBytes;
-    pos_ = blockEnd < payloadEnd_ ? blockEnd : payloadEnd_;
-  }
-  void SetPosition(size_t pos) { pos_ = pos; }
-
- private:
-  std::span<const uint8_t> data_;
-  size_t payloadEnd_;
-  size_t pos_ = 0;
-};
-
-}  // namespace
-
 bool HolterConfig::Read(std::span<const uint8_t> data, uint32_t payloadLength) {
-  PayloadCursor c(data, payloadLength);
+  // Fields of one block at a time, each read only when it lies wholly within
+  // the section data (the payload may claim more, or a block may start near
+  // its end); a field that does not is left as it was. After a block the
+  // position moves to the smaller of the block's end and the payload's end,
+  // as the record's own reader has always done.
+  const ByteReader in(data, PastEnd::kKeep);
+  size_t block = 0;
+  auto u32 = [&](size_t offset, uint32_t* out) { return in.ReadAt(block + offset, out); };
+  auto u8 = [&](size_t offset, uint8_t* out) { return in.ReadAt(block + offset, out); };
+  auto advance = [&](size_t blockBytes) { block = std::min<size_t>(block + blockBytes, payloadLength); };
   // Without a version word there is nothing behind it either; the version-13
   // form is then assumed so that block 3's word at 68 is left alone.
   uint32_t recordVersion = kCurrentVersion;
-  c.U32(0, &sizeWord);
-  c.U32(4, &recordVersion);
+  u32(0, &sizeWord);
+  u32(4, &recordVersion);
   version = kCurrentVersion;
-  c.SetPosition(kBlock1At);
+  block = kBlock1At;
 
   // Block 1: the entries only when the three values end within the payload.
   if (block1 != nullptr) {
-    for (int i = 0; i < 3; ++i) c.U32(4 * i, &block1->values[i]);
-    if (c.WithinPayload(12)) {
+    for (int i = 0; i < 3; ++i) u32(4 * i, &block1->values[i]);
+    if (block + 12 <= payloadLength) {
       for (uint32_t i = 0; i < HolterBlock1::kEntries; ++i) {
         HolterCodedEntry* e = block1->entries[i];
         uint32_t code = 0, value = 0;
-        if (e == nullptr || !c.U32(12 + 8 * i, &code) || !c.U32(16 + 8 * i, &value)) continue;
+        if (e == nullptr || !u32(12 + 8 * i, &code) || !u32(16 + 8 * i, &value)) continue;
         e->code = HolterBlock1::MapCode(code);
         e->value = value;
       }
     }
   }
-  c.Advance(HolterBlock1::kRecordBytes);
+  advance(HolterBlock1::kRecordBytes);
 
   if (block2 != nullptr) {
     for (int i = 0; i < 5; ++i) {
       uint8_t flag = 0;
-      if (c.U8(i, &flag)) block2->flags[i] = flag != 0 ? 1 : 0;
+      if (u8(i, &flag)) block2->flags[i] = flag != 0 ? 1 : 0;
     }
-    for (int i = 0; i < 5; ++i) c.U32(8 + 4 * i, &block2->values[i]);
-    for (int i = 0; i < 2; ++i) c.U32(28 + 4 * i, &block2->extra[i]);
+    for (int i = 0; i < 5; ++i) u32(8 + 4 * i, &block2->values[i]);
+    for (int i = 0; i < 2; ++i) u32(28 + 4 * i, &block2->extra[i]);
   }
-  c.Advance(HolterBlock2::kRecordBytes);
+  advance(HolterBlock2::kRecordBytes);
 
   // Block 3 lost its word at 68 before version 13; the flag word follows the
   // seventeen values directly there.
   const bool current = recordVersion >= kCurrentVersion;
   if (block3 != nullptr) {
-    for (int i = 0; i < 17; ++i) c.U32(4 * i, &block3->values[i]);
+    for (int i = 0; i < 17; ++i) u32(4 * i, &block3->values[i]);
     if (current)
-      c.U32(68, &block3->value68);
+      u32(68, &block3->value68);
     else
       block3->value68 = 0;
     uint32_t flags = 0;
-    if (c.U32(current ? 72 : 68, &flags))
+    if (u32(current ? 72 : 68, &flags))
       block3->flags = (block3->flags & ~HolterBlock3::kStoredFlagBits) | (flags & HolterBlock3::kStoredFlagBits);
   }
-  c.Advance(current ? HolterBlock3::kRecordBytes : HolterBlock3::kOldRecordBytes);
+  advance(current ? HolterBlock3::kRecordBytes : HolterBlock3::kOldRecordBytes);
 
   if (block4 != nullptr) {
-    c.U32(0, &block4->value);
+    u32(0, &block4->value);
     for (uint32_t i = 0; i < HolterBlock4::kEntries; ++i) {
       HolterFlaggedEntry* e = block4->entries[i];
       const size_t at = 4 + 16 * i;
       uint8_t flag = 0;
       uint32_t v[3];
       // The entry is taken whole or not at all.
-      if (e == nullptr || !c.U8(at, &flag) || !c.U32(at + 4, &v[0]) || !c.U32(at + 8, &v[1]) ||
-          !c.U32(at + 12, &v[2]))
+      if (e == nullptr || !u8(at, &flag) || !u32(at + 4, &v[0]) || !u32(at + 8, &v[1]) ||
+          !u32(at + 12, &v[2]))
         continue;
       e->flag = flag != 0 ? 1 : 0;
       for (int j = 0; j < 3; ++j) e->values[j] = v[j];
     }
   }
-  c.Advance(HolterBlock4::kRecordBytes);
+  advance(HolterBlock4::kRecordBytes);
 
   if (block5 != nullptr) {
-    for (int i = 0; i < 4; ++i) c.U32(4 * i, &block5->values[i]);
+    for (int i = 0; i < 4; ++i) u32(4 * i, &block5->values[i]);
   }
-  c.Advance(HolterBlock5::kRecordBytes);
+  advance(HolterBlock5::kRecordBytes);
 
   if (block6 != nullptr) {
-    for (int i = 0; i < 18; ++i) c.U32(4 + 4 * i, &block6->values[i]);
+    for (int i = 0; i < 18; ++i) u32(4 + 4 * i, &block6->values[i]);
   }
-  c.Advance(HolterBlock6::kRecordBytes);
+  advance(HolterBlock6::kRecordBytes);
 
   // Past the section data the flag reads as clear.
   uint8_t flag = 0;
-  c.U8(0, &flag);
+  u8(0, &flag);
   closingFlag = flag > 0 ? 1 : 0;
   return true;
 }

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "lib/bytes.h"
+#include "lib/byte_cursor.h"
 
 PacemakerList::PacemakerList(uint32_t cap) : capacity(cap), count(0), values(nullptr) {
   if (capacity > 0) values = new (std::nothrow) uint32_t[capacity]();
@@ -24,13 +24,12 @@ std::unique_ptr<uint8_t[]> PacemakerList::Serialize(uint32_t* length) const {
 
   std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[len]);
   if (!buf) return nullptr;
-  uint8_t* p = buf.get();
-  StoreU32(p, len);
-  StoreU32(p + 4, n);
-  StoreU32(p + 8, kFormatMark);
-  p += kHeaderBytes;
-  for (uint32_t i = 0; i < n; ++i, p += 4) StoreU32(p, values[i]);
-  std::memset(p, 0, len - kHeaderBytes - size_t{4} * n);
+  ByteWriter out(buf.get(), len);
+  out.U32(len);
+  out.U32(n);
+  out.U32(kFormatMark);
+  for (uint32_t i = 0; i < n; ++i) out.U32(values[i]);
+  out.Zeros(len - kHeaderBytes - size_t{4} * n);
   if (length != nullptr) *length = len;
   return buf;
 }
@@ -38,18 +37,18 @@ std::unique_ptr<uint8_t[]> PacemakerList::Serialize(uint32_t* length) const {
 int32_t PacemakerList::Read(std::span<const uint8_t> record) {
   if (values == nullptr) return 0;
   count = 0;
-  const uint8_t* r = record.data();
+  const ByteReader in(record);
   const size_t size = record.size();
   // A record too short to say how many values it holds is refused.
   if (size < 8) return 0;
-  const uint32_t n = LoadU32(r + 4);
+  const uint32_t n = in.U32At(4);
   if (n == 0 || n > capacity) return 1;
-  if (size < kHeaderBytes || LoadU32(r + 8) != kFormatMark) return 0;
+  if (size < kHeaderBytes || in.U32At(8) != kFormatMark) return 0;
   // A record that ends before its n values yields the whole values that it
   // holds and is reported with 0. The zero tail is not needed for reading.
   const uint32_t m = static_cast<uint32_t>(std::min<size_t>(n, (size - kHeaderBytes) / 4));
   for (uint32_t i = 0; i < m; ++i) {
-    values[i] = LoadU32(r + kHeaderBytes + size_t{4} * i);
+    values[i] = in.U32At(kHeaderBytes + size_t{4} * i);
     count = i + 1;
   }
   return m == n ? 1 : 0;

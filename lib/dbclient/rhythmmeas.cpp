@@ -2,12 +2,12 @@
 
 #include <cstring>
 
-#include "lib/bytes.h"
+#include "lib/byte_cursor.h"
 
 void RhythmMeasurement::Clear() {
   std::memset(block, 0, sizeof block);
-  StoreU32(block, kBlockSize);
-  StoreU32(block + 4, kClearedVersion);
+  SetSize(kBlockSize);
+  SetVersion(kClearedVersion);
 }
 
 const uint8_t* RhythmMeasurement::Data(uint32_t* length) const {
@@ -26,11 +26,11 @@ bool RhythmMeasurement::Read(std::span<const uint8_t> record, uint32_t length) {
   Clear();
   std::memcpy(block, record.data(), length);
   // An older record carries its own (smaller) size; the block is full size.
-  StoreU32(block, kBlockSize);
+  SetSize(kBlockSize);
   return true;
 }
 
-uint32_t RhythmMeasurement::GetSize() const { return LoadU32(block); }
-uint32_t RhythmMeasurement::GetVersion() const { return LoadU32(block + 4); }
-void RhythmMeasurement::SetSize(uint32_t size) { StoreU32(block, size); }
-void RhythmMeasurement::SetVersion(uint32_t version) { StoreU32(block + 4, version); }
+uint32_t RhythmMeasurement::GetSize() const { return ByteReader(block, sizeof block).U32At(0); }
+uint32_t RhythmMeasurement::GetVersion() const { return ByteReader(block, sizeof block).U32At(4); }
+void RhythmMeasurement::SetSize(uint32_t size) { ByteWriter(block, sizeof block).U32(size); }
+void RhythmMeasurement::SetVersion(uint32_t version) { ByteWriter(block, sizeof block, 4).U32(version); }

@@ -2,7 +2,7 @@
 
 #include <bit>
 
-#include "lib/bytes.h"
+#include "lib/byte_cursor.h"
 
 // Data() hands the block's memory to the section writer as the record bytes,
 // which are little-endian; so is every target of this library.
@@ -13,18 +13,9 @@ namespace {
 // Fills words from the record bytes, little-endian. Bytes the record lacks
 // are zero. Returns whether the record held all of them.
 bool CopyWords(uint32_t* words, uint32_t n, std::span<const uint8_t> record) {
-  const size_t have = record.size();
-  for (uint32_t k = 0; k < n; ++k) {
-    const size_t at = size_t{4} * k;
-    if (at + 4 <= have) {
-      words[k] = LoadU32(record.data() + at);
-      continue;
-    }
-    uint32_t w = 0;
-    for (size_t b = 0; b < 4 && at + b < have; ++b) w |= uint32_t{record[at + b]} << (8 * b);
-    words[k] = w;
-  }
-  return have >= size_t{4} * n;
+  const ByteReader in(record, PastEnd::kZeroFill);
+  for (uint32_t k = 0; k < n; ++k) words[k] = in.U32At(size_t{4} * k);
+  return in.Has(0, size_t{4} * n);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "lib/bytes.h"
+#include "lib/byte_cursor.h"
 #include "platform/platform.h"
 
 // The data block is held as 32-bit words in host byte order: word 0, then
@@ -56,10 +56,11 @@ TrendRecord::~TrendRecord() { delete[] reinterpret_cast<uint32_t*>(dataBlock); }
 std::unique_ptr<TrendRecord> TrendRecord::BuildFromRecord(std::span<const uint8_t> record) {
   if (record.size() < 8) return nullptr;
   const uint8_t* p = record.data();
-  const uint32_t L = LoadU32(p);
+  const ByteReader in(record);
+  const uint32_t L = in.U32At(0);
   if (L < 8 || L > record.size()) return nullptr;
-  const uint16_t c = LoadU16(p + 4);
-  const uint16_t v = LoadU16(p + 6);
+  const uint16_t c = in.U16At(4);
+  const uint16_t v = in.U16At(6);
   const uint64_t need = RecordBytes(c, v);
   if (need > L) return nullptr;
 
@@ -70,7 +71,7 @@ std::unique_ptr<TrendRecord> TrendRecord::BuildFromRecord(std::span<const uint8_
   block[0] = c;
   SetHeaderU16(trend->dataBlock, 4, c);
   SetHeaderU16(trend->dataBlock, 6, v);
-  for (size_t i = 2; i < need / 4; ++i) block[i] = LoadU32(p + 4 * i);
+  for (size_t i = 2; i < need / 4; ++i) block[i] = in.U32At(4 * i);
   if (L > need) std::memcpy(trend->dataBlock + need, p + need, L - need);
   trend->times = block + 2;
   trend->values = reinterpret_cast<int32_t*>(trend->times + c);
@@ -133,15 +134,14 @@ std::unique_ptr<uint8_t[]> TrendRecord::Serialize(uint32_t* length) const {
   if (L > UINT32_MAX) return nullptr;
   std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[L]);
   if (!out) return nullptr;
-  uint8_t* p = out.get();
-  StoreU32(p, static_cast<uint32_t>(L));
-  StoreU16(p + 4, static_cast<uint16_t>(c));
-  StoreU16(p + 6, static_cast<uint16_t>(v));
-  p += 8;
-  for (uint32_t s = 0; s < c; ++s, p += 4) StoreU32(p, times[s]);
+  ByteWriter w(out.get(), static_cast<size_t>(L));
+  w.U32(static_cast<uint32_t>(L));
+  w.U16(static_cast<uint16_t>(c));
+  w.U16(static_cast<uint16_t>(v));
+  for (uint32_t s = 0; s < c; ++s) w.U32(times[s]);
   const size_t cv = size_t{c} * v;
-  for (size_t i = 0; i < cv; ++i, p += 4) StoreU32(p, static_cast<uint32_t>(values[i]));
-  for (uint32_t j = 0; j < v; ++j, p += 4) StoreU32(p, perValue[j]);
+  for (size_t i = 0; i < cv; ++i) w.U32(static_cast<uint32_t>(values[i]));
+  for (uint32_t j = 0; j < v; ++j) w.U32(perValue[j]);
   if (length != nullptr) *length = static_cast<uint32_t>(L);
   return out;
 }

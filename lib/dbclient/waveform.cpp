@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "lib/bytes.h"
+#include "lib/byte_cursor.h"
 
 // Lead records in the block header: lead i at 16 + 24i, for i = 0..10.
 //
@@ -19,6 +19,10 @@ constexpr size_t kLeadRecordAt = 16;
 constexpr size_t kLeadRecordBytes = 24;
 
 size_t LeadRecord(uint32_t i) { return kLeadRecordAt + kLeadRecordBytes * i; }
+
+uint32_t HeaderWord(const uint8_t* block, size_t at) {
+  return ByteReader(block, EcgWaveform::kHeaderBytes).U32At(at);
+}
 
 }  // namespace
 
@@ -45,46 +49,47 @@ EcgWaveform::EcgWaveform(uint32_t n, uint32_t s, uint32_t rate, uint32_t resolut
   sampleStorage = units + kHeaderBytes / 2;
   storageSize = static_cast<uint32_t>(storage);
 
-  StoreU32(block, static_cast<uint32_t>(kHeaderBytes + storage));
-  StoreU32(block + 4, n);
-  StoreU32(block + 8, 0);
-  StoreU32(block + 12, 0);
+  ByteWriter header(block, kHeaderBytes);
+  header.U32(static_cast<uint32_t>(kHeaderBytes + storage));
+  header.U32(n);
+  header.U32(0);
+  header.U32(0);
   for (uint32_t i = 0; i < n; ++i) {
     int16_t* array = sampleStorage + allocated * i;
     channels[channelSlots[i]] = array;
     if (i >= kHeaderLeadRecords) continue;
-    uint8_t* r = block + LeadRecord(i);
-    StoreU32(r, s);
-    StoreU32(r + 4, static_cast<uint32_t>(allocated));
-    StoreU32(r + 8, rate);
-    StoreU32(r + 12, resolution);
-    StoreU32(r + 16, channelSlots[i]);
-    StoreU16(r + 20, 0);
-    StoreU16(r + 22, 0);
+    // Lead records follow one another from kLeadRecordAt.
+    header.U32(s);
+    header.U32(static_cast<uint32_t>(allocated));
+    header.U32(rate);
+    header.U32(resolution);
+    header.U32(channelSlots[i]);
+    header.U16(0);
+    header.U16(0);
   }
 }
 
 EcgWaveform::~EcgWaveform() { delete[] reinterpret_cast<int16_t*>(block); }
 
-uint32_t EcgWaveform::LeadCount() const { return block ? LoadU32(block + 4) : 0; }
+uint32_t EcgWaveform::LeadCount() const { return block ? HeaderWord(block, 4) : 0; }
 
 // A waveform without leads has no lead record: S, rate and resolution are 0.
 uint32_t EcgWaveform::SamplesPerLead() const {
-  return LeadCount() > 0 ? LoadU32(block + LeadRecord(0)) : 0;
+  return LeadCount() > 0 ? HeaderWord(block, LeadRecord(0)) : 0;
 }
 uint32_t EcgWaveform::AllocatedSamplesPerLead() const {
-  return LeadCount() > 0 ? LoadU32(block + LeadRecord(0) + 4) : 0;
+  return LeadCount() > 0 ? HeaderWord(block, LeadRecord(0) + 4) : 0;
 }
 uint32_t EcgWaveform::SamplingRate() const {
-  return LeadCount() > 0 ? LoadU32(block + LeadRecord(0) + 8) : 0;
+  return LeadCount() > 0 ? HeaderWord(block, LeadRecord(0) + 8) : 0;
 }
 uint32_t EcgWaveform::AmplitudeResolution() const {
-  return LeadCount() > 0 ? LoadU32(block + LeadRecord(0) + 12) : 0;
+  return LeadCount() > 0 ? HeaderWord(block, LeadRecord(0) + 12) : 0;
 }
 
 void EcgWaveform::SetValidSampleCount(uint32_t count) {
   validSampleCount = count;
-  if (block != nullptr) StoreU32(block + 12, count);
+  if (block != nullptr) ByteWriter(block, kHeaderBytes, 12).U32(count);
 }
 
 int16_t* EcgWaveform::Channel(uint32_t k) const {
@@ -97,7 +102,7 @@ int32_t EcgWaveform::LeadChannelSlot(uint32_t lead) const {
   if (lead >= n) return -1;
   const uint32_t lastRecorded = n < kHeaderLeadRecords ? n : kHeaderLeadRecords;
   if (lead < lastRecorded) {
-    const uint32_t slot = LoadU32(block + LeadRecord(lead) + 16);
+    const uint32_t slot = HeaderWord(block, LeadRecord(lead) + 16);
     return slot < kChannelSlots ? static_cast<int32_t>(slot) : -1;
   }
   const int16_t* array = sampleStorage + size_t{AllocatedSamplesPerLead()} * lead;

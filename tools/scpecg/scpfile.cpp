@@ -3,17 +3,14 @@
 #include <filesystem>
 #include <system_error>
 
+#include "lib/byte_cursor.h"
+#include "scp/lead_table.h"
+
 namespace scpecg {
 
 namespace {
 
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t U32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-
-constexpr uint8_t kLeadIds[14] = {1, 2, 3, 4, 5, 6, 7, 8, 16, 17, 18, 100, 101, 102};
-constexpr const char* kChannelNames[14] = {"I",  "II", "V1", "V2", "V3", "V4",   "V5",
+constexpr const char* kChannelNames[kChannelSlotCount] = {"I",  "II", "V1", "V2", "V3", "V4",   "V5",
                                            "V6", "X",  "Y",  "Z",  "ch11", "ch12", "ch13"};
 // CRCs are computed in chunks so that a long Holter record need not sit in
 // memory twice.
@@ -69,9 +66,10 @@ ScpFile::ScpFile(const std::string& path) {
     error_ = "read error";
     return;
   }
-  recordCrc_ = U16(head);
-  recordLength_ = U32(head + 2);
-  const uint32_t length0 = U32(head + kRecordHeaderBytes + 4);
+  const ByteReader headBytes(head, sizeof head);
+  recordCrc_ = headBytes.U16At(0);
+  recordLength_ = headBytes.U32At(2);
+  const uint32_t length0 = headBytes.U32At(kRecordHeaderBytes + 4);
   if (length0 < kSectionHeaderBytes || kRecordHeaderBytes + uint64_t{length0} > fileSize_) {
     error_ = "not an SCP-ECG record: section 0 length " + std::to_string(length0) + " does not fit the file";
     return;
@@ -81,15 +79,16 @@ ScpFile::ScpFile(const std::string& path) {
     error_ = "read error in section 0";
     return;
   }
-  if (Crc16(s0.data() + 2, s0.size() - 2) != U16(s0.data())) {
+  const ByteReader table(s0);
+  if (Crc16(s0.data() + 2, s0.size() - 2) != table.U16At(0)) {
     error_ = "not an SCP-ECG record: section 0 CRC is wrong";
     // The table is still listed, for what it is worth.
   }
   for (size_t p = kSectionHeaderBytes; p + 10 <= s0.size(); p += 10) {
     SectionInfo s;
-    s.id = U16(&s0[p]);
-    s.length = U32(&s0[p + 2]);
-    s.index = U32(&s0[p + 6]);
+    s.id = table.U16At(p);
+    s.length = table.U32At(p + 2);
+    s.index = table.U32At(p + 6);
     sections_.push_back(s);
   }
   readable_ = error_.empty();
@@ -119,12 +118,13 @@ ScpFile::ScpFile(const std::string& path) {
       s.problem = "read error";
       continue;
     }
-    if (U16(h + 2) != s.id) {
-      s.problem = "its header says section " + std::to_string(U16(h + 2));
+    const ByteReader header(h, sizeof h);
+    if (header.U16At(2) != s.id) {
+      s.problem = "its header says section " + std::to_string(header.U16At(2));
       continue;
     }
-    if (U32(h + 4) != s.length) {
-      s.problem = "its header says length " + std::to_string(U32(h + 4));
+    if (header.U32At(4) != s.length) {
+      s.problem = "its header says length " + std::to_string(header.U32At(4));
       continue;
     }
     uint16_t crc = 0xFFFF;
@@ -144,7 +144,7 @@ ScpFile::ScpFile(const std::string& path) {
       s.problem = "read error";
       continue;
     }
-    if (crc != U16(h)) {
+    if (crc != header.U16At(0)) {
       s.problem = "CRC is wrong";
       continue;
     }
@@ -200,15 +200,15 @@ std::vector<TrendShape> TrendShapes(ScpFile& file) {
   std::vector<TrendShape> shapes;
   auto data = file.Data(129);
   if (!data || data->size() < 4) return shapes;
-  const uint8_t* d = data->data();
+  const ByteReader d(*data);
   const size_t size = data->size();
-  const uint32_t n = U32(d);
+  const uint32_t n = d.U32At(0);
   size_t p = 4;
   for (uint32_t i = 0; i < n && i < 32; ++i) {
     if (size - p < 4) break;
-    const uint32_t len = U32(d + p);
+    const uint32_t len = d.U32At(p);
     if (len > size - p) break;
-    if (len >= 8) shapes.push_back({static_cast<int>(i), U16(d + p + 4), U16(d + p + 6)});
+    if (len >= 8) shapes.push_back({static_cast<int>(i), d.U16At(p + 4), d.U16At(p + 6)});
     p += len + 4;
     if (p > size) break;
   }
@@ -219,28 +219,28 @@ std::vector<ComplexShape> ComplexShapes(ScpFile& file) {
   std::vector<ComplexShape> shapes;
   auto data = file.Data(133);
   if (!data || data->size() < 4) return shapes;
-  const uint8_t* d = data->data();
+  const ByteReader d(*data);
   const size_t size = data->size();
-  const uint32_t n = U32(d);
+  const uint32_t n = d.U32At(0);
   size_t p = 4;
   for (uint32_t i = 0; i < n && i < 256; ++i) {
     if (size - p < 16) break;
-    const uint32_t len = U32(d + p);
+    const uint32_t len = d.U32At(p);
     if (len < 16 || len > size - p) break;
-    shapes.push_back({U32(d + p + 8), U32(d + p + 12)});
+    shapes.push_back({d.U32At(p + 8), d.U32At(p + 12)});
     p += len;
   }
   return shapes;
 }
 
-int ChannelOfLeadId(uint8_t id) {
-  for (int k = 0; k < 14; ++k)
-    if (kLeadIds[k] == id) return k;
-  return 0;
+int ChannelOfLeadId(uint8_t id) { return ::ChannelOfLeadId(id); }
+
+uint8_t LeadIdOfChannel(int channel) {
+  return channel >= 0 && channel < kChannelSlotCount ? kChannelLeadIds[channel] : 0;
 }
 
-uint8_t LeadIdOfChannel(int channel) { return channel >= 0 && channel < 14 ? kLeadIds[channel] : 0; }
-
-const char* ChannelName(int channel) { return channel >= 0 && channel < 14 ? kChannelNames[channel] : "?"; }
+const char* ChannelName(int channel) {
+  return channel >= 0 && channel < kChannelSlotCount ? kChannelNames[channel] : "?";
+}
 
 }  // namespace scpecg
