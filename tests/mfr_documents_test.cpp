@@ -325,13 +325,15 @@ TEST_F(HolterCfgSectionTest, LargerSizeWordStillWritesTheVersion13Payload) {
   EXPECT_EQ(recb::Word(*data, 8), 1000u);
 }
 
-TEST_F(HolterCfgSectionTest, SizeWordBelow696WritesNothingSilently) {
+TEST_F(HolterCfgSectionTest, SizeWordBelow696IsStillWritten) {
   TestRecord rec;
   auto* cfg = new HolterConfig;
-  cfg->sizeWord = 695;
+  cfg->sizeWord = 692;
   rec.SetHolterConfig(cfg);
-  const auto file = Save(rec, &ScpEcg::PutHolterCfgData);
-  EXPECT_EQ(recb::EntryOf(file, 150)->length, 0u);
+  const auto data = recb::DataOf(Save(rec, &ScpEcg::PutHolterCfgData), 150);
+  ASSERT_TRUE(data);
+  EXPECT_EQ(data->size(), 708u);
+  EXPECT_EQ(recb::Word(*data, 8), 692u);
   EXPECT_TRUE(cap.Messages().empty()) << cap.Dump();
 }
 

@@ -53,9 +53,10 @@ static_assert(kFlagAt + 8 == HolterConfig::kPayloadBytes);
 
 std::unique_ptr<uint8_t[]> HolterConfig::Serialize(uint32_t* length) const {
   if (length != nullptr) *length = 0;
-  // The buffer is size word + 4 bytes long and must hold the whole payload.
-  if (sizeWord < kMinimumSizeWord || sizeWord > UINT32_MAX - 4) return nullptr;
-  std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[size_t{sizeWord} + 4]());
+  // The size word may come from a fetched file, so it sizes nothing: the
+  // buffer is the payload, which is all that is ever written. A size word
+  // below 696 is written back as held rather than costing the section.
+  std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[kPayloadBytes]());
   if (!out) return nullptr;
   uint8_t* p = out.get();
   StoreU32(p, sizeWord);
