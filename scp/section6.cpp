@@ -154,29 +154,31 @@ void ScpEcg::GetRhythmData(EcgWaveform* wave, const LeadTable* leads, const Huff
     const int count = std::min(leads->count, LeadTable::kMaxEntries);
     const uint32_t longest = leads->longestLead();
     const uint32_t width = longest >= kWideCountSamples ? 4 : 2;
-    uint32_t counts[LeadTable::kMaxEntries] = {};
+    int64_t counts[LeadTable::kMaxEntries] = {};
     int channels[LeadTable::kMaxEntries] = {};
     // Offsets are kept in 64 bits: a damaged count must not wrap them back
     // into the data.
-    uint64_t offset = kHeaderSize;
+    int64_t offset = kHeaderSize;
     for (int i = 0; i < count && offset < length; ++i, offset += width) {
       // A count cut off by the end of the data reads as 0; the lead loop
       // below then finds no data for it.
       if (offset + width <= length) {
         const uint32_t at = static_cast<uint32_t>(offset);
-        // Two-byte counts are the standard's unsigned 16-bit values. Read as
-        // signed, a count of 32768 or more would step the walk backwards;
-        // this writer never stores one.
-        counts[i] = width == 2 ? static_cast<uint16_t>(GetInt16(data.get(), at)) : GetUInt32(data.get(), at);
+        // Two-byte counts are signed: one of 32768 or more steps the walk
+        // backwards (this writer never stores one).
+        counts[i] = width == 2 ? int64_t{GetInt16(data.get(), at)} : int64_t{GetUInt32(data.get(), at)};
       }
       channels[i] = leads->channelOf(i);
     }
 
     const bool secondDifference = header.difference == kSecondDifferences;
-    // The lead's bytes as far as the section holds them.
+    // The lead's bytes as far as the section holds them; a negative count
+    // holds none.
     auto leadBytes = [&](int i) {
-      return static_cast<uint32_t>(std::min<uint64_t>(counts[i], length - offset));
+      return static_cast<uint32_t>(std::clamp<int64_t>(counts[i], 0, length - offset));
     };
+    // A negative count steps back, but never before the start of the data.
+    auto advance = [&](int i) { offset = std::max<int64_t>(offset + counts[i], 0); };
     int i = 0;
     if (!leads->referenceBeatUsed) {
       for (; i < count && offset < length; ++i) {
@@ -188,7 +190,7 @@ void ScpEcg::GetRhythmData(EcgWaveform* wave, const LeadTable* leads, const Huff
                  : 0;
         if (delivered != s && log_)
           log_->LogOemError(kSrcScpecg, 2574, "Rhythm section missing points or MMX not present.");
-        offset += counts[i];
+        advance(i);
       }
       if (i < count && log_) log_->LogOemError(kSrcScpecg, 2577, "Rhythm section missing lead data.");
     } else {
@@ -224,7 +226,7 @@ void ScpEcg::GetRhythmData(EcgWaveform* wave, const LeadTable* leads, const Huff
             for (uint32_t r = 0; r < repeat && d < s; ++r) dest[d++] = value;
           }
         }
-        offset += counts[i];
+        advance(i);
       }
       if (i < count && log_) log_->LogOemError(kSrcScpecg, 2592, "Rhythm section missing lead data.");
     }

@@ -541,6 +541,17 @@ TEST_F(Section6, MissingLeadDataIsReported) {
   EXPECT_EQ(target->GetValidSampleCount(), 600u);
 }
 
+// Two-byte counts are signed: 0x8000 steps the walk 32768 bytes back (never
+// before the data's start), not past the end, so the second lead is still
+// decoded rather than reported missing.
+TEST_F(Section6, TwoByteCountsAreSigned) {
+  std::vector<uint8_t> file = Patched(Patched(Save(MakeWave(500, {0, 1})), 6, 6, 0x00), 6, 7, 0x80);
+  auto target = std::unique_ptr<EcgWaveform>(EmptyWave(500, {0, 1}));
+  Read(file, target.get());
+  EXPECT_EQ(CountLines(kOem, 2577), 0u) << capture_.Dump();
+  EXPECT_NE(Lead(*target, 1, 500), std::vector<int16_t>(500, kUntouched));
+}
+
 // Decision: a lead whose channel has no array in the host's waveform is
 // stepped over (reported as missing points); the leads behind it still
 // land on their own channels.
