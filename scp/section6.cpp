@@ -205,20 +205,24 @@ void ScpEcg::GetRhythmData(EcgWaveform* wave, const LeadTable* leads, const Huff
       }
       const uint32_t gain = static_cast<uint32_t>(header.multiplier) / resolution;
       const uint32_t repeat = static_cast<uint32_t>(header.interval) / waveInterval;
-      // The copy never takes more than S scratch samples (each is written at
-      // least once, or with a repeat of 0 none is), so the scratch array is
-      // cut to S: a lead table claiming gigasample leads costs nothing more
-      // than the waveform itself. Leads longer than S are still reported.
-      const uint32_t scratchCount = std::min(longest, s);
-      std::vector<int16_t> scratch(scratchCount);
+      // The scratch array holds the longest lead L. It is cut where the
+      // lead's bytes can hold no more (a sample takes at least one bit),
+      // but never below S, which is all the copy takes: a lead table that
+      // claims gigasample leads costs no more than its data. A cut array
+      // that comes back full stands for a lead of L samples.
+      std::vector<int16_t> scratch;
       for (; i < count && offset < length; ++i) {
         int16_t* dest = wave->Channel(static_cast<uint32_t>(channels[i]));
+        const uint32_t bytes = leadBytes(i);
+        const uint32_t scratchCount =
+            static_cast<uint32_t>(std::min<uint64_t>(longest, std::max<uint64_t>(s, 8ull * bytes)));
+        if (scratch.size() < scratchCount) scratch.resize(scratchCount);
         uint32_t delivered = 0;
         if (dest != nullptr)
           delivered = decodeLead(*mode, scratch.data(), scratchCount, data.get(), static_cast<uint32_t>(offset),
-                                 leadBytes(i), secondDifference);
-        if ((delivered != s || longest > s) && log_)
-          log_->LogOemError(kSrcScpecg, 2587, "Rhythm section missing points.");
+                                 bytes, secondDifference);
+        const bool cut = scratchCount < longest && delivered == scratchCount;
+        if ((delivered != s || cut) && log_) log_->LogOemError(kSrcScpecg, 2587, "Rhythm section missing points.");
         if (dest != nullptr && repeat != 0) {
           uint32_t d = 0;
           for (uint32_t j = 0; j < scratchCount && d < s; ++j) {

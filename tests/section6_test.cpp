@@ -509,6 +509,21 @@ TEST_F(Section6, PlainSamplesWithoutSection2) {
   EXPECT_TRUE(TailUntouched(*target));
 }
 
+// On the reference beat path the scratch array holds the longest lead: a
+// plain lead of S samples in a table that claims 2 S delivers S, which is
+// no missing point.
+TEST_F(Section6, ScaledCopyDecodesIntoAnArrayOfTheLongestLead) {
+  constexpr uint32_t kS = 300;
+  std::vector<int16_t> a(kS);
+  for (uint32_t n = 0; n < kS; ++n) a[n] = static_cast<int16_t>(n * 5 - 700);
+  std::vector<uint8_t> file = PlainFile({a}, 2 * kS);
+  file = Patched(file, 3, 1, ParseRecord(file)[3][1] | 1);
+  auto target = std::unique_ptr<EcgWaveform>(EmptyWave(kS, {0}));
+  Read(file, target.get());
+  EXPECT_EQ(CountLines(kOem, 2587), 0u) << capture_.Dump();
+  EXPECT_EQ(Lead(*target, 0, kS), a);
+}
+
 TEST_F(Section6, ShortHeaderIsReported) {
   std::vector<uint8_t> file = Save(MakeWave(300, {0}));
   Sections s = ParseRecord(file);
