@@ -2,9 +2,28 @@
 // fields: short length words, oversized counts, wrapping values.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "codec_section_fixture.h"
+
+// One allocation of a chosen size fails once armed; everything else goes to
+// malloc and free (which GCC's pairing check cannot see through).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+static size_t g_failSize = 0;
+void* operator new(size_t n) {
+  if (n == g_failSize) {
+    g_failSize = 0;
+    throw std::bad_alloc();
+  }
+  if (void* p = std::malloc(n ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -22,6 +41,23 @@ TEST_F(Fidelity, HolterLengthWordBelowFourReadsThePayloadOnce) {
   EXPECT_EQ(cfg->sizeWord, 1234u);
   ASSERT_EQ(cap.Messages().size(), 1u) << cap.Dump();
   EXPECT_TRUE(cap.Has("LOGOEMERROR", "scpecg", 4134, "GetHolterCfgData: invalid record - too short")) << cap.Dump();
+}
+
+// A section copy that cannot be allocated is an exception outside the
+// checks: line 4835 alone. An index entry that cannot be made is skipped.
+TEST_F(Fidelity, FailedAllocationsInTheReader) {
+  const auto file = recb::Wrap({{130, Bytes().u32(1).zeros(1001).v}, {131, Bytes().u32(1).u32(8).v}});
+  ScpEcg codec(nullptr, &log);
+  g_failSize = sizeof(SectionEntry);
+  ASSERT_TRUE(recb::OpenBytes(codec, dir, file));
+  EXPECT_EQ(g_failSize, 0u) << "the first entry was refused";
+  uint32_t length = 0;
+  EXPECT_NE(codec.GetSection(131, &length), nullptr);
+  EXPECT_EQ(length, 8u);
+  g_failSize = 16 + 1005 + 1;  // the padded section 130
+  EXPECT_EQ(codec.GetSection(130, &length), nullptr);
+  ASSERT_EQ(cap.Messages().size(), 1u) << cap.Dump();
+  EXPECT_TRUE(cap.Has("LOGMEMORYERROR", "scpecg", 4835, "")) << cap.Dump();
 }
 
 }  // namespace
