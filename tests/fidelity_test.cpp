@@ -8,22 +8,31 @@
 
 #include "codec_section_fixture.h"
 
-// One allocation of a chosen size fails once armed; everything else goes to
-// malloc and free (which GCC's pairing check cannot see through).
+// One allocation, of a chosen size or the n-th from now, fails once armed;
+// the rest go to malloc and free (which GCC's pairing check cannot see
+// through) and are counted while alive.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
 static size_t g_failSize = 0;
+static int g_failAt = 0;
+static long g_live = 0;
 void* operator new(size_t n) {
-  if (n == g_failSize) {
+  if ((g_failSize != 0 && n == g_failSize) || (g_failAt > 0 && --g_failAt == 0)) {
     g_failSize = 0;
+    g_failAt = 0;
     throw std::bad_alloc();
   }
-  if (void* p = std::malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
+  void* p = std::malloc(n ? n : 1);
+  if (p == nullptr) throw std::bad_alloc();
+  ++g_live;
+  return p;
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+  if (p != nullptr) --g_live;
+  std::free(p);
+}
+void operator delete(void* p, size_t) noexcept { operator delete(p); }
 
 namespace {
 
@@ -58,6 +67,28 @@ TEST_F(Fidelity, FailedAllocationsInTheReader) {
   EXPECT_EQ(codec.GetSection(130, &length), nullptr);
   ASSERT_EQ(cap.Messages().size(), 1u) << cap.Dump();
   EXPECT_TRUE(cap.Has("LOGMEMORYERROR", "scpecg", 4835, "")) << cap.Dump();
+}
+
+// A constructor whose k-th allocation fails leaves nothing allocated.
+TEST(FidelityAllocation, ConstructorsThatThrowLeaveNothingBehind) {
+  void (*const makers[])() = {[] { delete new HolterConfig; }, [] { delete new HolterBlock1; },
+                              [] { delete new HolterBlock4; }, [] { delete new ComplexData(24, 100); },
+                              [] { delete new ComplexLead(1, 100); }};
+  for (auto make : makers) {
+    for (int k = 1;; ++k) {
+      const long before = g_live;
+      g_failAt = k;
+      bool threw = false;
+      try {
+        make();
+      } catch (const std::bad_alloc&) {
+        threw = true;
+      }
+      g_failAt = 0;
+      ASSERT_EQ(g_live, before) << "allocation " << k;
+      if (!threw) break;
+    }
+  }
 }
 
 }  // namespace

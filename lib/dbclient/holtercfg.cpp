@@ -5,8 +5,14 @@
 
 #include "lib/bytes.h"
 
+// A constructor that throws runs no destructor: what it made goes first.
 HolterBlock1::HolterBlock1() : values{}, entries{} {
-  for (HolterCodedEntry*& e : entries) e = new HolterCodedEntry{};
+  try {
+    for (HolterCodedEntry*& e : entries) e = new HolterCodedEntry{};
+  } catch (...) {
+    for (HolterCodedEntry* e : entries) delete e;
+    throw;
+  }
 }
 
 HolterBlock1::~HolterBlock1() {
@@ -14,7 +20,12 @@ HolterBlock1::~HolterBlock1() {
 }
 
 HolterBlock4::HolterBlock4() : value(0), entries{} {
-  for (HolterFlaggedEntry*& e : entries) e = new HolterFlaggedEntry{};
+  try {
+    for (HolterFlaggedEntry*& e : entries) e = new HolterFlaggedEntry{};
+  } catch (...) {
+    for (HolterFlaggedEntry* e : entries) delete e;
+    throw;
+  }
 }
 
 HolterBlock4::~HolterBlock4() {
@@ -22,11 +33,24 @@ HolterBlock4::~HolterBlock4() {
 }
 
 HolterConfig::HolterConfig()
-    : sizeWord(kMinimumSizeWord), version(kCurrentVersion), block1(new HolterBlock1),
-      block2(new HolterBlock2{}), block3(new HolterBlock3{}), block4(new HolterBlock4),
-      block5(new HolterBlock5{}), block6(new HolterBlock6{}), closingFlag(0) {}
+    : sizeWord(kMinimumSizeWord), version(kCurrentVersion), block1(nullptr), block2(nullptr),
+      block3(nullptr), block4(nullptr), block5(nullptr), block6(nullptr), closingFlag(0) {
+  try {
+    block1 = new HolterBlock1;
+    block2 = new HolterBlock2{};
+    block3 = new HolterBlock3{};
+    block4 = new HolterBlock4;
+    block5 = new HolterBlock5{};
+    block6 = new HolterBlock6{};
+  } catch (...) {
+    FreeBlocks();
+    throw;
+  }
+}
 
-HolterConfig::~HolterConfig() {
+HolterConfig::~HolterConfig() { FreeBlocks(); }
+
+void HolterConfig::FreeBlocks() {
   delete block1;
   delete block2;
   delete block3;

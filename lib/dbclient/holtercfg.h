@@ -114,6 +114,9 @@ class HolterConfig {
   // version to 13. Never refuses a payload: returns true.
   bool Read(std::span<const uint8_t> data, uint32_t payloadLength);
 
+  // Deletes the six blocks (null ones are skipped).
+  void FreeBlocks();
+
   uint32_t sizeWord;
   uint32_t version;
   HolterBlock1* block1;  // owned, blocks 1 to 6
