@@ -3,7 +3,10 @@
 # only what is missing, so a prepared machine starts at once.
 set -euo pipefail
 # biosig-tools is the independent peer reader; chromium renders the plot page in the tool tests.
-pkgs=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev libpng-dev biosig-tools chromium "$@")
+# g++-multilib and googletest (sources) build the 32-bit leg; qemu-user runs it
+# on kernels without 32-bit support.
+pkgs=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev libpng-dev biosig-tools chromium
+      g++-multilib googletest qemu-user "$@")
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
