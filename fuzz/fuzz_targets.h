@@ -222,7 +222,7 @@ inline std::string CheckRecord(const TestRecord& r) {
     if (d) expect(d->GetLength() <= d->GetCapacity(), "document length above capacity");
   for (int32_t i = 0; i < TestRecord::kTrendSlots; ++i)
     if (const TrendRecord* t = r.GetTrendAt(i))
-      expect(t->GetSampleCount() <= t->GetSampleCapacity(), "trend samples above capacity");
+      expect(t->GetSampleCount() <= TrendRecord::kMaxSamples, "trend samples above capacity");
   if (const AuditTrail* a = r.GetAuditTrailRecord())
     expect(a->GetCount() >= 0 && a->GetCount() <= static_cast<int32_t>(AuditTrail::kSlots),
            "audit count outside 0..16");

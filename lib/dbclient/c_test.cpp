@@ -353,13 +353,9 @@ void TestRecord::SetBirthDate(const CalendarDate* date) {
   // month of 0 in it is raised to 1 by the count.
   const int32_t days = -birth.DayDifference(*acquisitionDateTime);
   // Not a change of the host's data: the age follows from the two dates.
-  // More days than the 16-bit field holds are kept at its maximum rather
-  // than wrapped into a small age.
-  if (days < 0) {
-    age = 0;
-  } else {
-    age = days > 0xFFFF ? static_cast<uint16_t>(0xFFFF) : static_cast<uint16_t>(days);
-  }
+  // The difference goes into the 16-bit field as it is, wrapping past
+  // 65535 days as the host's own records do.
+  age = days < 0 ? static_cast<uint16_t>(0) : static_cast<uint16_t>(days);
 }
 
 // --------------------------------------------------------------- identity

@@ -39,6 +39,21 @@ bool ComplexData::SetLead(uint32_t slot, ComplexLead* lead) {
   return true;
 }
 
+bool ComplexData::GrowLeads(uint32_t samples) {
+  std::unique_ptr<int16_t[]> grown[kMaxLeads];
+  for (uint32_t k = 0; k < kMaxLeads; ++k) {
+    if (leads[k] == nullptr) continue;
+    grown[k].reset(new (std::nothrow) int16_t[samples]());
+    if (!grown[k]) return false;
+  }
+  for (uint32_t k = 0; k < kMaxLeads; ++k) {
+    if (leads[k] == nullptr) continue;
+    delete[] leads[k]->samples;
+    leads[k]->samples = grown[k].release();
+  }
+  return true;
+}
+
 uint32_t ComplexData::FilledSlotCount() const {
   uint32_t filled = 0;
   for (const ComplexLead* lead : leads) filled += lead != nullptr;
@@ -176,7 +191,8 @@ std::unique_ptr<uint8_t[]> ComplexData::Serialize(uint32_t* length) const {
 // lead's samples) is read only when it lies wholly within that end, and
 // reading stops at the first part that does not (false is returned). The
 // complex's s before the read is the size of its lead arrays (a host makes
-// them so), so while it has leads s becomes at most that; leads are read for slots 0..n-1 with
+// them so); a record with more samples grows them only when it holds all of
+// them, else s is cut to the arrays. Leads are read for slots 0..n-1 with
 // n cut to 24, and a slot below n that this complex lacks is stepped over.
 bool ComplexData::Read(std::span<const uint8_t> record) {
   if (record.size() < 64) return false;
@@ -214,6 +230,10 @@ bool ComplexData::Read(std::span<const uint8_t> record) {
   pos += kTextBytes;
 
   const uint64_t leadBytes = 2ull * s;
+  // The record's s holds when its samples are all there: lead arrays made
+  // for fewer (a host may leave the count to the file) are replaced by ones
+  // of s samples, so their size never comes from more than the record holds.
+  if (hasLeads && s > arraySamples && pos + leadCount * leadBytes <= end && GrowLeads(s)) sampleCount = s;
   bool complete = n <= kMaxLeads;
   for (uint32_t k = 0; k < leadCount; ++k) {
     const uint64_t start = pos + k * leadBytes;

@@ -97,6 +97,10 @@ class ComplexData {
   // the record and this complex's lead slots call for was read.
   bool Read(std::span<const uint8_t> record);
 
+  // Gives every attached lead a zeroed array of samples entries; false (and
+  // nothing changed) when allocation fails.
+  bool GrowLeads(uint32_t samples);
+
   static uint32_t MapCodeA(uint32_t code) { return code <= 3 ? code : 4; }
   static uint32_t MapCodeB(uint32_t code) { return code <= 1 ? code : 2; }
 

@@ -6,8 +6,14 @@
 
 #include "lib/byte_cursor.h"
 
+// A constructor that throws runs no destructor: what it made goes first.
 HolterBlock1::HolterBlock1() : values{}, entries{} {
-  for (HolterCodedEntry*& e : entries) e = new HolterCodedEntry{};
+  try {
+    for (HolterCodedEntry*& e : entries) e = new HolterCodedEntry{};
+  } catch (...) {
+    for (HolterCodedEntry* e : entries) delete e;
+    throw;
+  }
 }
 
 HolterBlock1::~HolterBlock1() {
@@ -15,7 +21,12 @@ HolterBlock1::~HolterBlock1() {
 }
 
 HolterBlock4::HolterBlock4() : value(0), entries{} {
-  for (HolterFlaggedEntry*& e : entries) e = new HolterFlaggedEntry{};
+  try {
+    for (HolterFlaggedEntry*& e : entries) e = new HolterFlaggedEntry{};
+  } catch (...) {
+    for (HolterFlaggedEntry* e : entries) delete e;
+    throw;
+  }
 }
 
 HolterBlock4::~HolterBlock4() {
@@ -23,11 +34,24 @@ HolterBlock4::~HolterBlock4() {
 }
 
 HolterConfig::HolterConfig()
-    : sizeWord(kMinimumSizeWord), version(kCurrentVersion), block1(new HolterBlock1),
-      block2(new HolterBlock2{}), block3(new HolterBlock3{}), block4(new HolterBlock4),
-      block5(new HolterBlock5{}), block6(new HolterBlock6{}), closingFlag(0) {}
+    : sizeWord(kMinimumSizeWord), version(kCurrentVersion), block1(nullptr), block2(nullptr),
+      block3(nullptr), block4(nullptr), block5(nullptr), block6(nullptr), closingFlag(0) {
+  try {
+    block1 = new HolterBlock1;
+    block2 = new HolterBlock2{};
+    block3 = new HolterBlock3{};
+    block4 = new HolterBlock4;
+    block5 = new HolterBlock5{};
+    block6 = new HolterBlock6{};
+  } catch (...) {
+    FreeBlocks();
+    throw;
+  }
+}
 
-HolterConfig::~HolterConfig() {
+HolterConfig::~HolterConfig() { FreeBlocks(); }
+
+void HolterConfig::FreeBlocks() {
   delete block1;
   delete block2;
   delete block3;
@@ -54,11 +78,12 @@ static_assert(kFlagAt + 8 == HolterConfig::kPayloadBytes);
 
 std::unique_ptr<uint8_t[]> HolterConfig::Serialize(uint32_t* length) const {
   if (length != nullptr) *length = 0;
-  // The buffer is size word + 4 bytes long and must hold the whole payload.
-  if (sizeWord < kMinimumSizeWord || sizeWord > UINT32_MAX - 4) return nullptr;
-  std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[size_t{sizeWord} + 4]());
+  // The size word may come from a fetched file, so it sizes nothing: the
+  // buffer is the payload, which is all that is ever written. A size word
+  // below 696 is written back as held rather than costing the section.
+  std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[kPayloadBytes]());
   if (!out) return nullptr;
-  ByteWriter w(out.get(), size_t{sizeWord} + 4);
+  ByteWriter w(out.get(), kPayloadBytes);
   w.U32At(0, sizeWord);
   w.U32At(4, version);
   if (block1 != nullptr) {

@@ -104,8 +104,8 @@ class HolterConfig {
   HolterConfig(const HolterConfig&) = delete;
   HolterConfig& operator=(const HolterConfig&) = delete;
 
-  // A buffer of size word + 4 bytes holding the version-13 payload, and
-  // *length = 700. Null when the size word is below 696 or allocation fails.
+  // A buffer holding the version-13 payload, and *length = 700; the size
+  // word is written as held. Null when allocation fails.
   // A block that is missing is written as zero bytes.
   std::unique_ptr<uint8_t[]> Serialize(uint32_t* length) const;
 
@@ -113,6 +113,9 @@ class HolterConfig {
   // starts at the payload and ends at the end of the section data. Sets the
   // version to 13. Never refuses a payload: returns true.
   bool Read(std::span<const uint8_t> data, uint32_t payloadLength);
+
+  // Deletes the six blocks (null ones are skipped).
+  void FreeBlocks();
 
   uint32_t sizeWord;
   uint32_t version;

@@ -10,10 +10,9 @@
 // c and v as 16-bit numbers at bytes 4 and 6, then the three arrays.
 //
 // Word 0 of the block is not part of what a trend serializes (L is computed
-// afresh), so it holds the number of samples the arrays have room for:
-// kMaxSamples in a host trend, c in a trend built from a record, whose
-// arrays hold exactly the record's samples. Adding a sample never writes
-// past that room.
+// afresh); whatever a host keeps there, its arrays hold kMaxSamples samples.
+// A trend built from a record holds exactly the record's samples and is
+// handed out const, so nothing can be added to it.
 
 namespace {
 
@@ -53,7 +52,7 @@ TrendRecord::~TrendRecord() { delete[] reinterpret_cast<uint32_t*>(dataBlock); }
 // A record whose c and v call for more than its L bytes, or whose L passes
 // the end of the section data, gives no trend: its arrays could not be laid
 // over the copy.
-std::unique_ptr<TrendRecord> TrendRecord::BuildFromRecord(std::span<const uint8_t> record) {
+std::unique_ptr<const TrendRecord> TrendRecord::BuildFromRecord(std::span<const uint8_t> record) {
   if (record.size() < 8) return nullptr;
   const uint8_t* p = record.data();
   const ByteReader in(record);
@@ -68,7 +67,7 @@ std::unique_ptr<TrendRecord> TrendRecord::BuildFromRecord(std::span<const uint8_
   const size_t words = (size_t{L} + 3) / 4;
   uint32_t* block = new uint32_t[words]();
   trend->dataBlock = reinterpret_cast<uint8_t*>(block);
-  block[0] = c;
+  block[0] = L;
   SetHeaderU16(trend->dataBlock, 4, c);
   SetHeaderU16(trend->dataBlock, 6, v);
   for (size_t i = 2; i < need / 4; ++i) block[i] = in.U32At(4 * i);
@@ -81,12 +80,6 @@ std::unique_ptr<TrendRecord> TrendRecord::BuildFromRecord(std::span<const uint8_
 
 uint32_t TrendRecord::GetSampleCount() const { return dataBlock ? HeaderU16(dataBlock, 4) : 0; }
 uint32_t TrendRecord::GetValueCount() const { return dataBlock ? HeaderU16(dataBlock, 6) : 0; }
-
-uint32_t TrendRecord::GetSampleCapacity() const {
-  if (dataBlock == nullptr) return 0;
-  const uint32_t room = reinterpret_cast<const uint32_t*>(dataBlock)[0];
-  return room < kMaxSamples ? room : kMaxSamples;
-}
 
 int32_t TrendRecord::GetValue(uint32_t sample, uint32_t index) const {
   const uint32_t v = GetValueCount();
@@ -116,7 +109,7 @@ void TrendRecord::SetScale(int32_t numerator, int32_t denominator) {
 bool TrendRecord::AddSample(uint32_t time, std::span<const int32_t> given) {
   if (dataBlock == nullptr) return false;
   const uint32_t c = GetSampleCount();
-  if (c >= GetSampleCapacity()) return false;
+  if (c >= kMaxSamples) return false;
   const uint32_t v = GetValueCount();
   times[c] = time - baseTime;
   int32_t* row = values + size_t{c} * v;

@@ -28,8 +28,8 @@ class TrendRecord {
   // A temporary trend whose data block is a copy of the record (which starts
   // at its length word L). Null when the record is shorter than 8 bytes or
   // than L, or when its c and v need more than L bytes. Throws std::bad_alloc
-  // when the copy cannot be made.
-  static std::unique_ptr<TrendRecord> BuildFromRecord(std::span<const uint8_t> record);
+  // when the copy cannot be made. Const: its arrays have no room for more.
+  static std::unique_ptr<const TrendRecord> BuildFromRecord(std::span<const uint8_t> record);
 
   // The record (L = 8 + 4c + 4cv + 4v bytes) and *length = L. Null when the
   // trend has no data block or allocation fails.
@@ -37,9 +37,6 @@ class TrendRecord {
 
   uint32_t GetSampleCount() const;
   uint32_t GetValueCount() const;
-  // Room for samples in the arrays (kMaxSamples for a host trend, c for one
-  // built from a record).
-  uint32_t GetSampleCapacity() const;
   // Value j of sample s, scaled when numerator and denominator differ; 0 for
   // an index out of range.
   int32_t GetValue(uint32_t sample, uint32_t index) const;
@@ -52,8 +49,8 @@ class TrendRecord {
   void SetBaseTime(uint32_t time) { baseTime = time; }
 
   // Stores time - base time and the trend's own number of values (values
-  // beyond the given ones are 0). False when the trend is full or has no
-  // data block.
+  // beyond the given ones are 0). False when the trend holds kMaxSamples
+  // samples or has no data block.
   bool AddSample(uint32_t time, std::span<const int32_t> values);
 
   uint32_t baseTime;
