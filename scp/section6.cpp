@@ -179,16 +179,19 @@ void ScpEcg::GetRhythmData(EcgWaveform* wave, const LeadTable* leads, const Huff
     };
     int i = 0;
     if (!leads->referenceBeatUsed) {
+      // The leads are decoded together (the codec interleaves them), then
+      // reported in order. A channel without a sample array gets nothing:
+      // its lead's bytes are stepped over and it counts as a lead missing
+      // its points.
+      LeadSpan spans[LeadTable::kMaxEntries] = {};
       for (; i < count && offset < length; ++i) {
-        // A channel without a sample array gets nothing: its lead's bytes
-        // are stepped over and it counts as a lead missing its points.
-        int16_t* dest = wave->Channel(static_cast<uint32_t>(channels[i]));
-        const uint32_t delivered =
-            dest ? decodeLead(*mode, dest, s, data.get(), static_cast<uint32_t>(offset), leadBytes(i), secondDifference)
-                 : 0;
-        if (delivered != s && log_)
-          log_->LogOemError(kSrcScpecg, 2574, "Rhythm section missing points or MMX not present.");
+        spans[i] = {wave->Channel(static_cast<uint32_t>(channels[i])), static_cast<uint32_t>(offset), leadBytes(i), 0};
         offset += counts[i];
+      }
+      decodeLeads(*mode, spans, static_cast<uint32_t>(i), s, data.get(), secondDifference);
+      for (int k = 0; k < i; ++k) {
+        if (spans[k].delivered != s && log_)
+          log_->LogOemError(kSrcScpecg, 2574, "Rhythm section missing points or MMX not present.");
       }
       if (i < count && log_) log_->LogOemError(kSrcScpecg, 2577, "Rhythm section missing lead data.");
     } else {
