@@ -316,6 +316,25 @@ inline U16x8 LoadSamples(const int16_t* x) {
   return v;
 }
 
+// The pair table's indices of the four pairs of biased values (each 0 to
+// 15): first * 16 + second, formed in the 32-bit lanes that hold the pairs.
+inline void PairIndices(U16x8 biased, uint32_t* pairs) {
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__SSE2__) || defined(__ARM_NEON)) && \
+    !defined(SCP_CODEC_SCALAR_LANES)
+  using U32x4 = uint32_t __attribute__((vector_size(16)));
+  U32x4 w;
+  std::memcpy(&w, &biased, sizeof w);
+  if constexpr (std::endian::native == std::endian::little) {
+    w = (w << 4 & 0xF0) | w >> 16;
+  } else {
+    w = (w >> 12 & 0xF0) | (w & 0x0F);
+  }
+  std::memcpy(pairs, &w, sizeof w);
+#else
+  for (int i = 0; i < 4; ++i) pairs[i] = static_cast<uint32_t>(biased.v[2 * i] << 4 | biased.v[2 * i + 1]);
+#endif
+}
+
 // Values coded per block, and what a block may need in the worst case: four
 // flushes of two 26-bit codes, each store 8 bytes wide.
 constexpr uint32_t kBlock = 8;
@@ -338,11 +357,9 @@ inline void PutBlock(Packer& packer, const int16_t* x) {
   std::memcpy(&low, &biased, 8);
   std::memcpy(&high, reinterpret_cast<const uint8_t*>(&biased) + 8, 8);
   if (((low | high) & 0xFFF0FFF0FFF0FFF0ull) == 0) {
-    // Lanes at bit `at` and at + 16 make one pair index.
-    auto pair = [](uint64_t lanes, int at) {
-      return static_cast<uint32_t>((((lanes >> at) & 0x0F) << 4) | ((lanes >> (at + 16)) & 0x0F));
-    };
-    const uint32_t p0 = pair(low, 0), p1 = pair(low, 32), p2 = pair(high, 0), p3 = pair(high, 32);
+    uint32_t pairs[4];
+    PairIndices(biased, pairs);
+    const uint32_t p0 = pairs[0], p1 = pairs[1], p2 = pairs[2], p3 = pairs[3];
     packer.Append(kPairs.code[p0], kPairs.length[p0]);
     packer.Append(kPairs.code[p1], kPairs.length[p1]);
     // Usually the whole block fits the bit buffer (7 + 8 x 6 bits at most
