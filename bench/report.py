@@ -213,6 +213,12 @@ def make_table(results):
             bits = (get(codec, f"{op}/fast/{sig}", "counters") or {}).get("bits_per_sample")
             t.row(label, op, si(f, "S/s"), si(p, "S/s"), fmt_ratio(ratio(f, p)),
                   "n/a" if bits is None else f"{bits:.2f}")
+        if sig != "noise":
+            f = wall_rate(codec.get(f"decode3/fast/{sig}"), "items")
+            p = wall_rate(codec.get(f"decode3/portable/{sig}"), "items")
+            bits = (get(codec, f"decode3/fast/{sig}", "counters") or {}).get("bits_per_sample")
+            t.row("  3 such leads in one call", "decode", si(f, "S/s"), si(p, "S/s"), fmt_ratio(ratio(f, p)),
+                  "n/a" if bits is None else f"{bits:.2f}")
 
     # -- CRC
     t.section("CRC-CCITT, bytes/s (wall)", ["buffer", "carry-less", "fast", "portable", "fast/portable"])
@@ -266,7 +272,9 @@ def make_table(results):
         r = ratio(save_w, pw_w)
         t.row(f"save / plain write of the {what}", fmt_ratio(r), fmt_ratio(ratio(save_c, pw_c)), "<= 4x", verdict(r, 4, False))
         r = ratio(fetch_w, pr_w)
-        t.row(f"fetch / plain read of the {what}", fmt_ratio(r), fmt_ratio(ratio(fetch_c, pr_c)), "<= 4x", verdict(r, 4, False))
+        limit = 8 if suffix == "" else 4
+        t.row(f"fetch / plain read of the {what}", fmt_ratio(r), fmt_ratio(ratio(fetch_c, pr_c)), f"<= {limit}x",
+              verdict(r, limit, False))
     mc_w, mc_c = get(saveload, "memcpy/holter24h", "wall_s"), get(saveload, "memcpy/holter24h", "cpu_s")
     t.row("save / memcpy of the file's bytes", fmt_ratio(ratio(save_w, mc_w)), fmt_ratio(ratio(save_c, mc_c)), "", "")
     t.row("fetch / memcpy of the file's bytes", fmt_ratio(ratio(fetch_w, mc_w)), fmt_ratio(ratio(fetch_c, mc_c)), "", "")
@@ -285,7 +293,7 @@ def make_table(results):
         t.row("peer time" + ("" if ok else " (FAILED RUN)"), duration(pw), duration(pc), "", "")
         t.row("our FETCHTEST", duration(fetch_w), duration(fetch_c), "", "")
         r = ratio(pw, fetch_w) if ok else None
-        t.row("peer / our fetch", fmt_ratio(r), fmt_ratio(ratio(pc, fetch_c)), ">= 10x", verdict(r, 10, True))
+        t.row("peer / our fetch", fmt_ratio(r), fmt_ratio(ratio(pc, fetch_c)), ">= 40x", verdict(r, 40, True))
         t.row("peer peak RSS", mib(prss), "", "", "")
     else:
         t.section("Peer", ["measure", "value"])
