@@ -62,7 +62,7 @@ struct LeadSpan {
 
 // Decodes the leads as decodeLead would, one after the other: same samples,
 // same counts, a later lead written over an earlier one when their
-// destinations are the same. The fast path decodes two at a time.
+// destinations are the same. The fast path decodes up to three at a time.
 void decodeLeads(const HuffmanMode& mode, LeadSpan* leads, uint32_t leadCount, uint32_t destCount,
                  const uint8_t* src, bool secondDifference);
 

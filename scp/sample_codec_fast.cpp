@@ -17,7 +17,9 @@
 //     A' = A + k s + q,   q[j] = r[k-1] + (j + 1) * (d[0] + ... + d[k-1]),
 //     s' = s + (d[0] + ... + d[k-1]),
 // r and q coming from the table. Escapes (18 and 26 bits) take one value per
-// step. All arithmetic is modulo 65536, as the samples are.
+// step. All arithmetic is modulo 65536, as the samples are. A section's
+// leads are independent streams and are stepped in turn, two or three at a
+// time: a single stream leaves the core waiting on each table lookup.
 //
 // Bounds: the bulk loops run only while a full 8-byte load or store stays
 // inside the lead (decoding) or the room (encoding); the last bytes of a lead
