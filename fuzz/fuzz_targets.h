@@ -304,6 +304,23 @@ inline std::string RunDecoders(const uint8_t* data, size_t size) {
   for (uint32_t n = 0; n < destCount; ++n)
     if (slow[n] != quick[n]) return "decoders differ at sample " + std::to_string(n);
 
+  // The same bytes cut into three leads, decoded together by the fast path
+  // and one at a time by the portable one.
+  const uint32_t cut1 = leadBytes / 3, cut2 = leadBytes - leadBytes / 3;
+  const uint32_t starts[4] = {0, cut1, cut2, leadBytes};
+  std::vector<int16_t> apart(3 * destCount + 1, 0x5A5A), together(3 * destCount + 1, 0x5A5A);
+  LeadSpan spans[3];
+  uint32_t expected[3];
+  for (uint32_t k = 0; k < 3; ++k) {
+    spans[k] = LeadSpan{together.data() + k * destCount, offset + starts[k], starts[k + 1] - starts[k], 0};
+    expected[k] = scpcodec::portable::decodeLead(mode, apart.data() + k * destCount, destCount, source.data(),
+                                                 spans[k].offset, spans[k].byteCount, secondDifference);
+  }
+  scpcodec::fast::decodeLeads(HuffmanMode{mode.huffman, 1}, spans, 3, destCount, source.data(), secondDifference);
+  for (uint32_t k = 0; k < 3; ++k)
+    if (spans[k].delivered != expected[k]) return "leads decoded together deliver other counts";
+  if (apart != together) return "leads decoded together differ from one at a time";
+
   if ((data[0] & 4) == 0) return {};
   // Round trip: the lead's bytes as samples through both encoders, then
   // back through both decoders.

@@ -4,6 +4,11 @@
 
 #include "scp/scpecg.h"
 
+#if SCP_CRC_CARRYLESS
+#include <cpuid.h>
+#include <immintrin.h>
+#endif
+
 namespace scpcrc {
 
 uint16_t Portable(const uint8_t* data, size_t count) {
@@ -55,8 +60,10 @@ static_assert(kTables[0][1] == 0x1021);
 
 }  // namespace
 
-uint16_t Fast(const uint8_t* data, size_t count) {
-  uint16_t crc = 0xFFFF;
+namespace {
+
+// The table routine from any register value.
+uint16_t Sliced(uint16_t crc, const uint8_t* data, size_t count) {
   const auto& t = kTables;
   while (count >= kSlices) {
 #if defined(__GNUC__)
@@ -78,6 +85,88 @@ uint16_t Fast(const uint8_t* data, size_t count) {
   while (count--) crc = static_cast<uint16_t>((crc << 8) ^ t[0][(crc >> 8) ^ *data++]);
   return crc;
 }
+
+}  // namespace
+
+uint16_t Fast(const uint8_t* data, size_t count) { return Sliced(0xFFFF, data, count); }
+
+#if SCP_CRC_CARRYLESS
+namespace {
+
+// x^n mod the generator, for the folding constants.
+constexpr uint64_t PowerMod(unsigned n) {
+  uint32_t r = 1;
+  for (unsigned i = 0; i < n; ++i) {
+    r <<= 1;
+    if (r & 0x10000u) r ^= 0x11021u;
+  }
+  return r;
+}
+
+// A 128-bit block H x^64 + L moved d bits further along the message keeps
+// its remainder as H (x^(d+64) mod G) + L (x^d mod G): two carry-less
+// products of at most 79 bits, xored into the block d bits on.
+#define SCP_CRC_TARGET __attribute__((target("pclmul,ssse3")))
+
+SCP_CRC_TARGET inline __m128i FoldConstants(unsigned d) {
+  return _mm_set_epi64x(static_cast<long long>(PowerMod(d + 64)), static_cast<long long>(PowerMod(d)));
+}
+
+SCP_CRC_TARGET inline __m128i Fold(__m128i x, __m128i k) {
+  return _mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x11), _mm_clmulepi64_si128(x, k, 0x00));
+}
+
+// Sixteen bytes as one polynomial, the first byte's top bit highest.
+SCP_CRC_TARGET inline __m128i LoadBlock(const uint8_t* p) {
+  const __m128i reverse = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), reverse);
+}
+
+}  // namespace
+
+SCP_CRC_TARGET uint16_t Carryless(const uint8_t* data, size_t count) {
+  if (count < 64) return Sliced(0xFFFF, data, count);
+  // Four blocks in flight; the initial register enters as an xor into the
+  // first two bytes, which is what the register does to them.
+  __m128i acc[4];
+  for (int j = 0; j < 4; ++j) acc[j] = LoadBlock(data + 16 * j);
+  acc[0] = _mm_xor_si128(acc[0], _mm_set_epi16(-1, 0, 0, 0, 0, 0, 0, 0));
+  data += 64;
+  count -= 64;
+  const __m128i by512 = FoldConstants(512);
+  while (count >= 64) {
+    _mm_prefetch(reinterpret_cast<const char*>(data + 1024), _MM_HINT_T0);
+    for (int j = 0; j < 4; ++j) acc[j] = _mm_xor_si128(Fold(acc[j], by512), LoadBlock(data + 16 * j));
+    data += 64;
+    count -= 64;
+  }
+  const __m128i by128 = FoldConstants(128);
+  __m128i r = acc[0];
+  for (int j = 1; j < 4; ++j) r = _mm_xor_si128(Fold(r, by128), acc[j]);
+  while (count >= 16) {
+    r = _mm_xor_si128(Fold(r, by128), LoadBlock(data));
+    data += 16;
+    count -= 16;
+  }
+  // What is left has the message's remainder: its 16 bytes, then the tail,
+  // through the table routine from a zero register.
+  const __m128i reverse = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  uint8_t rest[16];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(rest), _mm_shuffle_epi8(r, reverse));
+  uint16_t crc = 0;
+  for (const uint8_t b : rest) crc = static_cast<uint16_t>((crc << 8) ^ kTables[0][(crc >> 8) ^ b]);
+  return Sliced(crc, data, count);
+}
+
+bool HasCarryless() {
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+  return (ecx & (1u << 1)) != 0 && (ecx & (1u << 9)) != 0;  // PCLMULQDQ, SSSE3
+}
+#else
+uint16_t Carryless(const uint8_t* data, size_t count) { return Sliced(0xFFFF, data, count); }
+bool HasCarryless() { return false; }
+#endif
 
 namespace {
 
@@ -126,7 +215,8 @@ uint16_t Combine(uint16_t crcA, uint16_t crcB, uint64_t lengthB) {
 
 uint16_t ScpEcg::ComputeCrc(const uint8_t* buffer, uint32_t first, uint32_t count) {
   // The processor query runs once; the choice never changes within a process.
-  static const bool fast = plat::HasMmx();
+  static const int routine = scpcrc::HasCarryless() ? 2 : plat::HasMmx() ? 1 : 0;
   if (buffer == nullptr) return 0xFFFF;
-  return fast ? scpcrc::Fast(buffer + first, count) : scpcrc::Portable(buffer + first, count);
+  if (routine == 2) return scpcrc::Carryless(buffer + first, count);
+  return routine == 1 ? scpcrc::Fast(buffer + first, count) : scpcrc::Portable(buffer + first, count);
 }

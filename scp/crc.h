@@ -5,6 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+#define SCP_CRC_CARRYLESS 1
+#else
+#define SCP_CRC_CARRYLESS 0
+#endif
+
 namespace scpcrc {
 
 // The standard's table-less routine: a high and a low byte updated with
@@ -13,6 +19,12 @@ uint16_t Portable(const uint8_t* data, size_t count);
 
 // Slicing-by-16: sixteen independent table lookups per sixteen bytes.
 uint16_t Fast(const uint8_t* data, size_t count);
+
+// Folding with carry-less multiplication, 64 bytes per round, where the
+// processor has it (x86 with PCLMULQDQ and SSSE3, asked at run time);
+// elsewhere the same as Fast.
+uint16_t Carryless(const uint8_t* data, size_t count);
+bool HasCarryless();
 
 // The CRC of A followed by B from the CRCs of A and of B alone and B's
 // length, in O(log length): the register is linear in its starting value,

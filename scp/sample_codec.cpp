@@ -36,6 +36,14 @@ uint32_t decodeLead(const HuffmanMode& mode, int16_t* dest, uint32_t destCount, 
                                               secondDifference);
 }
 
+void decodeLeads(const HuffmanMode& mode, LeadSpan* leads, uint32_t leadCount, uint32_t destCount,
+                 const uint8_t* src, bool secondDifference) {
+  if (mode.fastPath)
+    scpcodec::fast::decodeLeads(mode, leads, leadCount, destCount, src, secondDifference);
+  else
+    scpcodec::portable::decodeLeads(mode, leads, leadCount, destCount, src, secondDifference);
+}
+
 namespace scpcodec {
 
 void RebuildSecondDifferences(int16_t* values, uint32_t count) {
@@ -191,6 +199,14 @@ uint32_t decodeLead(const HuffmanMode& mode, int16_t* dest, uint32_t destCount, 
   for (uint32_t n = 0; n < destCount; ++n) dest[n] = GetValue(reader);
   if (secondDifference) RebuildSecondDifferences(dest, destCount);
   return destCount;
+}
+
+void decodeLeads(const HuffmanMode& mode, LeadSpan* leads, uint32_t leadCount, uint32_t destCount,
+                 const uint8_t* src, bool secondDifference) {
+  for (uint32_t i = 0; i < leadCount; ++i) {
+    LeadSpan& l = leads[i];
+    l.delivered = l.dest ? portable::decodeLead(mode, l.dest, destCount, src, l.offset, l.byteCount, secondDifference) : 0;
+  }
 }
 
 }  // namespace portable

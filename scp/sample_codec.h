@@ -51,6 +51,21 @@ uint32_t encodeLead(const RhythmEncoder& encoder, uint8_t* out, uint32_t offset,
 uint32_t decodeLead(const HuffmanMode& mode, int16_t* dest, uint32_t destCount, const uint8_t* src,
                     uint32_t offset, uint32_t byteCount, bool secondDifference);
 
+// One lead of a section for decodeLeads: its bytes at src[offset, offset +
+// byteCount), its samples to dest (null: not decoded, 0 delivered).
+struct LeadSpan {
+  int16_t* dest;
+  uint32_t offset;
+  uint32_t byteCount;
+  uint32_t delivered;  // set by decodeLeads: what decodeLead returns
+};
+
+// Decodes the leads as decodeLead would, one after the other: same samples,
+// same counts, a later lead written over an earlier one when their
+// destinations are the same. The fast path decodes up to three at a time.
+void decodeLeads(const HuffmanMode& mode, LeadSpan* leads, uint32_t leadCount, uint32_t destCount,
+                 const uint8_t* src, bool secondDifference);
+
 namespace scpcodec {
 
 // The two implementations, callable directly; they ignore fastPath.
@@ -59,6 +74,8 @@ uint32_t encodeLead(const RhythmEncoder& encoder, uint8_t* out, uint32_t offset,
                     const int16_t* samples, uint32_t count);
 uint32_t decodeLead(const HuffmanMode& mode, int16_t* dest, uint32_t destCount, const uint8_t* src,
                     uint32_t offset, uint32_t byteCount, bool secondDifference);
+void decodeLeads(const HuffmanMode& mode, LeadSpan* leads, uint32_t leadCount, uint32_t destCount,
+                 const uint8_t* src, bool secondDifference);
 }  // namespace portable
 
 namespace fast {
@@ -66,6 +83,8 @@ uint32_t encodeLead(const RhythmEncoder& encoder, uint8_t* out, uint32_t offset,
                     const int16_t* samples, uint32_t count);
 uint32_t decodeLead(const HuffmanMode& mode, int16_t* dest, uint32_t destCount, const uint8_t* src,
                     uint32_t offset, uint32_t byteCount, bool secondDifference);
+void decodeLeads(const HuffmanMode& mode, LeadSpan* leads, uint32_t leadCount, uint32_t destCount,
+                 const uint8_t* src, bool secondDifference);
 }  // namespace fast
 
 // Shared by both implementations. Plain samples are read one way only;

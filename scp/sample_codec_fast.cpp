@@ -17,16 +17,20 @@
 //     A' = A + k s + q,   q[j] = r[k-1] + (j + 1) * (d[0] + ... + d[k-1]),
 //     s' = s + (d[0] + ... + d[k-1]),
 // r and q coming from the table. Escapes (18 and 26 bits) take one value per
-// step. All arithmetic is modulo 65536, as the samples are.
+// step. All arithmetic is modulo 65536, as the samples are. A section's
+// leads are independent streams and are stepped in turn, two or three at a
+// time: a single stream leaves the core waiting on each table lookup.
 //
 // Bounds: the bulk loops run only while a full 8-byte load or store stays
 // inside the lead (decoding) or the room (encoding); the last bytes of a lead
 // are read from a zero-padded local copy, which is also how bits past the end
 // read as zero bits, the rule the portable decoder follows.
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 #include "scp/sample_codec.h"
 
@@ -34,7 +38,9 @@
 #if defined(__GNUC__)
 #define ScpPrefetch(p) __builtin_prefetch(p)
 #define ScpPrefetchForWrite(p) __builtin_prefetch(p, 1)
+#define ScpInline inline __attribute__((always_inline))
 #else
+#define ScpInline inline
 #define ScpPrefetch(p) ((void)0)
 #define ScpPrefetchForWrite(p) ((void)0)
 #endif
@@ -312,6 +318,25 @@ inline U16x8 LoadSamples(const int16_t* x) {
   return v;
 }
 
+// The pair table's indices of the four pairs of biased values (each 0 to
+// 15): first * 16 + second, formed in the 32-bit lanes that hold the pairs.
+inline void PairIndices(U16x8 biased, uint32_t* pairs) {
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__SSE2__) || defined(__ARM_NEON)) && \
+    !defined(SCP_CODEC_SCALAR_LANES)
+  using U32x4 = uint32_t __attribute__((vector_size(16)));
+  U32x4 w;
+  std::memcpy(&w, &biased, sizeof w);
+  if constexpr (std::endian::native == std::endian::little) {
+    w = (w << 4 & 0xF0) | w >> 16;
+  } else {
+    w = (w >> 12 & 0xF0) | (w & 0x0F);
+  }
+  std::memcpy(pairs, &w, sizeof w);
+#else
+  for (int i = 0; i < 4; ++i) pairs[i] = static_cast<uint32_t>(biased.v[2 * i] << 4 | biased.v[2 * i + 1]);
+#endif
+}
+
 // Values coded per block, and what a block may need in the worst case: four
 // flushes of two 26-bit codes, each store 8 bytes wide.
 constexpr uint32_t kBlock = 8;
@@ -334,11 +359,9 @@ inline void PutBlock(Packer& packer, const int16_t* x) {
   std::memcpy(&low, &biased, 8);
   std::memcpy(&high, reinterpret_cast<const uint8_t*>(&biased) + 8, 8);
   if (((low | high) & 0xFFF0FFF0FFF0FFF0ull) == 0) {
-    // Lanes at bit `at` and at + 16 make one pair index.
-    auto pair = [](uint64_t lanes, int at) {
-      return static_cast<uint32_t>((((lanes >> at) & 0x0F) << 4) | ((lanes >> (at + 16)) & 0x0F));
-    };
-    const uint32_t p0 = pair(low, 0), p1 = pair(low, 32), p2 = pair(high, 0), p3 = pair(high, 32);
+    uint32_t pairs[4];
+    PairIndices(biased, pairs);
+    const uint32_t p0 = pairs[0], p1 = pairs[1], p2 = pairs[2], p3 = pairs[3];
     packer.Append(kPairs.code[p0], kPairs.length[p0]);
     packer.Append(kPairs.code[p1], kPairs.length[p1]);
     // Usually the whole block fits the bit buffer (7 + 8 x 6 bits at most
@@ -478,7 +501,7 @@ struct Ramp {
 // least kPeekBits bits must be held; an escape refills for itself and leaves
 // the stream refilled.
 template <bool kSecondDiff>
-inline uint32_t Step(BitStream& bits, Ramp& ramp, int16_t* out) {
+ScpInline uint32_t Step(BitStream& bits, Ramp& ramp, int16_t* out) {
   const uint32_t window = bits.Peek(kPeekBits);
   const uint32_t used = kDecode.used[window];
   if (used == 0) [[unlikely]] {
@@ -519,45 +542,137 @@ inline uint32_t Step(BitStream& bits, Ramp& ramp, int16_t* out) {
 constexpr int kStepsPerRefill = 4;
 static_assert(kStepsPerRefill * kPeekBits <= 56);
 
+// What the bulk loop of one lead changes, kept apart from the decoder
+// object so that it lives in registers: the object's address is taken (its
+// tail copy), and state reached through it went to the stack at every step.
+template <bool kSecondDiff>
+struct BulkState {
+  BitStream bits;
+  Ramp ramp;
+  int16_t* out;
+  int16_t* stop;  // rounds may start while out < stop
+
+  bool Ready() const { return out < stop; }
+
+  // One refill and the steps it pays for.
+  ScpInline void Round() {
+    ScpPrefetchForWrite(out + 512);
+    bits.Refill();
+    out += Step<kSecondDiff>(bits, ramp, out);
+    out += Step<kSecondDiff>(bits, ramp, out);
+    out += Step<kSecondDiff>(bits, ramp, out);
+    out += Step<kSecondDiff>(bits, ramp, out);
+  }
+};
+
+// Rounds of every lead in turn until one of them reaches its last places.
+// The leads are independent streams: while one waits on its table lookup
+// the others' work fills the core, which a single stream leaves idle.
+template <bool kSecondDiff, typename... States>
+ScpInline void RunTogether(States&... leads) {
+  while ((leads.Ready() && ...)) (leads.Round(), ...);
+}
+
+// One lead being decoded: the first two samples, the bulk, the last places.
+template <bool kSecondDiff>
+class LeadDecoder {
+ public:
+  LeadDecoder(int16_t* dest, uint32_t destCount, const uint8_t* lead, uint32_t byteCount)
+      : bits_(lead, byteCount, &tail_), dest_(dest), count_(destCount) {
+    uint32_t n = 0;
+    if constexpr (kSecondDiff) {
+      // The first two values are samples, not differences.
+      for (; n < destCount && n < 2; ++n) {
+        bits_.Refill();
+        dest[n] = bits_.TakeValue();
+      }
+      if (destCount >= 2) {
+        const auto slope = static_cast<uint16_t>(dest[1] - dest[0]);
+        ramp_.slope = Splat(slope);
+        ramp_.ahead = Splat(static_cast<uint16_t>(dest[1])) + ramp_.slope * Load(kDecode.oneToEight);
+      }
+    }
+    out_ = dest + n;
+    // A round writes up to kStepsPerRefill * kLanes places from out.
+    stop_ = out_;
+    if (destCount - n >= kStepsPerRefill * kLanes) stop_ = dest + (destCount - kStepsPerRefill * kLanes + 1);
+  }
+  LeadDecoder(const LeadDecoder&) = delete;
+  LeadDecoder& operator=(const LeadDecoder&) = delete;
+
+  BulkState<kSecondDiff> Take() const { return {bits_, ramp_, out_, stop_}; }
+  void Put(const BulkState<kSecondDiff>& state) {
+    bits_ = state.bits;
+    ramp_ = state.ramp;
+    out_ = state.out;
+  }
+
+  void Finish() {
+    if (kSecondDiff && count_ < 2) return;
+    BulkState<kSecondDiff> state = Take();
+    RunTogether<kSecondDiff>(state);
+    Put(state);
+    // The last few places: steps go through a scratch block.
+    auto n = static_cast<uint32_t>(out_ - dest_);
+    int16_t scratch[kLanes];
+    while (n < count_) {
+      bits_.Refill();
+      const uint32_t got = Step<kSecondDiff>(bits_, ramp_, scratch);
+      const uint32_t take = got < count_ - n ? got : count_ - n;
+      std::memcpy(dest_ + n, scratch, take * sizeof(int16_t));
+      n += take;
+    }
+  }
+
+ private:
+  TailCopy tail_;
+  BitStream bits_;
+  Ramp ramp_{Splat(0), Splat(0)};
+  int16_t* const dest_;
+  const uint32_t count_;
+  int16_t* out_;
+  int16_t* stop_;
+};
+
 template <bool kSecondDiff>
 void DecodeHuffman(int16_t* dest, uint32_t destCount, const uint8_t* lead, uint32_t byteCount) {
-  TailCopy tail;
-  BitStream bits(lead, byteCount, &tail);
-  Ramp ramp{Splat(0), Splat(0)};
-  uint32_t n = 0;
-  if constexpr (kSecondDiff) {
-    // The first two values are samples, not differences.
-    for (; n < destCount && n < 2; ++n) {
-      bits.Refill();
-      dest[n] = bits.TakeValue();
+  LeadDecoder<kSecondDiff>(dest, destCount, lead, byteCount).Finish();
+}
+
+// A few leads in turn, each to its own destination (three fill the
+// registers of x86-64).
+template <bool kSecondDiff, size_t... k>
+void DecodeGroup(LeadSpan* group, uint32_t destCount, const uint8_t* src, std::index_sequence<k...>) {
+  LeadDecoder<kSecondDiff> lead[] = {
+      LeadDecoder<kSecondDiff>(group[k].dest, destCount, src + group[k].offset, group[k].byteCount)...};
+  BulkState<kSecondDiff> state[] = {lead[k].Take()...};
+  RunTogether<kSecondDiff>(state[k]...);
+  (lead[k].Put(state[k]), ...);
+  (lead[k].Finish(), ...);
+  ((group[k].delivered = destCount), ...);
+}
+
+// Whether the group's destinations are pairwise apart, as a one-at-a-time
+// order needs them to be for the same result.
+bool Disjoint(const LeadSpan* group, uint32_t size, uint32_t destCount) {
+  for (uint32_t i = 0; i < size; ++i) {
+    if (group[i].dest == nullptr) return false;
+    for (uint32_t j = 0; j < i; ++j) {
+      const int16_t* lo = std::min(group[i].dest, group[j].dest);
+      const int16_t* hi = std::max(group[i].dest, group[j].dest);
+      if (static_cast<size_t>(hi - lo) < destCount) return false;
     }
-    if (destCount < 2) return;
-    const auto slope = static_cast<uint16_t>(dest[1] - dest[0]);
-    ramp.slope = Splat(slope);
-    ramp.ahead = Splat(static_cast<uint16_t>(dest[1])) + ramp.slope * Load(kDecode.oneToEight);
   }
-  if (destCount - n >= kStepsPerRefill * kLanes) {
-    int16_t* out = dest + n;
-    int16_t* const bulkEnd = dest + (destCount - kStepsPerRefill * kLanes);
-    while (out <= bulkEnd) {
-      ScpPrefetchForWrite(out + 512);
-      bits.Refill();
-      out += Step<kSecondDiff>(bits, ramp, out);
-      out += Step<kSecondDiff>(bits, ramp, out);
-      out += Step<kSecondDiff>(bits, ramp, out);
-      out += Step<kSecondDiff>(bits, ramp, out);
-    }
-    n = static_cast<uint32_t>(out - dest);
-  }
-  // The last few places: steps go through a scratch block.
-  int16_t scratch[kLanes];
-  while (n < destCount) {
-    bits.Refill();
-    const uint32_t got = Step<kSecondDiff>(bits, ramp, scratch);
-    const uint32_t take = got < destCount - n ? got : destCount - n;
-    std::memcpy(dest + n, scratch, take * sizeof(int16_t));
-    n += take;
-  }
+  return true;
+}
+
+template <size_t... k>
+void DecodeGroup(LeadSpan* group, uint32_t destCount, const uint8_t* src, bool secondDifference,
+                 std::index_sequence<k...> lanes) {
+  if (secondDifference)
+    DecodeGroup<true>(group, destCount, src, lanes);
+  else
+    DecodeGroup<false>(group, destCount, src, lanes);
 }
 
 }  // namespace
@@ -582,6 +697,27 @@ uint32_t decodeLead(const HuffmanMode& mode, int16_t* dest, uint32_t destCount, 
     DecodeHuffman<false>(dest, destCount, lead, byteCount);
   }
   return destCount;
+}
+
+void decodeLeads(const HuffmanMode& mode, LeadSpan* leads, uint32_t leadCount, uint32_t destCount,
+                 const uint8_t* src, bool secondDifference) {
+  uint32_t i = 0;
+  while (i < leadCount) {
+    LeadSpan* group = leads + i;
+    const uint32_t left = leadCount - i;
+    if (mode.huffman && left >= 3 && Disjoint(group, 3, destCount)) {
+      DecodeGroup(group, destCount, src, secondDifference, std::make_index_sequence<3>());
+      i += 3;
+    } else if (mode.huffman && left >= 2 && Disjoint(group, 2, destCount)) {
+      DecodeGroup(group, destCount, src, secondDifference, std::make_index_sequence<2>());
+      i += 2;
+    } else {
+      group->delivered = group->dest ? fast::decodeLead(mode, group->dest, destCount, src, group->offset,
+                                                        group->byteCount, secondDifference)
+                                     : 0;
+      ++i;
+    }
+  }
 }
 
 }  // namespace scpcodec::fast

@@ -183,16 +183,18 @@ void ScpEcg::GetRhythmData(EcgWaveform* wave, const LeadTable* leads, const Huff
     auto advance = [&](int i) { offset = std::max<int64_t>(offset + counts[i], 0); };
     int i = 0;
     if (!leads->referenceBeatUsed) {
+      // The leads are decoded together (the codec interleaves them), then
+      // reported in order. A channel without a sample array gets nothing:
+      // its lead's bytes are stepped over and it counts as a lead missing
+      // its points.
+      LeadSpan spans[LeadTable::kMaxEntries] = {};
       for (; i < count && offset < length; ++i) {
-        // A channel without a sample array gets nothing: its lead's bytes
-        // are stepped over and it counts as a lead missing its points.
-        int16_t* dest = wave->Channel(static_cast<uint32_t>(channels[i]));
-        const uint32_t delivered =
-            dest ? decodeLead(*mode, dest, s, data.get(), static_cast<uint32_t>(offset), leadBytes(i), secondDifference)
-                 : 0;
-        if (delivered != s) LogOem(log_, msg::kMissingPointsOrMmx);
+        spans[i] = {wave->Channel(static_cast<uint32_t>(channels[i])), static_cast<uint32_t>(offset), leadBytes(i), 0};
         advance(i);
       }
+      decodeLeads(*mode, spans, static_cast<uint32_t>(i), s, data.get(), secondDifference);
+      for (int k = 0; k < i; ++k)
+        if (spans[k].delivered != s) LogOem(log_, msg::kMissingPointsOrMmx);
       if (i < count) LogOem(log_, msg::kMissingLeadData);
     } else {
       scaledCopy = true;

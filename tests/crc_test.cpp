@@ -12,6 +12,8 @@ TEST(Crc, CheckValueOfBothRoutines) {
   const uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
   EXPECT_EQ(scpcrc::Portable(digits, 9), 0x29B1);
   EXPECT_EQ(scpcrc::Fast(digits, 9), 0x29B1);
+  const uint8_t zeros[64] = {};
+  EXPECT_EQ(scpcrc::Carryless(zeros, 64), scpcrc::Portable(zeros, 64));
   EXPECT_EQ(ScpEcg::ComputeCrc(digits, 0, 9), 0x29B1);
   EXPECT_EQ(scpcrc::Portable(digits, 0), 0xFFFF);
   EXPECT_EQ(scpcrc::Fast(digits, 0), 0xFFFF);
@@ -24,7 +26,9 @@ TEST(Crc, RoutinesAgreeOnEveryLengthUpTo4096) {
   for (size_t n = 0; n <= 4096; ++n) {
     // Start at varying alignments too.
     const uint8_t* p = buf.data() + (n % 7);
-    ASSERT_EQ(scpcrc::Portable(p, n), scpcrc::Fast(p, n)) << "length " << n;
+    const uint16_t expected = scpcrc::Portable(p, n);
+    ASSERT_EQ(scpcrc::Fast(p, n), expected) << "length " << n;
+    ASSERT_EQ(scpcrc::Carryless(p, n), expected) << "length " << n;
   }
 }
 

@@ -696,7 +696,8 @@ TEST(PlatformHeap, BlocksAreUsableAndFreedWithTheHeap) {
   plat::HeapHandle heap = plat::HeapCreate();
   ASSERT_NE(heap, nullptr);
   std::vector<uint8_t*> blocks;
-  for (size_t size : {size_t{1}, size_t{16}, size_t{4096}, size_t{1} << 20}) {
+  // The last two are record-buffer sized, which the heap places apart.
+  for (size_t size : {size_t{1}, size_t{16}, size_t{4096}, size_t{1} << 20, size_t{9} << 20, size_t{12} << 20}) {
     auto* p = static_cast<uint8_t*>(plat::HeapAlloc(heap, size));
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % alignof(uint64_t), 0u);
@@ -706,7 +707,9 @@ TEST(PlatformHeap, BlocksAreUsableAndFreedWithTheHeap) {
   // No block overlaps another.
   EXPECT_EQ(blocks[0][0], 1);
   EXPECT_EQ(blocks[1][15], 16);
+  EXPECT_EQ(blocks[4][(size_t{9} << 20) - 1], 0);
   plat::HeapFree(heap, blocks[1]);
+  plat::HeapFree(heap, blocks[4]);
   plat::HeapFree(heap, nullptr);  // harmless
   EXPECT_NE(plat::HeapAlloc(heap, 0), nullptr);
   // The rest go with the heap.

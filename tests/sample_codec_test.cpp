@@ -488,6 +488,45 @@ TEST(CodecAgreement, RandomBytesDecodeAlike) {
   }
 }
 
+// Leads decoded together give what one-at-a-time decoding gives: several
+// kinds of lead side by side, some cut short, some sharing a destination
+// (the later one wins), some without one.
+TEST(CodecAgreement, LeadsDecodedTogetherAsOneAtATime) {
+  ecgsynth::Random r(41);
+  for (int round = 0; round < 60; ++round) {
+    const auto count = static_cast<uint32_t>(r.Between(0, 700));
+    const auto leads = static_cast<uint32_t>(r.Between(1, 7));
+    const bool sd = r.Between(0, 3) != 0;
+    const HuffmanMode mode = r.Between(0, 5) == 0 ? kPlain : kHuffman;
+    Bytes section(5, 0xEE);  // leads start past a few header bytes
+    std::vector<LeadSpan> spans;
+    for (uint32_t k = 0; k < leads; ++k) {
+      const Samples x = kSignals[r.Between(0, std::size(kSignals) - 1)].make();
+      const Samples part(x.begin(), x.begin() + std::min<size_t>(x.size(), count));
+      Bytes lead = Encode<Portable>(part, sd ? kSecondDiff : kNoDiff);
+      if (r.Between(0, 3) == 0) lead.resize(static_cast<size_t>(r.Between(0, static_cast<int64_t>(lead.size()))));
+      spans.push_back(LeadSpan{nullptr, static_cast<uint32_t>(section.size()), static_cast<uint32_t>(lead.size()), 7});
+      section.insert(section.end(), lead.begin(), lead.end());
+    }
+    // Destinations: mostly their own, sometimes another lead's or none.
+    std::vector<Samples> dests(2, Samples(leads * (count + 8), 0x5A5A));
+    for (uint32_t k = 0; k < leads; ++k) {
+      const auto slot = static_cast<uint32_t>(r.Between(0, 9) == 0 ? r.Between(0, leads - 1) : k);
+      spans[k].dest = r.Between(0, 11) == 0 ? nullptr : dests[0].data() + slot * (count + 8);
+    }
+    std::vector<LeadSpan> together = spans;
+    for (LeadSpan& l : together) {
+      if (l.dest) l.dest = dests[1].data() + (l.dest - dests[0].data());
+    }
+    for (LeadSpan& l : spans) {
+      l.delivered = l.dest ? Portable::Decode(mode, l.dest, count, section.data(), l.offset, l.byteCount, sd) : 0;
+    }
+    scpcodec::fast::decodeLeads(HuffmanMode{mode.huffman, 1}, together.data(), leads, count, section.data(), sd);
+    ASSERT_EQ(dests[0], dests[1]) << "round " << round;
+    for (uint32_t k = 0; k < leads; ++k) ASSERT_EQ(spans[k].delivered, together[k].delivered) << "round " << round;
+  }
+}
+
 // ---------------------------------------------------------------- dispatch
 
 TEST(CodecDispatch, FreeFunctionsFollowTheFastPathFlag) {
