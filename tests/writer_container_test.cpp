@@ -1,0 +1,159 @@
+// Records saved through the export, taken apart by a parser of the tests'
+// own: record header, section 0, every section's framing and CRC, the save
+// order, and the bytes of sections 2 and 3, which follow from the record
+// alone.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "plugin_module.h"
+#include "support/log_capture.h"
+#include "support/test_util.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+uint16_t BitCrc(const uint8_t* p, size_t n) {
+  uint16_t crc = 0xFFFF;
+  for (size_t i = 0; i < n; ++i) {
+    crc ^= static_cast<uint16_t>(p[i] << 8);
+    for (int b = 0; b < 8; ++b) crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+  }
+  return crc;
+}
+uint32_t U16(const Bytes& b, size_t at) { return b.at(at) | b.at(at + 1) << 8; }
+uint32_t U32(const Bytes& b, size_t at) { return U16(b, at) | U16(b, at + 2) << 16; }
+
+constexpr uint16_t kIds[33] = {0,   1,   2,   3,   4,   5,   6,   7,   8,   9,   10,  11,  129, 130, 131, 133, 134,
+                               135, 136, 137, 138, 139, 140, 142, 143, 144, 145, 146, 147, 148, 149, 150, 151};
+// The order in which a save writes its sections.
+constexpr uint16_t kSaveOrder[] = {1, 2, 3, 6, 8, 129, 130, 131, 133, 137, 138, 139, 140, 144, 146, 147, 148, 149, 150, 151};
+
+struct Section {
+  uint16_t id;
+  Bytes data;  // without the 16-byte header, pad byte included
+};
+
+// Checks the whole container and returns the sections in file order.
+std::vector<Section> TakeApart(const Bytes& f) {
+  std::vector<Section> out;
+  EXPECT_GE(f.size(), 352u);
+  if (f.size() < 352) return out;
+  EXPECT_EQ(U32(f, 2), f.size()) << "record length";
+  EXPECT_EQ(U16(f, 0), BitCrc(&f[2], f.size() - 2)) << "record CRC";
+  EXPECT_EQ(U16(f, 8), 0u);
+  EXPECT_EQ(U32(f, 10), 346u);
+  EXPECT_EQ(U16(f, 6), BitCrc(&f[8], 344)) << "section 0 CRC";
+  uint32_t next = 353;  // 1-based index where the next section must start
+  size_t order = 0;
+  std::vector<std::pair<uint32_t, uint16_t>> present;  // index, id
+  for (int i = 0; i < 33; ++i) {
+    const size_t e = 22 + 10 * i;
+    EXPECT_EQ(U16(f, e), kIds[i]) << "pointer entry " << i;
+    const uint32_t length = U32(f, e + 2), index = U32(f, e + 6);
+    if (i == 0) {
+      EXPECT_EQ(length, 346u);
+      EXPECT_EQ(index, 7u);
+      continue;
+    }
+    EXPECT_EQ(length == 0, index == 0) << "entry of section " << kIds[i];
+    if (length) present.emplace_back(index, kIds[i]);
+  }
+  std::sort(present.begin(), present.end());
+  for (auto [index, id] : present) {
+    while (order < std::size(kSaveOrder) && kSaveOrder[order] != id) ++order;
+    EXPECT_LT(order, std::size(kSaveOrder)) << "section " << id << " out of the save order";
+    EXPECT_EQ(index, next) << "section " << id << " not back to back";
+    const size_t at = index - 1;
+    const uint32_t length = U32(f, at + 4);
+    EXPECT_EQ(length % 2, 0u) << "odd section " << id;
+    if (at + length > f.size() || length < 16) {
+      ADD_FAILURE() << "section " << id << " runs past the file";
+      return out;
+    }
+    EXPECT_EQ(U16(f, at + 2), id);
+    EXPECT_EQ(f[at + 8], 13);
+    EXPECT_EQ(f[at + 9], 13);
+    EXPECT_EQ(std::memcmp(&f[at + 10], "SCPECG", 6), 0);
+    EXPECT_EQ(U16(f, at), BitCrc(&f[at + 2], length - 2)) << "CRC of section " << id;
+    out.push_back({id, Bytes(f.begin() + static_cast<long>(at) + 16, f.begin() + static_cast<long>(at + length))});
+    next = index + length;
+  }
+  EXPECT_EQ(next - 1, f.size()) << "bytes behind the last section";
+  return out;
+}
+
+const Section* Find(const std::vector<Section>& s, uint16_t id) {
+  for (const auto& x : s)
+    if (x.id == id) return &x;
+  return nullptr;
+}
+
+class WriterContainer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(plugin_.loaded());
+    start_();
+  }
+  void TearDown() override {
+    if (stop_) stop_();
+  }
+  Bytes Save(TestRecord& r) {
+    const std::string path = dir_.File("w.scp");
+    EXPECT_EQ(save_(&r, path.c_str()), 1) << cap_.Dump();
+    return ReadFileBytes(path);
+  }
+
+  TempDir dir_;
+  LogCapture cap_;
+  PluginModule plugin_;
+  PluginModule::Void start_ = plugin_.Fn<PluginModule::Void>("LIBSTART");
+  PluginModule::Void stop_ = plugin_.Fn<PluginModule::Void>("LIBSTOP");
+  PluginModule::Save save_ = plugin_.Fn<PluginModule::Save>("SAVETESTRECORD");
+};
+
+TEST_F(WriterContainer, RecordWithoutWaveformHasNoLeadOrRhythmSection) {
+  TestRecord r;
+  const auto s = TakeApart(Save(r));
+  ASSERT_NE(Find(s, 1), nullptr);
+  ASSERT_NE(Find(s, 2), nullptr);
+  EXPECT_EQ(Find(s, 2)->data, (Bytes{0x1F, 0x4E}));
+  EXPECT_EQ(Find(s, 3), nullptr);
+  EXPECT_EQ(Find(s, 6), nullptr);
+  for (const auto& l : cap_.Messages()) EXPECT_NE(l.call, "LOGOEMERROR") << cap_.Dump();
+}
+
+TEST_F(WriterContainer, LeadDefinitionWalksThePresentChannels) {
+  // Slots 1, 7, 8 and 13: lead ids 2, 8, 16, 102; 300 samples each.
+  const std::vector<uint8_t> slots = {1, 7, 8, 13};
+  TestRecord r;
+  auto* wave = new EcgWaveform(4, 300, 500, 5000, slots);
+  ASSERT_TRUE(wave->HasStorage());
+  for (uint8_t k : slots)
+    for (uint32_t i = 0; i < 300; ++i) wave->Channel(k)[i] = static_cast<int16_t>(i * k % 97 - 40);
+  r.SetWaveform(wave);
+  const auto s = TakeApart(Save(r));
+  ASSERT_NE(Find(s, 3), nullptr);
+  Bytes want = {4, 4 * 8 + 4};
+  for (uint8_t id : {2, 8, 16, 102}) {
+    for (uint8_t b : {0, 0, 0, 0, 0x2C, 0x01, 0, 0}) want.push_back(b);
+    want.push_back(id);
+  }
+  EXPECT_EQ(Find(s, 3)->data, want);
+  ASSERT_NE(Find(s, 6), nullptr);
+  const Bytes& six = Find(s, 6)->data;
+  ASSERT_GE(six.size(), 14u);
+  EXPECT_EQ(U16(six, 0), 5000u);  // multiplier, nV
+  EXPECT_EQ(U16(six, 2), 2000u);  // interval, us
+  EXPECT_EQ(six[4], 2);           // second differences
+  EXPECT_EQ(six[5], 0);
+  uint32_t total = 0;
+  for (int i = 0; i < 4; ++i) total += U16(six, 6 + 2 * i);
+  EXPECT_EQ(6 + 8 + total + (total % 2), six.size()) << "byte counts cover the lead data";
+}
+
+}  // namespace
