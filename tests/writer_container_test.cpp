@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -93,6 +95,18 @@ const Section* Find(const std::vector<Section>& s, uint16_t id) {
   return nullptr;
 }
 
+// Hex bytes of a data file, "#" to the end of a line is a comment.
+Bytes HexFile(const std::string& name) {
+  std::ifstream in(std::string(SCP_TEST_SOURCE_DIR) + "/tests/data/" + name);
+  Bytes out;
+  std::string line, tok;
+  while (std::getline(in, line)) {
+    std::istringstream ls(line.substr(0, line.find('#')));
+    while (ls >> tok) out.push_back(static_cast<uint8_t>(std::stoul(tok, nullptr, 16)));
+  }
+  return out;
+}
+
 class WriterContainer : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -125,6 +139,27 @@ TEST_F(WriterContainer, RecordWithoutWaveformHasNoLeadOrRhythmSection) {
   EXPECT_EQ(Find(s, 3), nullptr);
   EXPECT_EQ(Find(s, 6), nullptr);
   for (const auto& l : cap_.Messages()) EXPECT_NE(l.call, "LOGOEMERROR") << cap_.Dump();
+}
+
+TEST_F(WriterContainer, Section1OfTheGoldenRecordByteForByte) {
+  TestRecord r;
+  r.SetPatientName("JOHN", "", "SMITH");
+  r.SetAge(20000);
+  r.SetHeight(7000);
+  r.SetWeight(16000);
+  r.SetSex(2);
+  r.SetRace(4);
+  r.SetBloodPressure(120u << 16 | 80u);
+  r.SetDrugs("ASA");
+  r.SetDiagnosis("DX");
+  r.SetAccessionNumber("ACC");
+  r.SetProcedureType(3);
+  const auto s = TakeApart(Save(r));
+  ASSERT_NE(Find(s, 1), nullptr);
+  Bytes want = HexFile("section1_golden.txt");
+  ASSERT_GT(want.size(), 300u);
+  if (want.size() % 2) want.push_back(0);
+  EXPECT_EQ(Find(s, 1)->data, want);
 }
 
 TEST_F(WriterContainer, LeadDefinitionWalksThePresentChannels) {
