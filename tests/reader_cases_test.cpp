@@ -189,6 +189,11 @@ std::vector<Case> LoadCases() {
 }
 
 std::string Num(uint32_t v) { return std::to_string(v); }
+std::string Date(const CalendarDate* d) { return Num(d->year) + "-" + Num(d->month) + "-" + Num(d->day); }
+std::string Stamp(const DateTime* t) {
+  return Num(t->year) + "-" + Num(t->month) + "-" + Num(t->day) + " " + Num(t->hour) + ":" + Num(t->minute) + ":" +
+         Num(t->second) + "." + Num(t->hundredths);
+}
 
 // Fetched fields by name, as text.
 std::string Field(const TestRecord& r, const std::string& name) {
@@ -220,6 +225,14 @@ std::string Field(const TestRecord& r, const std::string& name) {
       {"targetRate", [](const TestRecord& t, char*) { return Num(t.GetTargetHeartRate()); }},
       {"highPass", [](const TestRecord& t, char*) { return Num(t.GetHighPassFilter()); }},
       {"tag235", [](const TestRecord& t, char*) { return Num(t.GetTag235Value()); }},
+      {"name", [](const TestRecord& t, char*) { return std::string(t.GetPatientName()); }},
+      {"referring", [](const TestRecord& t, char*) { return std::string(t.GetReferringPhysician()); }},
+      {"confirming", [](const TestRecord& t, char*) { return std::string(t.GetConfirmingPhysician()); }},
+      {"tag240", [](const TestRecord& t, char*) { return std::string(t.GetTag240Text()); }},
+      {"acquired", [](const TestRecord& t, char*) { return Stamp(t.GetAcquisitionDateTime()); }},
+      {"overread", [](const TestRecord& t, char*) { return Stamp(t.GetOverreadDateTime()); }},
+      {"birth", [](const TestRecord& t, char*) { return Date(t.GetBirthDate()); }},
+      {"tag209", [](const TestRecord& t, char*) { return Date(t.GetTag209Date()); }},
       {"testKey", [](const TestRecord& t, char*) { return Num(t.GetTestKey()); }},
       {"readable", [](const TestRecord& t, char*) { return Num(t.GetIdentityReadable()); }},
       {"modified", [](const TestRecord& t, char*) { return Num(t.IsModified()); }},
