@@ -180,7 +180,10 @@ std::vector<Case> LoadCases() {
     } else if (key == "field") {
       std::string name;
       ls >> name;
-      c.expects.back().fields.emplace_back(name, Rest(ls));
+      std::string v = Rest(ls);  // \r and \n stand for CR and LF
+      for (auto [esc, ch] : {std::pair{"\\r", "\r"}, std::pair{"\\n", "\n"}})
+        for (size_t p = v.find(esc); p != std::string::npos; p = v.find(esc, p + 1)) v.replace(p, 2, ch);
+      c.expects.back().fields.emplace_back(name, v);
     } else {
       ADD_FAILURE() << "reader_cases.txt:" << no << ": unknown key " << key;
     }

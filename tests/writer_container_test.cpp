@@ -160,6 +160,22 @@ TEST_F(WriterContainer, Section1OfTheGoldenRecordByteForByte) {
   ASSERT_GT(want.size(), 300u);
   if (want.size() % 2) want.push_back(0);
   EXPECT_EQ(Find(s, 1)->data, want);
+  // Status 0, no time stamp, an empty text: one empty statement.
+  ASSERT_NE(Find(s, 8), nullptr);
+  EXPECT_EQ(Find(s, 8)->data, (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 0, 0}));
+}
+
+TEST_F(WriterContainer, InterpretationLinesBecomeStatements) {
+  TestRecord r;
+  const DateTime t(2020, 1, 2, 3, 4, 5, 6);
+  r.SetConfirmedInterpretation(&t, "A\r\nB\r\n");
+  auto s = TakeApart(Save(r));
+  ASSERT_NE(Find(s, 8), nullptr);
+  EXPECT_EQ(Find(s, 8)->data, (Bytes{1, 0xE4, 0x07, 1, 2, 3, 4, 5, 2, 1, 1, 0, 'A', 2, 1, 0, 'B', 0}));
+  r.SetOverreadInterpretation(&t, "A\nB");
+  s = TakeApart(Save(r));
+  ASSERT_NE(Find(s, 8), nullptr);
+  EXPECT_EQ(Find(s, 8)->data, (Bytes{2, 0xE4, 0x07, 1, 2, 3, 4, 5, 1, 1, 3, 0, 'A', '\n', 'B', 0}));
 }
 
 TEST_F(WriterContainer, LeadDefinitionWalksThePresentChannels) {
