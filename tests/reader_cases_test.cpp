@@ -201,6 +201,12 @@ std::string Stamp(const DateTime* t) {
 // Fetched fields by name, as text.
 std::string Field(const TestRecord& r, const std::string& name) {
   char buf[512] = {};
+  if (name.rfind("lead", 0) == 0 && r.GetWaveform()) {  // "leadK": channel K's samples
+    const int16_t* a = r.GetWaveform()->Channel(static_cast<uint8_t>(std::stoi(name.substr(4))));
+    std::string out;
+    for (uint32_t i = 0; a && i < r.GetWaveform()->SamplesPerLead(); ++i) out += (i ? "," : "") + std::to_string(a[i]);
+    return out;
+  }
   static const std::map<std::string, std::function<std::string(const TestRecord&, char*)>> kFields = {
       {"last", [](const TestRecord& t, char* b) { return std::string(t.GetLastName(b, 512)); }},
       {"first", [](const TestRecord& t, char* b) { return std::string(t.GetFirstName(b, 512)); }},
@@ -303,6 +309,12 @@ TEST_F(ReaderCases, EveryCaseOfTheManifest) {
       } else {
         TestRecord rec;
         rec.SetFilePath(path.c_str());
+        if (e.args.size() > 4 && e.args[1] == "wave") {  // wave S RATE RESOLUTION SLOT..
+          std::vector<uint8_t> slots;
+          for (size_t i = 5; i < e.args.size(); ++i) slots.push_back(static_cast<uint8_t>(std::stoul(e.args[i])));
+          rec.SetWaveform(new EcgWaveform(static_cast<uint32_t>(slots.size()), std::stoul(e.args[2]),
+                                          std::stoul(e.args[3]), std::stoul(e.args[4]), slots));
+        }
         EXPECT_EQ(Num(fetch_(&rec)), e.args.at(0));
         for (const auto& [name, value] : e.fields) EXPECT_EQ(Field(rec, name), value) << "field " << name;
       }
