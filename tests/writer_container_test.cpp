@@ -207,4 +207,42 @@ TEST_F(WriterContainer, LeadDefinitionWalksThePresentChannels) {
   EXPECT_EQ(6 + 8 + total + (total % 2), six.size()) << "byte counts cover the lead data";
 }
 
+// The lead identifiers of a written section 3.
+Bytes LeadIds(const Section* three) {
+  Bytes ids;
+  for (size_t i = 0; three && 10 + 9 * i < three->data.size() && i < three->data[0]; ++i)
+    ids.push_back(three->data[10 + 9 * i]);
+  return ids;
+}
+
+// The channel walk when the header's lead count exceeds the present
+// channels: past channel 13 it starts again at 0, and a lead with no
+// present channel left is named 1.
+TEST_F(WriterContainer, LeadWalkWrapsAndRunsOut) {
+  {
+    TestRecord r;
+    const uint8_t slots[] = {5, 13};
+    auto* wave = new EcgWaveform(2, 100, 500, 5000, slots);
+    ASSERT_TRUE(wave->HasStorage());
+    wave->block[4] = 5;  // lead count word of the waveform header
+    r.SetWaveform(wave);
+    const auto s = TakeApart(Save(r));
+    ASSERT_NE(Find(s, 3), nullptr);
+    EXPECT_EQ(Find(s, 3)->data[1], 5 * 8 + 4);
+    EXPECT_EQ(LeadIds(Find(s, 3)), (Bytes{6, 102, 6, 102, 6}));
+  }
+  {
+    TestRecord r;
+    const uint8_t slots[] = {1, 4, 9};
+    auto* wave = new EcgWaveform(3, 100, 500, 5000, slots);
+    ASSERT_TRUE(wave->HasStorage());
+    int16_t* kept = wave->channels[4];
+    wave->channels[4] = nullptr;
+    r.SetWaveform(wave);
+    const auto s = TakeApart(Save(r));
+    EXPECT_EQ(LeadIds(Find(s, 3)), (Bytes{2, 17, 1}));
+    wave->channels[4] = kept;
+  }
+}
+
 }  // namespace
