@@ -41,7 +41,8 @@ struct Section {
 };
 
 // Checks the whole container and returns the sections in file order.
-std::vector<Section> TakeApart(const Bytes& f) {
+// gap: the bytes a writer that gave up left between sections (16 each).
+std::vector<Section> TakeApart(const Bytes& f, uint32_t gap = 0) {
   std::vector<Section> out;
   EXPECT_GE(f.size(), 352u);
   if (f.size() < 352) return out;
@@ -69,6 +70,10 @@ std::vector<Section> TakeApart(const Bytes& f) {
   for (auto [index, id] : present) {
     while (order < std::size(kSaveOrder) && kSaveOrder[order] != id) ++order;
     EXPECT_LT(order, std::size(kSaveOrder)) << "section " << id << " out of the save order";
+    if (index != next && index == next + gap) {
+      next += gap;
+      gap = 0;
+    }
     EXPECT_EQ(index, next) << "section " << id << " not back to back";
     const size_t at = index - 1;
     const uint32_t length = U32(f, at + 4);
@@ -205,6 +210,45 @@ TEST_F(WriterContainer, LeadDefinitionWalksThePresentChannels) {
   uint32_t total = 0;
   for (int i = 0; i < 4; ++i) total += U16(six, 6 + 2 * i);
   EXPECT_EQ(6 + 8 + total + (total % 2), six.size()) << "byte counts cover the lead data";
+}
+
+// Byte counts are 2 bytes wide below 32000 samples per lead and 4 from
+// there on; the save reports sizes and the rounded ratio.
+TEST_F(WriterContainer, RhythmCountWidthAndSaveReport) {
+  for (uint32_t samples : {31999u, 32000u}) {
+    cap_.Clear();
+    TestRecord r;
+    const uint8_t slots[] = {0, 3};
+    auto* wave = new EcgWaveform(2, samples, 1000, 5000, slots);
+    ASSERT_TRUE(wave->HasStorage());
+    for (uint32_t i = 0; i < samples; ++i) {
+      wave->Channel(0)[i] = static_cast<int16_t>(i % 50);
+      wave->Channel(3)[i] = static_cast<int16_t>((i * 37) % 23);
+    }
+    r.SetWaveform(wave);
+    const auto s = TakeApart(Save(r));
+    ASSERT_NE(Find(s, 6), nullptr);
+    const Bytes& six = Find(s, 6)->data;
+    const uint32_t w = samples < 32000 ? 2 : 4;
+    const uint32_t a = w == 2 ? U16(six, 6) : U32(six, 6), b = w == 2 ? U16(six, 6 + w) : U32(six, 6 + w);
+    EXPECT_EQ(6 + 2 * w + a + b + (a + b) % 2, six.size()) << samples;
+    const uint64_t raw = 2ull * samples * 2;
+    const uint64_t percent = (200 * uint64_t{a + b} + raw) / (2 * raw);
+    const std::string report =
+        "SAVE: " + std::to_string(raw) + ":" + std::to_string(a + b) + " (" + std::to_string(percent) + "%)";
+    EXPECT_TRUE(cap_.HasText("LOGOEMMESSAGE", report)) << report << "\n" << cap_.Dump();
+  }
+}
+
+TEST_F(WriterContainer, SamplingRateZeroLeavesTheRhythmOut) {
+  TestRecord r;
+  const uint8_t slots[] = {0};
+  auto* wave = new EcgWaveform(1, 100, 0, 5000, slots);
+  r.SetWaveform(wave);
+  const auto s = TakeApart(Save(r), 16);
+  EXPECT_NE(Find(s, 3), nullptr);
+  EXPECT_EQ(Find(s, 6), nullptr);
+  EXPECT_TRUE(cap_.Has("LOGMEMORYERROR", "scpecg", 2735, "")) << cap_.Dump();
 }
 
 // The lead identifiers of a written section 3.
