@@ -262,17 +262,6 @@ TEST_P(AnnotationReadForm, CapacityWithFailedEntryArrayIsInvalid) {
   EXPECT_EQ(capture_.Count("LOGOEMERROR"), 1u);
 }
 
-TEST_P(AnnotationReadForm, RecordShorterThanHeaderIsInvalid) {
-  AnnotationList list(4);
-  Fill(list, 2, 1, 2);
-  std::vector<uint8_t> r = HandRecord(0, kMark, {});
-  r.resize(19);
-  EXPECT_EQ(ReadRecord(list, r), 0);
-  EXPECT_EQ(list.count, 0u);
-  EXPECT_EQ(list.valueA, 1u);  // nothing of a cut header is taken
-  EXPECT_TRUE(capture_.Has("LOGOEMERROR", "lib/system", GetParam().invalid, "an invalid")) << capture_.Dump();
-}
-
 TEST_P(AnnotationReadForm, ZeroAnnotationsReadsAsEmpty) {
   AnnotationList list(4, AnnotationList::kHolterExtensions);
   Fill(list, 3);

@@ -315,28 +315,6 @@ TEST(ComplexRead, SlotBelowNThatTheComplexLacksIsSkipped) {
   EXPECT_EQ(nullptr, target->Serialize(&L2));
 }
 
-TEST(ComplexRead, MoreSamplesThanTheLeadArraysHoldAreCut) {
-  auto source = MakeComplex({0, 1}, 2, 20);
-  for (int i = 0; i < 20; ++i) {
-    source->leads[0]->samples[i] = static_cast<int16_t>(i);
-    source->leads[1]->samples[i] = static_cast<int16_t>(1000 + i);
-  }
-  uint32_t L = 0;
-  auto r = source->Serialize(&L);
-  ASSERT_NE(nullptr, r);
-  auto target = MakeComplex({0, 1}, 2, 10);
-  EXPECT_FALSE(target->Read({r.get(), L}));
-  EXPECT_EQ(10u, target->sampleCount);
-  for (int i = 0; i < 10; ++i) {
-    EXPECT_EQ(i, target->leads[0]->samples[i]);
-    EXPECT_EQ(1000 + i, target->leads[1]->samples[i]);
-  }
-  // Still consistent: it serializes with its own sizes.
-  target->recordLength = target->RequiredLength();
-  uint32_t L2 = 0;
-  EXPECT_NE(nullptr, target->Serialize(&L2));
-}
-
 TEST(ComplexRead, FewerSamplesShrinkTheCount) {
   auto source = MakeComplex({0}, 1, 4);
   for (int i = 0; i < 4; ++i) source->leads[0]->samples[i] = static_cast<int16_t>(-i);

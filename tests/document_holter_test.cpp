@@ -155,14 +155,6 @@ TEST(HolterConfig, DefaultSerializesTo700Bytes) {
   EXPECT_EQ(13u, LoadU32(out.get() + 4));
 }
 
-TEST(HolterConfig, SizeWordBelow696SerializesToNothing) {
-  HolterConfig cfg;
-  cfg.sizeWord = 695;
-  uint32_t length = 9;
-  EXPECT_EQ(nullptr, cfg.Serialize(&length));
-  EXPECT_EQ(0u, length);
-}
-
 TEST(HolterConfig, LargerSizeWordGivesZeroTail) {
   HolterConfig cfg;
   cfg.sizeWord = 1000;

@@ -175,18 +175,6 @@ TEST_P(DocumentSectionTest, LengthWordBeyondTheDataIsTooShort2) {
   EXPECT_EQ(cap.Messages().size(), 1u) << cap.Dump();
 }
 
-TEST_P(DocumentSectionTest, LengthWordBelowFourLeavesTheDocumentAsItWas) {
-  const DocCase& c = GetParam();
-  for (uint32_t w : {0u, 3u}) {
-    const auto file = recb::Wrap(c.id, Bytes().u32(1).u32(w).zeros(8).v);
-    TestRecord back;
-    DocumentBuffer* target = AttachTarget(back, 500);
-    EXPECT_EQ(Read(file, c.read, back), 1);
-    EXPECT_EQ(Content(target), std::vector<uint8_t>{0xEE});
-  }
-  EXPECT_TRUE(cap.Messages().empty()) << cap.Dump();
-}
-
 TEST_P(DocumentSectionTest, AbsentSectionReadsNothingAndProbesZero) {
   const DocCase& c = GetParam();
   const auto file = recb::Wrap(1, Bytes().u32(0).v);
@@ -323,16 +311,6 @@ TEST_F(HolterCfgSectionTest, LargerSizeWordStillWritesTheVersion13Payload) {
   ASSERT_TRUE(data);
   EXPECT_EQ(data->size(), 708u);
   EXPECT_EQ(recb::Word(*data, 8), 1000u);
-}
-
-TEST_F(HolterCfgSectionTest, SizeWordBelow696WritesNothingSilently) {
-  TestRecord rec;
-  auto* cfg = new HolterConfig;
-  cfg->sizeWord = 695;
-  rec.SetHolterConfig(cfg);
-  const auto file = Save(rec, &ScpEcg::PutHolterCfgData);
-  EXPECT_EQ(recb::EntryOf(file, 150)->length, 0u);
-  EXPECT_TRUE(cap.Messages().empty()) << cap.Dump();
 }
 
 // The length word is compared with what remains counting itself: a W of 704

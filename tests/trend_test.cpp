@@ -117,12 +117,6 @@ TEST(TrendRecord, OutOfRangeAccessorsGiveZero) {
   EXPECT_EQ(0u, trend.GetPerValue(2));
 }
 
-TEST(TrendRecord, ValueCountAbove16IsCut) {
-  TrendRecord trend(40);
-  EXPECT_EQ(16u, trend.GetValueCount());
-  EXPECT_EQ(TrendRecord::kMaxSamples, trend.GetSampleCapacity());
-}
-
 struct ScaleCase {
   int32_t value, numerator, denominator, expected;
 };
@@ -184,16 +178,6 @@ TEST(TrendRecord, RoundTripsThroughARecord) {
       EXPECT_EQ(0, std::memcmp(r.get(), r2.get(), L));
     }
   }
-}
-
-TEST(TrendRecord, TrendBuiltFromARecordHasNoRoomForMore) {
-  auto r = HandRecord(2, 1, 8 + 8 + 8 + 4);
-  auto built = TrendRecord::BuildFromRecord(r);
-  ASSERT_NE(nullptr, built);
-  EXPECT_EQ(2u, built->GetSampleCapacity());
-  const int32_t v[1] = {1};
-  EXPECT_FALSE(built->AddSample(1, v));
-  EXPECT_EQ(2u, built->GetSampleCount());
 }
 
 struct BuildCase {
