@@ -299,6 +299,7 @@ def main():
     ap.add_argument("--list", action="store_true", help="print the sample and stop")
     ap.add_argument("--only", help="comma-separated mutant ids to run")
     ap.add_argument("--out", help="JSON results file")
+    ap.add_argument("--exclude", default="", help="regular expression of test programs to leave out")
     args = ap.parse_args()
 
     scratch = Path(args.scratch).resolve()
@@ -366,7 +367,7 @@ def main():
             print(f'{s["id"]:4} {s["kind"]:10} {s["file"]}:{s["line"]}')
         return
 
-    progs = test_programs(bld)
+    progs = [p for p in test_programs(bld) if not (args.exclude and re.search(args.exclude, p.name))]
     cwd = bld / "tests"
     # A clean run: every program must pass, and its time orders the runs.
     base = {}
