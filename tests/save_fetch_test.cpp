@@ -384,18 +384,6 @@ TEST_F(SaveFetchTest, PathOf512CharactersIsRefusedAndTheRecordKept) {
   EXPECT_FALSE(r.IsModified());
 }
 
-TEST_F(SaveFetchTest, ExistingFileIsReplaced) {
-  const std::string path = Store(Bytes(100000, 0xEE), "old.scp");
-  TestRecord r;
-  s1test::FillTypical(r);
-  ASSERT_EQ(svc_.SaveTestRecord(&r, path.c_str()), 1) << cap_.Dump();
-  const Bytes file = ReadFileBytes(path);
-  ASSERT_GE(file.size(), 6u);
-  EXPECT_EQ(file.size(), s1test::Get32(file, 2));
-  EXPECT_LT(file.size(), 100000u);
-  EXPECT_EQ(s1test::Get16(file, 0), s1test::Crc(file.data() + 2, file.size() - 2));
-}
-
 TEST_F(SaveFetchTest, MissingLastFolderIsCreated) {
   const std::string path = dir_.path() + "\\sub\\x.scp";
   TestRecord r;
@@ -451,24 +439,6 @@ TEST_F(SaveFetchTest, ExistingAccessionNumberIsKept) {
   EXPECT_EQ(cap_.Count("LOGSERVICESTART"), 1u) << "only the service start line: " << cap_.Dump();
 }
 
-TEST_F(SaveFetchTest, RecordWithoutWaveformHasNoSections3And6) {
-  TestRecord r;
-  const std::string path = dir_.File("nowave.scp");
-  ASSERT_EQ(svc_.SaveTestRecord(&r, path.c_str()), 1);
-  EXPECT_FALSE(cap_.HasText("LOGOEMERROR", "PutLeadDefinition")) << cap_.Dump();
-  const Bytes file = ReadFileBytes(path);
-  bool has3 = false, has6 = false;
-  for (auto& s : s1test::Extract(file)) {
-    has3 |= s.id == 3;
-    has6 |= s.id == 6;
-  }
-  EXPECT_FALSE(has3);
-  EXPECT_FALSE(has6);
-  // Section 1 is the first section behind section 0.
-  EXPECT_EQ(s1test::Get16(file, 32), 1);
-  EXPECT_EQ(s1test::Get32(file, 32 + 6), 353u);
-}
-
 struct ModifiedCase {
   const char* name;
   bool modifiedBefore;
@@ -517,18 +487,6 @@ TEST_F(SaveFetchTest, FetchWithoutRecordOrFile) {
   EXPECT_TRUE(cap_.Has("LOGOEMERROR", "scpecg", 1350, "file not opened for read")) << cap_.Dump();
   EXPECT_TRUE(cap_.Has("LOGOEMERROR", "scpsrv", 237, "SCP read")) << cap_.Dump();
   EXPECT_TRUE(r.IsModified());  // untouched
-}
-
-TEST_F(SaveFetchTest, FileWithoutSectionsStillFetches) {
-  TestRecord r;
-  r.SetTechnician("keep");
-  r.SetSex(2);
-  r.SetFilePath(Store(s1test::Build({})).c_str());
-  EXPECT_EQ(svc_.FetchTest(&r), 1);
-  EXPECT_TRUE(cap_.Has("LOGSYSTEMERROR", "", -1, "SCP-ECG File does not contain Section 1")) << cap_.Dump();
-  EXPECT_STREQ(r.GetTechnician(), "keep");
-  EXPECT_EQ(r.GetSex(), 2u);
-  EXPECT_FALSE(r.IsModified());
 }
 
 TEST_F(SaveFetchTest, OnlyThePresentFieldsChange) {
