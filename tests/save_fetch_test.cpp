@@ -19,7 +19,7 @@
 #include "scp/scpsrv.h"
 #include "scp/service.h"
 #include "plugin_module.h"
-#include "section1_fixture.h"
+#include "support/scp_file.h"
 #include "support/log_capture.h"
 #include "support/test_util.h"
 
@@ -32,6 +32,33 @@ namespace fs = std::filesystem;
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+
+// The registered-key folder lives under this test's own configuration home.
+class ScopedConfigHome {
+ public:
+  ScopedConfigHome() { SetEnv("XDG_CONFIG_HOME", dir_.path().c_str()); }
+  ~ScopedConfigHome() { UnsetEnv("XDG_CONFIG_HOME"); }
+  std::string KeyFolder() const { return dir_.path() + "/Veltrona/Miravel 4/PHI"; }
+
+ private:
+  TempDir dir_;
+};
+
+void FillTypical(TestRecord& r) {
+  r.SetPatientName("John", "Doe", "Smith");
+  r.SetStoredPatientId("ID-0042xZ");
+  r.SetSex(2);
+  r.SetHeight(7000);
+  r.SetBloodPressure((120u << 16) | 80u);
+  r.SetDiagnosis("Chest pain on exertion");
+  r.SetAccessionNumber("ACC-2023-0001");
+}
+
+// A file whose section 1 holds the given fields and the end tag.
+Bytes Section1File(Bytes fields) {
+  fields.insert(fields.end(), {255, 0, 0});
+  return scpfile::BuildRecord({{1, fields}});
+}
 
 class SaveFetchTest : public ::testing::Test {
  protected:
@@ -52,7 +79,7 @@ class SaveFetchTest : public ::testing::Test {
   }
   bool Message7100() const { return cap_.Has("LOGSYSTEMERROR", "", -1, plat::kMessageSaveFailedText); }
 
-  s1test::ScopedConfigHome config_;
+  ScopedConfigHome config_;
   TempDir dir_;
   LogCapture cap_;
   ScpService svc_{plat::ThisModule()};
@@ -493,7 +520,7 @@ TEST_F(SaveFetchTest, OnlyThePresentFieldsChange) {
   TestRecord r;
   r.SetTechnician("keep");
   r.SetTestKey(0xDEADBEEF);
-  r.SetFilePath(Store(s1test::Section1File(s1test::Fields().u8(8, 2).text(20, "Dr B").end().v)).c_str());
+  r.SetFilePath(Store(Section1File({8, 1, 0, 2, 20, 5, 0, 'D', 'r', ' ', 'B', 0})).c_str());
   EXPECT_EQ(svc_.FetchTest(&r), 1);
   EXPECT_EQ(r.GetSex(), 2u);
   EXPECT_STREQ(r.GetReferringPhysician(), "Dr B");
@@ -505,13 +532,13 @@ TEST_F(SaveFetchTest, OnlyThePresentFieldsChange) {
 // The rhythm sections are read only into a waveform the host attached.
 TEST_F(SaveFetchTest, RecordWithoutWaveformGetsNoRhythmData) {
   TestRecord in;
-  s1test::FillTypical(in);
+  FillTypical(in);
   const uint8_t slots[2] = {0, 1};
   in.SetWaveform(new EcgWaveform(2, 500, 500, 5000, slots));
   const std::string path = dir_.File("wave.scp");
   ASSERT_EQ(svc_.SaveTestRecord(&in, path.c_str()), 1) << cap_.Dump();
   std::vector<uint16_t> ids;
-  for (auto& s : s1test::Extract(ReadFileBytes(path))) ids.push_back(s.id);
+  ids = scpfile::SectionIds(ReadFileBytes(path));
   ASSERT_GE(ids.size(), 4u);
   EXPECT_EQ(std::vector<uint16_t>(ids.begin(), ids.begin() + 4), (std::vector<uint16_t>{1, 2, 3, 6}));
   cap_.Clear();
@@ -525,7 +552,7 @@ TEST_F(SaveFetchTest, RecordWithoutWaveformGetsNoRhythmData) {
 
 TEST_F(SaveFetchTest, TestKeySurvivesAFullFetch) {
   TestRecord in;
-  s1test::FillTypical(in);
+  FillTypical(in);
   in.SetTestKey(17);
   TestRecord out;
   out.SetTestKey(0x12345678);
@@ -590,7 +617,10 @@ class RegisteredKeys : public SaveFetchTest {
   int Fetch(const std::string& key) {
     TestRecord r;
     r.SetIdentityReadable(key.empty() ? 0 : 7);
-    r.SetFilePath(Store(s1test::Section1File(s1test::Fields().text(182, key).end().v)).c_str());
+    Bytes tag{182, static_cast<uint8_t>(key.size() + 1), 0};
+    tag.insert(tag.end(), key.begin(), key.end());
+    tag.push_back(0);
+    r.SetFilePath(Store(Section1File(key.empty() ? Bytes{} : tag)).c_str());
     EXPECT_EQ(svc_.FetchTest(&r), 1);
     return r.GetIdentityReadable();
   }
@@ -599,7 +629,7 @@ class RegisteredKeys : public SaveFetchTest {
 TEST_F(RegisteredKeys, EmptyKeyIsReadableWithoutTheRegistry) {
   TestRecord r;
   r.SetIdentityReadable(0);
-  r.SetFilePath(Store(s1test::Section1File(s1test::Fields().end().v)).c_str());
+  r.SetFilePath(Store(Section1File({})).c_str());
   ASSERT_EQ(svc_.FetchTest(&r), 1);
   EXPECT_EQ(r.GetIdentityReadable(), 1);
   EXPECT_FALSE(KeyExists());
@@ -655,7 +685,7 @@ TEST_F(HostTest, SaveCheckClassifyAndFetchThroughTheExports) {
 
   const std::string path = dir_.path() + "\\host\\test.scp";
   TestRecord in;
-  s1test::FillTypical(in);
+  FillTypical(in);
   in.SetProcedureType(3);
   start();
   ASSERT_EQ(save(&in, path.c_str()), 1) << cap_.Dump();

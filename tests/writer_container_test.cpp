@@ -12,26 +12,19 @@
 #include <vector>
 
 #include "plugin_module.h"
+#include "support/scp_file.h"
 #include "support/log_capture.h"
 #include "support/test_util.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using scpfile::BitCrc;
+using scpfile::Bytes;
+using scpfile::kIds;
+using scpfile::U16;
+using scpfile::U32;
 
-uint16_t BitCrc(const uint8_t* p, size_t n) {
-  uint16_t crc = 0xFFFF;
-  for (size_t i = 0; i < n; ++i) {
-    crc ^= static_cast<uint16_t>(p[i] << 8);
-    for (int b = 0; b < 8; ++b) crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
-  }
-  return crc;
-}
-uint32_t U16(const Bytes& b, size_t at) { return b.at(at) | b.at(at + 1) << 8; }
-uint32_t U32(const Bytes& b, size_t at) { return U16(b, at) | U16(b, at + 2) << 16; }
 
-constexpr uint16_t kIds[33] = {0,   1,   2,   3,   4,   5,   6,   7,   8,   9,   10,  11,  129, 130, 131, 133, 134,
-                               135, 136, 137, 138, 139, 140, 142, 143, 144, 145, 146, 147, 148, 149, 150, 151};
 // The order in which a save writes its sections.
 constexpr uint16_t kSaveOrder[] = {1, 2, 3, 6, 8, 129, 130, 131, 133, 137, 138, 139, 140, 144, 146, 147, 148, 149, 150, 151};
 
