@@ -5,6 +5,7 @@
 
 #include "scp/crc.h"
 #include "scp/scpecg.h"
+#include "support/scp_file.h"
 
 namespace {
 
@@ -17,14 +18,17 @@ TEST(Crc, CheckValueOfBothRoutines) {
   EXPECT_EQ(scpcrc::Fast(digits, 0), 0xFFFF);
 }
 
-TEST(Crc, RoutinesAgreeOnEveryLengthUpTo4096) {
+// Both routines against the plain bit-by-bit definition.
+TEST(Crc, RoutinesAgreeWithTheBitwiseDefinitionOnEveryLengthUpTo4096) {
   std::mt19937 rng(1064);
   std::vector<uint8_t> buf(4096 + 7);
   for (auto& b : buf) b = static_cast<uint8_t>(rng());
   for (size_t n = 0; n <= 4096; ++n) {
     // Start at varying alignments too.
     const uint8_t* p = buf.data() + (n % 7);
-    ASSERT_EQ(scpcrc::Portable(p, n), scpcrc::Fast(p, n)) << "length " << n;
+    const uint16_t want = scpfile::BitCrc(p, n);
+    ASSERT_EQ(scpcrc::Portable(p, n), want) << "length " << n;
+    ASSERT_EQ(scpcrc::Fast(p, n), want) << "length " << n;
   }
 }
 
