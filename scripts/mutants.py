@@ -33,14 +33,33 @@ QUOTA = {"relational": 36, "negate": 24, "logic": 10, "arith": 16, "constant": 2
 SEED = 20261206
 
 HEADER = """#pragma once
+#include <cstdio>
 #include <cstdlib>
-// Which sampled fault is live in this process: SCP_MUTANT=<id>, none when unset.
-inline bool scp_mutant_on(int k) {
-  static const int live = [] {
+// Which sampled fault is live in this process: SCP_MUTANT=<id>, none when
+// unset. With SCP_MUTANT_TRACE=<file> and no live fault, the ids of the
+// sites this module reached are appended to the file at exit.
+struct ScpMutantState {
+  int live = -1;
+  const char* trace = nullptr;
+  unsigned char reached[4096] = {};
+  ScpMutantState() {
     const char* s = std::getenv("SCP_MUTANT");
-    return s ? std::atoi(s) : -1;
-  }();
-  return live == k;
+    live = s ? std::atoi(s) : -1;
+    trace = live < 0 ? std::getenv("SCP_MUTANT_TRACE") : nullptr;
+  }
+  ~ScpMutantState() {
+    if (!trace) return;
+    if (std::FILE* f = std::fopen(trace, "a")) {
+      for (int k = 0; k < 4096; ++k)
+        if (reached[k]) std::fprintf(f, "%d\\n", k);
+      std::fclose(f);
+    }
+  }
+};
+inline bool scp_mutant_on(int k) {
+  static ScpMutantState state;
+  if (state.trace && k >= 0 && k < 4096) state.reached[k] = 1;
+  return state.live == k;
 }
 """
 
@@ -276,9 +295,12 @@ def test_programs(bld):
     return progs
 
 
-def run_one(prog, mutant, timeout, cwd):
+def run_one(prog, mutant, timeout, cwd, trace=None):
     env = dict(os.environ)
     env.pop("SCP_MUTANT", None)
+    env.pop("SCP_MUTANT_TRACE", None)
+    if trace:
+        env["SCP_MUTANT_TRACE"] = str(trace)
     if mutant is not None:
         env["SCP_MUTANT"] = str(mutant)
     t = time.time()
@@ -370,12 +392,17 @@ def main():
     progs = [p for p in test_programs(bld) if not (args.exclude and re.search(args.exclude, p.name))]
     cwd = bld / "tests"
     # A clean run: every program must pass, and its time orders the runs.
-    base = {}
+    base, reaches = {}, {}
+    tracedir = scratch / "trace"
+    shutil.rmtree(tracedir, ignore_errors=True)
+    tracedir.mkdir()
     for p in progs:
-        rc, t, out = run_one(p, None, 900, cwd)
+        trace = tracedir / (p.name + ".txt")
+        rc, t, out = run_one(p, None, 1800, cwd, trace)
         if rc != 0:
             sys.exit(f"{p.name} fails without a mutant:\n{out}")
         base[p] = t
+        reaches[p] = {int(x) for x in trace.read_text().split()} if trace.exists() else set()
     progs.sort(key=lambda p: base[p])
     suite_time = sum(base.values())
     print(f"clean suite: {len(progs)} programs, {suite_time:.1f} s")
@@ -383,8 +410,10 @@ def main():
     ids = [int(x) for x in args.only.split(",")] if args.only else [s["id"] for s in chosen]
     by_id = {s["id"]: s for s in chosen}
 
+    # A program that never reaches a site cannot see its fault: only the
+    # programs that reached it in the clean run are run for it.
     def judge(mid):
-        for p in progs:
+        for p in [q for q in progs if mid in reaches[q]]:
             rc, t, out = run_one(p, mid, max(20.0, 5 * base[p]), cwd)
             if rc != 0:
                 return mid, p.name, rc
@@ -402,7 +431,9 @@ def main():
 
     killed = [m for m in ids if results[m][0]]
     survived = [m for m in ids if not results[m][0]]
-    print(f"\nkilled {len(killed)} / {len(ids)} = {100.0 * len(killed) / len(ids):.1f}%   survived {len(survived)}")
+    unreached = [m for m in ids if not any(m in reaches[p] for p in progs)]
+    print(f"\nnot reached by any test program: {len(unreached)}")
+    print(f"killed {len(killed)} / {len(ids)} = {100.0 * len(killed) / len(ids):.1f}%   survived {len(survived)}")
     print("\nper file (killed/total):")
     files = sorted({by_id[m]["file"] for m in ids})
     for f in files:
@@ -422,7 +453,8 @@ def main():
     out = Path(args.out) if args.out else scratch / "results.json"
     out.write_text(json.dumps({"ids": ids, "killed": killed, "survived": survived,
                                "killers": {m: results[m][0] for m in killed},
-                               "sites": [by_id[m] for m in ids], "suite_seconds": suite_time}, indent=1))
+                               "sites": [by_id[m] for m in ids], "suite_seconds": suite_time,
+                               "unreached": unreached}, indent=1))
     print(f"\nresults: {out}   time: {time.time() - t0:.0f} s")
 
 
