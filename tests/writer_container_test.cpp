@@ -174,6 +174,17 @@ TEST_F(WriterContainer, InterpretationLinesBecomeStatements) {
   s = TakeApart(Save(r));
   ASSERT_NE(Find(s, 8), nullptr);
   EXPECT_EQ(Find(s, 8)->data, (Bytes{2, 0xE4, 0x07, 1, 2, 3, 4, 5, 1, 1, 3, 0, 'A', '\n', 'B', 0}));
+  // 257 lines: sequence numbers and the count wrap modulo 256.
+  std::string lines;
+  for (int i = 0; i < 257; ++i) lines += "x\r\n";
+  r.SetOriginalInterpretation(&t, lines.c_str());
+  s = TakeApart(Save(r));
+  ASSERT_NE(Find(s, 8), nullptr);
+  const Bytes& d = Find(s, 8)->data;
+  ASSERT_EQ(d.size(), 9u + 257 * 4 + 1);
+  EXPECT_EQ(d[0], 0);
+  EXPECT_EQ(d[8], 1);
+  for (size_t i = 0; i < 257; ++i) ASSERT_EQ(d[9 + 4 * i], static_cast<uint8_t>(i + 1)) << i;
 }
 
 TEST_F(WriterContainer, LeadDefinitionWalksThePresentChannels) {
