@@ -184,9 +184,6 @@ const DamagedSlot kDamaged[] = {
      "invalid record - too short", 2},
     {"RecordPastTheData", Bytes().u32(2).raw(TrendBytes(1, 2, 0)).u32(0).u32(100).zeros(92).v, 3091,
      "invalid record - too short 2", 2},
-    // A record whose sample and value counts need more bytes than it has.
-    {"CountsBeyondTheRecord", Bytes().u32(2).raw(TrendBytes(1, 2, 0)).u32(0).u32(12).u16(1).u16(1).v, 3091,
-     "invalid record - too short 2", 2},
     {"LengthBelowTheHeader", Bytes().u32(2).raw(TrendBytes(1, 2, 0)).u32(0).u32(4).u32(0).v, 3091,
      "invalid record - too short 2", 2},
 };

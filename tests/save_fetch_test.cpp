@@ -19,7 +19,7 @@
 #include "scp/scpsrv.h"
 #include "scp/service.h"
 #include "plugin_module.h"
-#include "section1_fixture.h"
+#include "support/scp_file.h"
 #include "support/log_capture.h"
 #include "support/test_util.h"
 
@@ -32,6 +32,33 @@ namespace fs = std::filesystem;
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+
+// The registered-key folder lives under this test's own configuration home.
+class ScopedConfigHome {
+ public:
+  ScopedConfigHome() { SetEnv("XDG_CONFIG_HOME", dir_.path().c_str()); }
+  ~ScopedConfigHome() { UnsetEnv("XDG_CONFIG_HOME"); }
+  std::string KeyFolder() const { return dir_.path() + "/Veltrona/Miravel 4/PHI"; }
+
+ private:
+  TempDir dir_;
+};
+
+void FillTypical(TestRecord& r) {
+  r.SetPatientName("John", "Doe", "Smith");
+  r.SetStoredPatientId("ID-0042xZ");
+  r.SetSex(2);
+  r.SetHeight(7000);
+  r.SetBloodPressure((120u << 16) | 80u);
+  r.SetDiagnosis("Chest pain on exertion");
+  r.SetAccessionNumber("ACC-2023-0001");
+}
+
+// A file whose section 1 holds the given fields and the end tag.
+Bytes Section1File(Bytes fields) {
+  fields.insert(fields.end(), {255, 0, 0});
+  return scpfile::BuildRecord({{1, fields}});
+}
 
 class SaveFetchTest : public ::testing::Test {
  protected:
@@ -52,7 +79,7 @@ class SaveFetchTest : public ::testing::Test {
   }
   bool Message7100() const { return cap_.Has("LOGSYSTEMERROR", "", -1, plat::kMessageSaveFailedText); }
 
-  s1test::ScopedConfigHome config_;
+  ScopedConfigHome config_;
   TempDir dir_;
   LogCapture cap_;
   ScpService svc_{plat::ThisModule()};
@@ -384,18 +411,6 @@ TEST_F(SaveFetchTest, PathOf512CharactersIsRefusedAndTheRecordKept) {
   EXPECT_FALSE(r.IsModified());
 }
 
-TEST_F(SaveFetchTest, ExistingFileIsReplaced) {
-  const std::string path = Store(Bytes(100000, 0xEE), "old.scp");
-  TestRecord r;
-  s1test::FillTypical(r);
-  ASSERT_EQ(svc_.SaveTestRecord(&r, path.c_str()), 1) << cap_.Dump();
-  const Bytes file = ReadFileBytes(path);
-  ASSERT_GE(file.size(), 6u);
-  EXPECT_EQ(file.size(), s1test::Get32(file, 2));
-  EXPECT_LT(file.size(), 100000u);
-  EXPECT_EQ(s1test::Get16(file, 0), s1test::Crc(file.data() + 2, file.size() - 2));
-}
-
 TEST_F(SaveFetchTest, MissingLastFolderIsCreated) {
   const std::string path = dir_.path() + "\\sub\\x.scp";
   TestRecord r;
@@ -451,24 +466,6 @@ TEST_F(SaveFetchTest, ExistingAccessionNumberIsKept) {
   EXPECT_EQ(cap_.Count("LOGSERVICESTART"), 1u) << "only the service start line: " << cap_.Dump();
 }
 
-TEST_F(SaveFetchTest, RecordWithoutWaveformHasNoSections3And6) {
-  TestRecord r;
-  const std::string path = dir_.File("nowave.scp");
-  ASSERT_EQ(svc_.SaveTestRecord(&r, path.c_str()), 1);
-  EXPECT_FALSE(cap_.HasText("LOGOEMERROR", "PutLeadDefinition")) << cap_.Dump();
-  const Bytes file = ReadFileBytes(path);
-  bool has3 = false, has6 = false;
-  for (auto& s : s1test::Extract(file)) {
-    has3 |= s.id == 3;
-    has6 |= s.id == 6;
-  }
-  EXPECT_FALSE(has3);
-  EXPECT_FALSE(has6);
-  // Section 1 is the first section behind section 0.
-  EXPECT_EQ(s1test::Get16(file, 32), 1);
-  EXPECT_EQ(s1test::Get32(file, 32 + 6), 353u);
-}
-
 struct ModifiedCase {
   const char* name;
   bool modifiedBefore;
@@ -519,23 +516,11 @@ TEST_F(SaveFetchTest, FetchWithoutRecordOrFile) {
   EXPECT_TRUE(r.IsModified());  // untouched
 }
 
-TEST_F(SaveFetchTest, FileWithoutSectionsStillFetches) {
-  TestRecord r;
-  r.SetTechnician("keep");
-  r.SetSex(2);
-  r.SetFilePath(Store(s1test::Build({})).c_str());
-  EXPECT_EQ(svc_.FetchTest(&r), 1);
-  EXPECT_TRUE(cap_.Has("LOGSYSTEMERROR", "", -1, "SCP-ECG File does not contain Section 1")) << cap_.Dump();
-  EXPECT_STREQ(r.GetTechnician(), "keep");
-  EXPECT_EQ(r.GetSex(), 2u);
-  EXPECT_FALSE(r.IsModified());
-}
-
 TEST_F(SaveFetchTest, OnlyThePresentFieldsChange) {
   TestRecord r;
   r.SetTechnician("keep");
   r.SetTestKey(0xDEADBEEF);
-  r.SetFilePath(Store(s1test::Section1File(s1test::Fields().u8(8, 2).text(20, "Dr B").end().v)).c_str());
+  r.SetFilePath(Store(Section1File({8, 1, 0, 2, 20, 5, 0, 'D', 'r', ' ', 'B', 0})).c_str());
   EXPECT_EQ(svc_.FetchTest(&r), 1);
   EXPECT_EQ(r.GetSex(), 2u);
   EXPECT_STREQ(r.GetReferringPhysician(), "Dr B");
@@ -547,13 +532,13 @@ TEST_F(SaveFetchTest, OnlyThePresentFieldsChange) {
 // The rhythm sections are read only into a waveform the host attached.
 TEST_F(SaveFetchTest, RecordWithoutWaveformGetsNoRhythmData) {
   TestRecord in;
-  s1test::FillTypical(in);
+  FillTypical(in);
   const uint8_t slots[2] = {0, 1};
   in.SetWaveform(new EcgWaveform(2, 500, 500, 5000, slots));
   const std::string path = dir_.File("wave.scp");
   ASSERT_EQ(svc_.SaveTestRecord(&in, path.c_str()), 1) << cap_.Dump();
   std::vector<uint16_t> ids;
-  for (auto& s : s1test::Extract(ReadFileBytes(path))) ids.push_back(s.id);
+  ids = scpfile::SectionIds(ReadFileBytes(path));
   ASSERT_GE(ids.size(), 4u);
   EXPECT_EQ(std::vector<uint16_t>(ids.begin(), ids.begin() + 4), (std::vector<uint16_t>{1, 2, 3, 6}));
   cap_.Clear();
@@ -567,7 +552,7 @@ TEST_F(SaveFetchTest, RecordWithoutWaveformGetsNoRhythmData) {
 
 TEST_F(SaveFetchTest, TestKeySurvivesAFullFetch) {
   TestRecord in;
-  s1test::FillTypical(in);
+  FillTypical(in);
   in.SetTestKey(17);
   TestRecord out;
   out.SetTestKey(0x12345678);
@@ -632,7 +617,10 @@ class RegisteredKeys : public SaveFetchTest {
   int Fetch(const std::string& key) {
     TestRecord r;
     r.SetIdentityReadable(key.empty() ? 0 : 7);
-    r.SetFilePath(Store(s1test::Section1File(s1test::Fields().text(182, key).end().v)).c_str());
+    Bytes tag{182, static_cast<uint8_t>(key.size() + 1), 0};
+    tag.insert(tag.end(), key.begin(), key.end());
+    tag.push_back(0);
+    r.SetFilePath(Store(Section1File(key.empty() ? Bytes{} : tag)).c_str());
     EXPECT_EQ(svc_.FetchTest(&r), 1);
     return r.GetIdentityReadable();
   }
@@ -641,7 +629,7 @@ class RegisteredKeys : public SaveFetchTest {
 TEST_F(RegisteredKeys, EmptyKeyIsReadableWithoutTheRegistry) {
   TestRecord r;
   r.SetIdentityReadable(0);
-  r.SetFilePath(Store(s1test::Section1File(s1test::Fields().end().v)).c_str());
+  r.SetFilePath(Store(Section1File({})).c_str());
   ASSERT_EQ(svc_.FetchTest(&r), 1);
   EXPECT_EQ(r.GetIdentityReadable(), 1);
   EXPECT_FALSE(KeyExists());
@@ -697,7 +685,7 @@ TEST_F(HostTest, SaveCheckClassifyAndFetchThroughTheExports) {
 
   const std::string path = dir_.path() + "\\host\\test.scp";
   TestRecord in;
-  s1test::FillTypical(in);
+  FillTypical(in);
   in.SetProcedureType(3);
   start();
   ASSERT_EQ(save(&in, path.c_str()), 1) << cap_.Dump();

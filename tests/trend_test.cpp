@@ -119,11 +119,6 @@ TEST(TrendRecord, OutOfRangeAccessorsGiveZero) {
   EXPECT_EQ(0u, trend.GetPerValue(2));
 }
 
-TEST(TrendRecord, ValueCountAbove16IsCut) {
-  TrendRecord trend(40);
-  EXPECT_EQ(16u, trend.GetValueCount());
-}
-
 struct ScaleCase {
   int32_t value, numerator, denominator, expected;
 };
