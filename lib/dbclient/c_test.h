@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "lib/natural_layout.h"
 #include "lib/timestmp.h"
@@ -50,6 +51,55 @@ struct TripleBufferRecord;
 #define SCP_PLAIN_NUMBER(Name, member, Type)              \
   void Set##Name(Type value) { member = value; }          \
   Type Get##Name() const { return member; }
+
+namespace test_record_layout {
+// Lets a member be declared from a type written whole (char[32]).
+template <typename T>
+using Declared = T;
+}  // namespace test_record_layout
+
+// The record's members in memory order, each with its type: the one list
+// from which the members are declared and their layout is checked for 4-
+// and 8-byte pointers.
+#define SCP_TEST_RECORD_FIELDS(X)                                                                              \
+  X(testKey, uint32_t) X(tag186Text, char[32]) X(acquisitionDateTime, DateTime*) X(tag211Value, uint32_t)      \
+  X(patientName, char[30]) X(patientId, char[16]) X(storedPatientId, char[16]) X(accessionNumber, char[32])    \
+  X(tag185Text, char[32]) X(street, char[64]) X(city, char[32]) X(state, char[8]) X(postalCode, char[12])      \
+  X(birthDate, CalendarDate*) X(tag221Text, char[32]) X(confirmingPhysician, char[39]) X(sex, uint32_t)        \
+  X(age, uint16_t) X(weight, uint32_t) X(height, uint32_t) X(race, uint32_t) X(technician, char[64])           \
+  X(diagnosis, char[512]) X(drugs, char[512]) X(tag240Text, char[512]) X(interpretationText, char[4096])       \
+  X(interpretationStatus, uint32_t) X(overreadingPhysician, char[64]) X(originalDateTime, DateTime*)           \
+  X(overreadDateTime, DateTime*) X(confirmedDateTime, DateTime*) X(hostText1, char[512])                       \
+  X(hostText2, char[512]) X(tag229Text, char[64]) X(room, int32_t) X(smoking, uint32_t) X(alcohol, uint32_t)   \
+  X(family, uint32_t) X(pacemaker, uint32_t) X(ambulatory, uint32_t) X(tag209Date, CalendarDate*)              \
+  X(tag225Text, char[12]) X(metricUnits, uint8_t) X(bloodPressure, uint32_t) X(heartRate, uint32_t)            \
+  X(tag187Value, uint32_t) X(tag188Value, uint32_t) X(referringPhysician, char[32]) X(tag222Text, char[32])    \
+  X(tag223Text, char[64]) X(tag224Text, char[32]) X(tag231Text, char[32]) X(deviceName, char[64])              \
+  X(deviceSerial, char[64]) X(deviceRevision, char[64]) X(tag220Value, uint32_t) X(tag218Value, uint32_t)      \
+  X(tag219Value, uint32_t) X(highPassFilter, uint32_t) X(lowPassFilter, uint32_t) X(filterBitmap, uint32_t)    \
+  X(filePath, char[512]) X(originalInterpreter, char[64]) X(tag232Text, char[32])                              \
+  X(targetHeartRate, uint32_t) X(exerciseType, uint32_t) X(exerciseFlag, uint8_t) X(tag253Text, char[64])      \
+  X(tag254Text, char[64]) X(hostText3, char[64]) X(tag235Value, uint32_t) X(tag236Value, uint32_t)             \
+  X(tag237Value, uint32_t) X(tag238Value, uint32_t) X(pairValue1, uint32_t) X(pairTime1, uint32_t)             \
+  X(pairValue2, uint32_t) X(pairTime2, uint32_t) X(pairValue3, uint32_t) X(pairTime3, uint32_t)                \
+  X(pairValue4, uint32_t) X(pairTime4, uint32_t) X(pairValue5, uint32_t) X(pairTime5, uint32_t)                \
+  X(pairValue6, uint32_t) X(pairTime6, uint32_t) X(measureValueA, uint32_t) X(measureTimeA, uint32_t)          \
+  X(measureLeadA, uint32_t) X(measureExtraA, uint32_t) X(measureValueB, uint32_t) X(measureTimeB, uint32_t)    \
+  X(measureLeadB, uint32_t) X(measureExtraB, uint32_t) X(tag199Value, uint32_t) X(tag198Value, uint32_t)       \
+  X(tag197Value, uint32_t) X(tag227Text, char[32]) X(tag228Text, char[32]) X(tag183Value, uint32_t)            \
+  X(procedureType, uint32_t) X(modified, uint8_t) X(annotationIndex, uint32_t) X(tag212Flag, uint8_t)          \
+  X(hostValue, uint32_t) X(auditDateTime, DateTime*) X(scrambleKey, char[48]) X(identityReadable, uint8_t)     \
+  X(tag181Value, uint32_t) X(hostBlock, HostBlock*) X(waveform, EcgWaveform*) X(annotations, AnnotationList*)  \
+  X(pAnnotations, AnnotationList*) X(pacemakerList, PacemakerList*) X(episodes, EpisodeList*)                  \
+  X(complexDataCount, int32_t) X(complexes, ComplexData*[TestRecord::kComplexSlots])                           \
+  X(trends, TrendRecord*[TestRecord::kTrendSlots]) X(extraTrend, TrendRecord*) X(rhythmCount, int32_t)         \
+  X(rhythms, RhythmMeasurement*[TestRecord::kRhythmSlots]) X(rhythmSummary, RhythmMeasurement*)                \
+  X(tripleCount, int32_t) X(triples, TripleBufferRecord*[TestRecord::kTripleSlots])                            \
+  X(singleTriple, TripleBufferRecord*) X(spirometryItems, SpirometryItem*[TestRecord::kSpirometryItemSlots])   \
+  X(spirometryItemCount, int32_t) X(bloodPressureDataRecord, BloodPressureData*)                               \
+  X(bloodPressureResultsRecord, BloodPressureResults*) X(spirometryDataRecord, SpirometryData*)                \
+  X(auditTrailRecord, AuditTrail*) X(diaryDocument, DocumentBuffer*) X(reportDocument, DocumentBuffer*)        \
+  X(holterConfig, HolterConfig*) X(holterConfigBlock, DocumentBuffer*)
 
 class TestRecord {
  public:
@@ -332,141 +382,11 @@ class TestRecord {
   DateTime* GetStoredAuditDateTime() const { return auditDateTime; }
 
   // ---------------------------------------------------- the shared layout
-  uint32_t testKey = 0;
-  char tag186Text[32] = {};
-  DateTime* acquisitionDateTime = nullptr;
-  uint32_t tag211Value = 0;
-  char patientName[30] = {};
-  char patientId[16] = {};
-  char storedPatientId[16] = {};
-  char accessionNumber[32] = {};
-  char tag185Text[32] = {};
-  char street[64] = {};
-  char city[32] = {};
-  char state[8] = {};
-  char postalCode[12] = {};
-  CalendarDate* birthDate = nullptr;
-  char tag221Text[32] = {};
-  char confirmingPhysician[39] = {};
-  uint32_t sex = 0;
-  uint16_t age = 0;
-  uint32_t weight = 0;
-  uint32_t height = 0;
-  uint32_t race = 0;
-  char technician[64] = {};
-  char diagnosis[512] = {};
-  char drugs[512] = {};
-  char tag240Text[512] = {};
-  char interpretationText[4096] = {};
-  uint32_t interpretationStatus = 0;
-  char overreadingPhysician[64] = {};
-  DateTime* originalDateTime = nullptr;
-  DateTime* overreadDateTime = nullptr;
-  DateTime* confirmedDateTime = nullptr;
-  char hostText1[512] = {};
-  char hostText2[512] = {};
-  char tag229Text[64] = {};
-  int32_t room = 0;
-  uint32_t smoking = 0;
-  uint32_t alcohol = 0;
-  uint32_t family = 0;
-  uint32_t pacemaker = 0;
-  uint32_t ambulatory = 0;
-  CalendarDate* tag209Date = nullptr;
-  char tag225Text[12] = {};
-  uint8_t metricUnits = 0;
-  uint32_t bloodPressure = 0;
-  uint32_t heartRate = 0;
-  uint32_t tag187Value = 0;
-  uint32_t tag188Value = 0;
-  char referringPhysician[32] = {};
-  char tag222Text[32] = {};
-  char tag223Text[64] = {};
-  char tag224Text[32] = {};
-  char tag231Text[32] = {};
-  char deviceName[64] = {};
-  char deviceSerial[64] = {};
-  char deviceRevision[64] = {};
-  uint32_t tag220Value = 0;
-  uint32_t tag218Value = 0;
-  uint32_t tag219Value = 0;
-  uint32_t highPassFilter = 0;
-  uint32_t lowPassFilter = 0;
-  uint32_t filterBitmap = 0;
-  char filePath[512] = {};
-  char originalInterpreter[64] = {};
-  char tag232Text[32] = {};
-  uint32_t targetHeartRate = 0;
-  uint32_t exerciseType = 0;
-  uint8_t exerciseFlag = 0;
-  char tag253Text[64] = {};
-  char tag254Text[64] = {};
-  char hostText3[64] = {};
-  uint32_t tag235Value = 0;
-  uint32_t tag236Value = 0;
-  uint32_t tag237Value = 0;
-  uint32_t tag238Value = 0;
-  uint32_t pairValue1 = 0;
-  uint32_t pairTime1 = 0;
-  uint32_t pairValue2 = 0;
-  uint32_t pairTime2 = 0;
-  uint32_t pairValue3 = 0;
-  uint32_t pairTime3 = 0;
-  uint32_t pairValue4 = 0;
-  uint32_t pairTime4 = 0;
-  uint32_t pairValue5 = 0;
-  uint32_t pairTime5 = 0;
-  uint32_t pairValue6 = 0;
-  uint32_t pairTime6 = 0;
-  uint32_t measureValueA = 0;
-  uint32_t measureTimeA = 0;
-  uint32_t measureLeadA = 0;
-  uint32_t measureExtraA = 0;
-  uint32_t measureValueB = 0;
-  uint32_t measureTimeB = 0;
-  uint32_t measureLeadB = 0;
-  uint32_t measureExtraB = 0;
-  uint32_t tag199Value = 0;
-  uint32_t tag198Value = 0;
-  uint32_t tag197Value = 0;
-  char tag227Text[32] = {};
-  char tag228Text[32] = {};
-  uint32_t tag183Value = 0;
-  uint32_t procedureType = 0;
-  uint8_t modified = 0;
-  uint32_t annotationIndex = 0;
-  uint8_t tag212Flag = 0;
-  uint32_t hostValue = 0;
-  DateTime* auditDateTime = nullptr;
-  char scrambleKey[48] = {};
-  uint8_t identityReadable = 0;
-  uint32_t tag181Value = 0;
-  HostBlock* hostBlock = nullptr;
-  EcgWaveform* waveform = nullptr;
-  AnnotationList* annotations = nullptr;
-  AnnotationList* pAnnotations = nullptr;
-  PacemakerList* pacemakerList = nullptr;
-  EpisodeList* episodes = nullptr;
-  int32_t complexDataCount = 0;
-  ComplexData* complexes[kComplexSlots] = {};
-  TrendRecord* trends[kTrendSlots] = {};
-  TrendRecord* extraTrend = nullptr;
-  int32_t rhythmCount = 0;
-  RhythmMeasurement* rhythms[kRhythmSlots] = {};
-  RhythmMeasurement* rhythmSummary = nullptr;
-  int32_t tripleCount = 0;
-  TripleBufferRecord* triples[kTripleSlots] = {};
-  TripleBufferRecord* singleTriple = nullptr;
-  SpirometryItem* spirometryItems[kSpirometryItemSlots] = {};
-  int32_t spirometryItemCount = 0;
-  BloodPressureData* bloodPressureDataRecord = nullptr;
-  BloodPressureResults* bloodPressureResultsRecord = nullptr;
-  SpirometryData* spirometryDataRecord = nullptr;
-  AuditTrail* auditTrailRecord = nullptr;
-  DocumentBuffer* diaryDocument = nullptr;
-  DocumentBuffer* reportDocument = nullptr;
-  HolterConfig* holterConfig = nullptr;
-  DocumentBuffer* holterConfigBlock = nullptr;
+  // Declared from the field list below, in its order; every member starts
+  // zeroed.
+#define SCP_DECLARE_FIELD(name, ...) test_record_layout::Declared<__VA_ARGS__> name = {};
+  SCP_TEST_RECORD_FIELDS(SCP_DECLARE_FIELD)
+#undef SCP_DECLARE_FIELD
 
  private:
   template <typename T>
@@ -489,65 +409,32 @@ class TestRecord {
 #undef SCP_PLAIN_NUMBER
 
 // ------------------------------------------------------------ layout checks
-// The field list in memory order as (size, alignment), for a pointer width.
-// The X-list below is the single source of both the expected offsets and
-// the checks against the real class.
-#define SCP_TEST_RECORD_FIELDS(X, P)                                                         \
-  X(testKey, U32()) X(tag186Text, Text(32)) X(acquisitionDateTime, Ptr(P))                  \
-  X(tag211Value, U32()) X(patientName, Text(30)) X(patientId, Text(16))                     \
-  X(storedPatientId, Text(16)) X(accessionNumber, Text(32)) X(tag185Text, Text(32))         \
-  X(street, Text(64)) X(city, Text(32)) X(state, Text(8)) X(postalCode, Text(12))          \
-  X(birthDate, Ptr(P)) X(tag221Text, Text(32)) X(confirmingPhysician, Text(39))             \
-  X(sex, U32()) X(age, U16()) X(weight, U32()) X(height, U32()) X(race, U32())             \
-  X(technician, Text(64)) X(diagnosis, Text(512)) X(drugs, Text(512))                       \
-  X(tag240Text, Text(512)) X(interpretationText, Text(4096)) X(interpretationStatus, U32()) \
-  X(overreadingPhysician, Text(64)) X(originalDateTime, Ptr(P)) X(overreadDateTime, Ptr(P)) \
-  X(confirmedDateTime, Ptr(P)) X(hostText1, Text(512)) X(hostText2, Text(512))              \
-  X(tag229Text, Text(64)) X(room, U32()) X(smoking, U32()) X(alcohol, U32())               \
-  X(family, U32()) X(pacemaker, U32()) X(ambulatory, U32()) X(tag209Date, Ptr(P))          \
-  X(tag225Text, Text(12)) X(metricUnits, U8()) X(bloodPressure, U32()) X(heartRate, U32()) \
-  X(tag187Value, U32()) X(tag188Value, U32()) X(referringPhysician, Text(32))               \
-  X(tag222Text, Text(32)) X(tag223Text, Text(64)) X(tag224Text, Text(32))                   \
-  X(tag231Text, Text(32)) X(deviceName, Text(64)) X(deviceSerial, Text(64))                 \
-  X(deviceRevision, Text(64)) X(tag220Value, U32()) X(tag218Value, U32())                   \
-  X(tag219Value, U32()) X(highPassFilter, U32()) X(lowPassFilter, U32())                    \
-  X(filterBitmap, U32()) X(filePath, Text(512)) X(originalInterpreter, Text(64))            \
-  X(tag232Text, Text(32)) X(targetHeartRate, U32()) X(exerciseType, U32())                  \
-  X(exerciseFlag, U8()) X(tag253Text, Text(64)) X(tag254Text, Text(64))                     \
-  X(hostText3, Text(64)) X(tag235Value, U32()) X(tag236Value, U32())                        \
-  X(tag237Value, U32()) X(tag238Value, U32()) X(pairValue1, U32()) X(pairTime1, U32())     \
-  X(pairValue2, U32()) X(pairTime2, U32()) X(pairValue3, U32()) X(pairTime3, U32())        \
-  X(pairValue4, U32()) X(pairTime4, U32()) X(pairValue5, U32()) X(pairTime5, U32())        \
-  X(pairValue6, U32()) X(pairTime6, U32()) X(measureValueA, U32())                          \
-  X(measureTimeA, U32()) X(measureLeadA, U32()) X(measureExtraA, U32())                     \
-  X(measureValueB, U32()) X(measureTimeB, U32()) X(measureLeadB, U32())                     \
-  X(measureExtraB, U32()) X(tag199Value, U32()) X(tag198Value, U32())                       \
-  X(tag197Value, U32()) X(tag227Text, Text(32)) X(tag228Text, Text(32))                     \
-  X(tag183Value, U32()) X(procedureType, U32()) X(modified, U8())                           \
-  X(annotationIndex, U32()) X(tag212Flag, U8()) X(hostValue, U32())                         \
-  X(auditDateTime, Ptr(P)) X(scrambleKey, Text(48)) X(identityReadable, U8())               \
-  X(tag181Value, U32()) X(hostBlock, Ptr(P)) X(waveform, Ptr(P)) X(annotations, Ptr(P))     \
-  X(pAnnotations, Ptr(P)) X(pacemakerList, Ptr(P)) X(episodes, Ptr(P))                     \
-  X(complexDataCount, U32()) X(complexes, Array(Ptr(P), 256))                               \
-  X(trends, Array(Ptr(P), 32)) X(extraTrend, Ptr(P)) X(rhythmCount, U32())                 \
-  X(rhythms, Array(Ptr(P), 256)) X(rhythmSummary, Ptr(P)) X(tripleCount, U32())            \
-  X(triples, Array(Ptr(P), 512)) X(singleTriple, Ptr(P))                                    \
-  X(spirometryItems, Array(Ptr(P), 256)) X(spirometryItemCount, U32())                      \
-  X(bloodPressureDataRecord, Ptr(P)) X(bloodPressureResultsRecord, Ptr(P))                  \
-  X(spirometryDataRecord, Ptr(P)) X(auditTrailRecord, Ptr(P)) X(diaryDocument, Ptr(P))      \
-  X(reportDocument, Ptr(P)) X(holterConfig, Ptr(P)) X(holterConfigBlock, Ptr(P))
-
+// Expected offsets from the field list's types under natural alignment, for
+// a pointer width, checked against the real class.
 namespace test_record_layout {
 using namespace natural_layout;
-constexpr Field Text(std::size_t n) { return Array(U8(), n); }
 
-#define SCP_FIELD_INDEX(name, field) k_##name,
-enum FieldIndex : std::size_t { SCP_TEST_RECORD_FIELDS(SCP_FIELD_INDEX, 0) kFieldCount };
+template <typename T>
+constexpr Field FieldOf(std::size_t P) {
+  if constexpr (std::is_array_v<T>)
+    return Array(FieldOf<std::remove_extent_t<T>>(P), std::extent_v<T>);
+  else if constexpr (std::is_pointer_v<T>)
+    return Ptr(P);
+  else if constexpr (sizeof(T) == 4)
+    return U32();
+  else if constexpr (sizeof(T) == 2)
+    return U16();
+  else
+    return U8();
+}
+
+#define SCP_FIELD_INDEX(name, ...) k_##name,
+enum FieldIndex : std::size_t { SCP_TEST_RECORD_FIELDS(SCP_FIELD_INDEX) kFieldCount };
 #undef SCP_FIELD_INDEX
 
-#define SCP_FIELD_ENTRY(name, field) field,
+#define SCP_FIELD_ENTRY(name, ...) FieldOf<__VA_ARGS__>(P),
 constexpr std::array<std::size_t, kFieldCount + 1> ForPointerSize(std::size_t P) {
-  return Offsets(std::array<Field, kFieldCount>{SCP_TEST_RECORD_FIELDS(SCP_FIELD_ENTRY, P)});
+  return Offsets(std::array<Field, kFieldCount>{SCP_TEST_RECORD_FIELDS(SCP_FIELD_ENTRY)});
 }
 #undef SCP_FIELD_ENTRY
 
@@ -561,10 +448,10 @@ static_assert(k32[kFieldCount] == 14116);
 static_assert(k64[kFieldCount] == 19480);
 }  // namespace test_record_layout
 
-#define SCP_CHECK_FIELD(name, field)                                            \
+#define SCP_CHECK_FIELD(name, ...)                                                                        \
   static_assert(offsetof(TestRecord, name) == test_record_layout::kNative[test_record_layout::k_##name], \
                 "TestRecord::" #name " moved");
-SCP_TEST_RECORD_FIELDS(SCP_CHECK_FIELD, sizeof(void*))
+SCP_TEST_RECORD_FIELDS(SCP_CHECK_FIELD)
 #undef SCP_CHECK_FIELD
 static_assert(sizeof(TestRecord) == test_record_layout::kNative[test_record_layout::kFieldCount]);
 static_assert(sizeof(TestRecord) == (sizeof(void*) == 4 ? test_record_layout::k32 : test_record_layout::k64)
