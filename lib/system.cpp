@@ -111,27 +111,22 @@ int32_t AnnotationList::ReadCommon(std::span<const uint8_t> record, EventLog* lo
   const size_t size = record.size();
 
   count = 0;
-  // A record too short for its 20-byte header is refused like a list that
-  // cannot take entries: nothing of it is trusted.
-  if (size < kHeaderBytes) {
-    readerReset = 0;
-    Report(log, lines.invalid, "an invalid");
-    return 0;
-  }
-
-  uint32_t n = LoadU32(r + 4);
+  // Header words past the end of a short record read as 0: such a record
+  // then fails on its version word, as any record without the mark does.
+  auto word = [&](size_t at) { return at + 4 <= size ? LoadU32(r + at) : 0u; };
+  uint32_t n = word(4);
   if (n > capacity) {
     n = capacity;
     Report(log, lines.tooSmall, "ann too small");
   }
-  valueA = LoadU32(r + 8);
-  valueB = LoadU32(r + 12);
+  valueA = word(8);
+  valueB = word(12);
   readerReset = 0;
   if (entries == nullptr || capacity < 1) {
     Report(log, lines.invalid, "an invalid");
     return 0;
   }
-  if (LoadU32(r + 16) != kFormatMark) {
+  if (word(16) != kFormatMark) {
     Report(log, lines.version, "invalid version");
     return 0;
   }
