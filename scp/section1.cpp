@@ -610,8 +610,12 @@ void ScpEcg::PutDemographics(TestRecord* record) {
   o = w.PutEnd(o);
 
   // A section that did not fit whole stays absent: its 16 reserved bytes
-  // remain, and no pointer entry covers them.
-  if (w.full()) return;
+  // remain, and no pointer entry covers them. It is reported like one
+  // without room for its header.
+  if (w.full()) {
+    if (log_) log_->LogOemError(kSrcScpecg, 2311, "SCP-ECG: PutDemographics");
+    return;
+  }
   EndSection(o, 1, start);
 }
 
