@@ -97,14 +97,9 @@ int32_t AnnotationList::ReadCommon(std::span<const uint8_t> record, EventLog* lo
   const size_t size = record.size();
 
   count = 0;
-  // A record too short for its 20-byte header is refused like a list that
-  // cannot take entries: nothing of it is trusted.
-  if (size < kHeaderBytes) {
-    readerReset = 0;
-    LogOem(log, report.invalid);
-    return 0;
-  }
-
+  // Header words past the end of a short record read as 0 (the cursor's
+  // reads are whole words, in order): such a record then fails on its
+  // version word, as any record without the mark does.
   uint32_t n = in.U32At(4);
   if (n > capacity) {
     n = capacity;

@@ -562,8 +562,12 @@ void ScpEcg::PutDemographics(TestRecord* record) {
   o = w.PutEnd(o);
 
   // A section that did not fit whole stays absent: its 16 reserved bytes
-  // remain, and no pointer entry covers them.
-  if (w.full()) return;
+  // remain, and no pointer entry covers them. It is reported like one
+  // without room for its header.
+  if (w.full()) {
+    LogOem(log_, msg::kPutDemographics);
+    return;
+  }
   EndSection(o, 1, start);
 }
 

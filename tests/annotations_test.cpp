@@ -262,6 +262,21 @@ TEST_P(AnnotationReadForm, CapacityWithFailedEntryArrayIsInvalid) {
   EXPECT_EQ(capture_.Count("LOGOEMERROR"), 1u);
 }
 
+// The header words that a cut record holds are taken; the missing version
+// word reads as 0, which is no version.
+TEST_P(AnnotationReadForm, RecordShorterThanHeaderHasNoVersion) {
+  AnnotationList list(4);
+  Fill(list, 2, 1, 2);
+  std::vector<uint8_t> r = HandRecord(0, kMark, {});
+  r.resize(19);
+  EXPECT_EQ(ReadRecord(list, r), 0);
+  EXPECT_EQ(list.count, 0u);
+  EXPECT_EQ(list.valueA, 0x11111111u);
+  EXPECT_EQ(list.valueB, 0x22222222u);
+  ASSERT_EQ(capture_.Count("LOGOEMERROR"), 1u) << capture_.Dump();
+  EXPECT_TRUE(capture_.Has("LOGOEMERROR", "lib/system", GetParam().version, "invalid version")) << capture_.Dump();
+}
+
 TEST_P(AnnotationReadForm, ZeroAnnotationsReadsAsEmpty) {
   AnnotationList list(4, AnnotationList::kHolterExtensions);
   Fill(list, 3);

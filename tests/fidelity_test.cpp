@@ -69,6 +69,16 @@ TEST_F(Fidelity, FailedAllocationsInTheReader) {
   EXPECT_TRUE(cap.Has("LOGMEMORYERROR", "scpecg", 4835, "")) << cap.Dump();
 }
 
+// Section 1 without room for its fields is left out, with the message of a
+// section 1 that is not written.
+TEST_F(Fidelity, DemographicsWithoutRoomAreReported) {
+  TestRecord rec;
+  const auto file = Save(rec, &ScpEcg::PutDemographics, ScpEcg::kEmptyRecordSize + 16 + 8);
+  EXPECT_EQ(recb::EntryOf(file, 1)->length, 0u);
+  ASSERT_EQ(cap.Messages().size(), 1u) << cap.Dump();
+  EXPECT_TRUE(cap.Has("LOGOEMERROR", "scpecg", 2311, "SCP-ECG: PutDemographics")) << cap.Dump();
+}
+
 // A constructor whose k-th allocation fails leaves nothing allocated.
 TEST(FidelityAllocation, ConstructorsThatThrowLeaveNothingBehind) {
   void (*const makers[])() = {[] { delete new HolterConfig; }, [] { delete new HolterBlock1; },
