@@ -8,6 +8,7 @@
 #include "lib/eventlog.h"
 #include "scp/messages.h"
 #include "scp/scpecg.h"
+#include "scp/section_read.h"
 
 SectionHeader SectionHeader::Parse(const uint8_t* block, uint32_t p, uint32_t limit) {
   SectionHeader h;
@@ -101,9 +102,10 @@ std::unique_ptr<uint8_t[]> ScpEcg::GetSection(uint16_t id, uint32_t* length) {
     // allocation is no check failure: it goes to the outer handler.
     uint64_t end = static_cast<uint64_t>(e->index) + e->length;
     uint32_t got = 0;
+    uint16_t crc = 0;
     if (end <= file_.GetSize()) {
       data.reset(new uint8_t[e->length]);
-      got = file_.Read(e->length, data.get(), log_);
+      got = ReadWithCrc(file_, e->length, data.get(), log_, &crc);
     }
     try {
       if (got != e->length) {
@@ -114,7 +116,7 @@ std::unique_ptr<uint8_t[]> ScpEcg::GetSection(uint16_t id, uint32_t* length) {
         SectionHeader h = SectionHeader::Parse(data.get(), 0, got);
         if (!h.valid || h.length != e->length) {
           text = "SCP-ECG: Record length damage";
-        } else if (ComputeCrc(data.get(), 2, h.length - 2) != h.crc) {
+        } else if (crc != h.crc) {  // h.length == e->length: the CRC read along covers it
           text = "SCP-ECG: CRC error";
         } else if (h.id != id) {
           text = "SCP-ECG: id does not match pointer id";

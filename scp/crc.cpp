@@ -11,9 +11,11 @@
 
 namespace scpcrc {
 
-uint16_t Portable(const uint8_t* data, size_t count) {
-  uint8_t hi = 0xFF;
-  uint8_t lo = 0xFF;
+namespace {
+
+uint16_t PortableFrom(uint16_t crc, const uint8_t* data, size_t count) {
+  auto hi = static_cast<uint8_t>(crc >> 8);
+  auto lo = static_cast<uint8_t>(crc & 0xFF);
   for (size_t i = 0; i < count; ++i) {
     uint8_t a = static_cast<uint8_t>(data[i] ^ hi);
     hi = a;
@@ -34,6 +36,10 @@ uint16_t Portable(const uint8_t* data, size_t count) {
   }
   return static_cast<uint16_t>(hi << 8 | lo);
 }
+
+}  // namespace
+
+uint16_t Portable(const uint8_t* data, size_t count) { return PortableFrom(0xFFFF, data, count); }
 
 namespace {
 
@@ -124,13 +130,13 @@ SCP_CRC_TARGET inline __m128i LoadBlock(const uint8_t* p) {
 
 }  // namespace
 
-SCP_CRC_TARGET uint16_t Carryless(const uint8_t* data, size_t count) {
-  if (count < 64) return Sliced(0xFFFF, data, count);
+SCP_CRC_TARGET uint16_t CarrylessFrom(uint16_t crc, const uint8_t* data, size_t count) {
+  if (count < 64) return Sliced(crc, data, count);
   // Four blocks in flight; the initial register enters as an xor into the
   // first two bytes, which is what the register does to them.
   __m128i acc[4];
   for (int j = 0; j < 4; ++j) acc[j] = LoadBlock(data + 16 * j);
-  acc[0] = _mm_xor_si128(acc[0], _mm_set_epi16(-1, 0, 0, 0, 0, 0, 0, 0));
+  acc[0] = _mm_xor_si128(acc[0], _mm_set_epi16(static_cast<int16_t>(crc), 0, 0, 0, 0, 0, 0, 0));
   data += 64;
   count -= 64;
   const __m128i by512 = FoldConstants(512);
@@ -153,10 +159,12 @@ SCP_CRC_TARGET uint16_t Carryless(const uint8_t* data, size_t count) {
   const __m128i reverse = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   uint8_t rest[16];
   _mm_storeu_si128(reinterpret_cast<__m128i*>(rest), _mm_shuffle_epi8(r, reverse));
-  uint16_t crc = 0;
-  for (const uint8_t b : rest) crc = static_cast<uint16_t>((crc << 8) ^ kTables[0][(crc >> 8) ^ b]);
-  return Sliced(crc, data, count);
+  uint16_t rem = 0;
+  for (const uint8_t b : rest) rem = static_cast<uint16_t>((rem << 8) ^ kTables[0][(rem >> 8) ^ b]);
+  return Sliced(rem, data, count);
 }
+
+uint16_t Carryless(const uint8_t* data, size_t count) { return CarrylessFrom(0xFFFF, data, count); }
 
 bool HasCarryless() {
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
@@ -164,9 +172,17 @@ bool HasCarryless() {
   return (ecx & (1u << 1)) != 0 && (ecx & (1u << 9)) != 0;  // PCLMULQDQ, SSSE3
 }
 #else
+uint16_t CarrylessFrom(uint16_t crc, const uint8_t* data, size_t count) { return Sliced(crc, data, count); }
 uint16_t Carryless(const uint8_t* data, size_t count) { return Sliced(0xFFFF, data, count); }
 bool HasCarryless() { return false; }
 #endif
+
+uint16_t Continue(uint16_t crc, const uint8_t* data, size_t count) {
+  // The processor query runs once; the choice never changes within a process.
+  static const int routine = HasCarryless() ? 2 : plat::HasMmx() ? 1 : 0;
+  if (routine == 2) return CarrylessFrom(crc, data, count);
+  return routine == 1 ? Sliced(crc, data, count) : PortableFrom(crc, data, count);
+}
 
 namespace {
 
@@ -214,9 +230,6 @@ uint16_t Combine(uint16_t crcA, uint16_t crcB, uint64_t lengthB) {
 }  // namespace scpcrc
 
 uint16_t ScpEcg::ComputeCrc(const uint8_t* buffer, uint32_t first, uint32_t count) {
-  // The processor query runs once; the choice never changes within a process.
-  static const int routine = scpcrc::HasCarryless() ? 2 : plat::HasMmx() ? 1 : 0;
   if (buffer == nullptr) return 0xFFFF;
-  if (routine == 2) return scpcrc::Carryless(buffer + first, count);
-  return routine == 1 ? scpcrc::Fast(buffer + first, count) : scpcrc::Portable(buffer + first, count);
+  return scpcrc::Continue(0xFFFF, buffer + first, count);
 }

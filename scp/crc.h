@@ -26,6 +26,11 @@ uint16_t Fast(const uint8_t* data, size_t count);
 uint16_t Carryless(const uint8_t* data, size_t count);
 bool HasCarryless();
 
+// The register after `count` more bytes from `crc`, by the best routine the
+// processor has: a CRC computed piece by piece, each piece while it is in
+// cache.
+uint16_t Continue(uint16_t crc, const uint8_t* data, size_t count);
+
 // The CRC of A followed by B from the CRCs of A and of B alone and B's
 // length, in O(log length): the register is linear in its starting value,
 // so B's CRC from A's register differs from B's CRC from 0xFFFF by the

@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <string>
 #include <vector>
 
+#include "lib/fileutil.h"
 #include "scp/crc.h"
 #include "scp/scpecg.h"
+#include "scp/section_read.h"
 #include "support/scp_file.h"
+#include "support/test_util.h"
 
 namespace {
 
@@ -58,6 +63,34 @@ TEST(Crc, CombineEqualsTheCrcOfTheJoinedBuffer) {
   // Three pieces folded left to right.
   const uint16_t ab = scpcrc::Combine(scpcrc::Fast(buf.data(), 10), scpcrc::Fast(buf.data() + 10, 990), 990);
   EXPECT_EQ(scpcrc::Combine(ab, scpcrc::Fast(buf.data() + 1000, 5000), 5000), scpcrc::Fast(buf.data(), 6000));
+}
+
+// A section read in slices carries its CRC along: over every byte from the
+// third on, whatever the length, including a flipped byte slices in.
+TEST(Crc, ReadAlongGivesTheCrcOfTheBytesRead) {
+  std::mt19937 rng(64);
+  std::vector<uint8_t> bytes(600000);
+  for (auto& b : bytes) b = static_cast<uint8_t>(rng());
+  bytes[530000] ^= 0x10;
+  TempDir dir;
+  const std::string path = dir.File("section.bin");
+  {
+    FileUtil out;
+    ASSERT_TRUE(out.SetFileName(path.c_str()) && out.OpenForWrite(true, nullptr));
+    ASSERT_TRUE(out.Write(bytes.data(), static_cast<uint32_t>(bytes.size())));
+  }
+  for (uint32_t length : {3u, 70000u, 262144u, 262145u, 600000u}) {
+    FileUtil in;
+    ASSERT_TRUE(in.SetFileName(path.c_str()) && in.OpenForRead(nullptr));
+    std::vector<uint8_t> read(length);
+    uint16_t crc = 0;
+    ASSERT_EQ(ReadWithCrc(in, length, read.data(), nullptr, &crc), length);
+    EXPECT_TRUE(std::equal(read.begin(), read.end(), bytes.begin())) << length;
+    EXPECT_EQ(crc, scpcrc::Portable(bytes.data() + 2, length - 2)) << length;
+  }
+  // Piece by piece from any register, as the slices are.
+  EXPECT_EQ(scpcrc::Continue(scpcrc::Continue(0xFFFF, bytes.data(), 1000), bytes.data() + 1000, 99000),
+            scpcrc::Portable(bytes.data(), 100000));
 }
 
 }  // namespace
