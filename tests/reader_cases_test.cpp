@@ -111,6 +111,11 @@ std::vector<Case> LoadCases() {
       ls >> at;
       Bytes b = Hex(ls);
       c.edits.push_back([at, b](Bytes& f) { std::copy(b.begin(), b.end(), f.begin() + at); });
+    } else if (key == "crc0") {  // section 0's CRC over its (edited) length
+      c.edits.push_back([](Bytes& f) {
+        const uint32_t n = scpfile::U32(f, 10);
+        if (n >= 2 && 6 + n <= f.size()) scpfile::Put16(f, 6, scpfile::BitCrc(&f[8], n - 2));
+      });
     } else if (key == "check" || key == "proc" || key == "fetch") {
       Expect e{key, {}, {}, {}};
       std::string a;
@@ -264,6 +269,14 @@ TEST_F(ReaderCases, EveryCaseOfTheManifest) {
       EXPECT_EQ(Messages(path), want) << "log of " << e.op;
     }
   }
+}
+
+// A path that is empty is no file name at all.
+TEST_F(ReaderCases, EmptyPath) {
+  uint32_t info[18] = {};
+  EXPECT_EQ(check_("", reinterpret_cast<ValidFormatInfo*>(info)), 0);
+  EXPECT_EQ(Messages(""), (std::vector<std::string>{"LOGOEMERROR scpecg:1351 invalid file name",
+                                                    "LOGOEMERROR scpsrv:287 IsValidFormat: []"}));
 }
 
 }  // namespace
