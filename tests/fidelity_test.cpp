@@ -33,6 +33,22 @@ void operator delete(void* p) noexcept {
   std::free(p);
 }
 void operator delete(void* p, size_t) noexcept { operator delete(p); }
+// The array and nothrow forms too: a sanitizer runtime would otherwise
+// supply its own, which neither count nor fail, and whose blocks the free
+// above cannot take.
+void* operator new[](size_t n) { return operator new(n); }
+void operator delete[](void* p) noexcept { operator delete(p); }
+void operator delete[](void* p, size_t) noexcept { operator delete(p); }
+void* operator new(size_t n, const std::nothrow_t&) noexcept {
+  try {
+    return operator new(n);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept { operator delete(p); }
+void* operator new[](size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { operator delete(p); }
 
 namespace {
 
