@@ -36,6 +36,7 @@ bool FileUtil::OpenForRead(EventLog* log) {
   handle_ = plat::CreateFile(name_, plat::kGenericRead, plat::kShareRead, plat::Disposition::kOpenExisting);
   if (handle_ != plat::kInvalidFile) {
     size_ = plat::GetFileSize(handle_);
+    fullSize_ = plat::GetFileSize64(handle_);
     return true;
   }
   LogSystem(log, msg::kCouldNotOpen);
@@ -99,6 +100,7 @@ void FileUtil::Close() {
   if (handle_ != plat::kInvalidFile) plat::CloseFile(handle_);
   handle_ = plat::kInvalidFile;
   size_ = 0;
+  fullSize_ = 0;
 }
 
 bool FileUtil::Exists(const char* path) { return path != nullptr && plat::FindFirstFile(path); }

@@ -26,6 +26,9 @@ class FileUtil {
   bool Write(const void* buffer, uint32_t count);
   void Close();
   uint32_t GetSize() const { return size_; }
+  // The whole size, for bounds of our own: GetSize keeps only the low 32 bits,
+  // which would make sound sections of a file over 4 GiB look cut short.
+  uint64_t GetFullSize() const { return fullSize_; }
 
   static bool Exists(const char* path);
   static void CreateDirectory(const char* path);
@@ -34,4 +37,5 @@ class FileUtil {
   char* name_ = nullptr;
   plat::FileHandle handle_ = plat::kInvalidFile;
   uint32_t size_ = 0;
+  uint64_t fullSize_ = 0;
 };

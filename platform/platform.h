@@ -95,6 +95,8 @@ inline constexpr uint32_t kInvalidSetFilePointer = 0xFFFFFFFFu;
 uint32_t SetFilePointer(FileHandle handle, int32_t offset);
 // GetFileSize, low 32 bits; kInvalidSetFilePointer on failure.
 uint32_t GetFileSize(FileHandle handle);
+// The whole size of an open file, high part included; 0 on failure.
+uint64_t GetFileSize64(FileHandle handle);
 
 // FindFirstFileA-like: true when anything matches the path.
 bool FindFirstFile(const char* path);

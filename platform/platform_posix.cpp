@@ -309,6 +309,12 @@ uint32_t GetFileSize(FileHandle handle) {
   return static_cast<uint32_t>(static_cast<uint64_t>(st.st_size) & 0xFFFFFFFFu);
 }
 
+uint64_t GetFileSize64(FileHandle handle) {
+  struct stat st;
+  if (!KnownHandle(handle) || ::fstat(static_cast<int>(handle), &st) != 0) return 0;
+  return static_cast<uint64_t>(st.st_size);
+}
+
 bool FindFirstFile(const char* path) {
   if (path == nullptr || *path == '\0') {
     SetLastError(kErrorPathNotFound);

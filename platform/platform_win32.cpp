@@ -107,6 +107,11 @@ uint32_t SetFilePointer(FileHandle handle, int32_t offset) {
 
 uint32_t GetFileSize(FileHandle handle) { return ::GetFileSize(ToHandle(handle), nullptr); }
 
+uint64_t GetFileSize64(FileHandle handle) {
+  LARGE_INTEGER size;
+  return ::GetFileSizeEx(ToHandle(handle), &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
+}
+
 bool FindFirstFile(const char* path) {
   if (path == nullptr) {
     ::SetLastError(ERROR_PATH_NOT_FOUND);

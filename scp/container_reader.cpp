@@ -103,7 +103,7 @@ std::unique_ptr<uint8_t[]> ScpEcg::GetSection(uint16_t id, uint32_t* length) {
     uint64_t end = static_cast<uint64_t>(e->index) + e->length;
     uint32_t got = 0;
     uint16_t crc = 0;
-    if (end <= file_.GetSize()) {
+    if (end <= file_.GetFullSize()) {
       data.reset(new uint8_t[e->length]);
       got = ReadWithCrc(file_, e->length, data.get(), log_, &crc);
     }
