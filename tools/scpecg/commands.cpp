@@ -212,6 +212,14 @@ std::string WaveformCsv(const scpreader::Record& r) {
   return out;
 }
 
+int MakeVerified(TestRecord& record, const std::string& out) {
+  Library lib;
+  std::string size;
+  if (!SaveVerified(lib, record, out, &size)) return kExitFailed;
+  Console::Get().Detail("make: " + out + " (" + size + ")");
+  return kExitOk;
+}
+
 int RunDemo(const std::string& out) {
   const SynthEcg ecg = SynthesizeRestingEcg(10.0, 20240514);
   std::unique_ptr<TestRecord> record = BuildDemoRecord(ecg);
@@ -420,11 +428,7 @@ int RunMake(const std::string& input, const std::string& out) {
     Fail(input, "refused; nothing written");
     return kExitFailed;
   }
-  Library lib;
-  std::string size;
-  if (!SaveVerified(lib, *record, out, &size)) return kExitFailed;
-  Console::Get().Detail("make: " + out + " (" + size + ")");
-  return kExitOk;
+  return MakeVerified(*record, out);
 }
 
 namespace {

@@ -29,6 +29,8 @@ int RunExport(const std::string& file, const std::string& csv);
 // Saves through a sibling path, reads the file back and compares it with
 // what was meant to be saved. The file stays only when everything came back.
 bool SaveVerified(Library& lib, TestRecord& record, const std::string& out, std::string* summary);
+// The end of every `make`: a verified save, reported on success.
+int MakeVerified(TestRecord& record, const std::string& out);
 
 // The CSV text of a record's decoded leads: a time column in seconds, then
 // one column per stored and decoded lead in microvolts (exact: samples times

@@ -367,11 +367,7 @@ int RunMakeFromEdf(const std::string& edf, const std::string& out) {
     Console::Get().Error(edf + ": " + error);
     return kExitFailed;
   }
-  Library lib;
-  std::string size;
-  if (!SaveVerified(lib, *record, out, &size)) return kExitFailed;
-  Console::Get().Detail("make: " + out + " (" + size + ")");
-  return kExitOk;
+  return MakeVerified(*record, out);
 }
 
 }  // namespace scpecg
