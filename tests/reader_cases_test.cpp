@@ -6,7 +6,9 @@
 // in its reader.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -52,6 +54,7 @@ struct Expect {
 
 struct Case {
   std::string name;
+  std::string file;
   int lineNo = 0;
   std::vector<std::pair<uint16_t, Bytes>> sections;
   std::vector<std::function<void(Bytes&)>> edits;
@@ -73,9 +76,8 @@ std::string Rest(std::istream& in) {
   return a == std::string::npos ? "" : s.substr(a);
 }
 
-std::vector<Case> LoadCases() {
-  std::ifstream in(std::string(SCP_TEST_SOURCE_DIR) + "/tests/data/reader_cases.txt");
-  std::vector<Case> cases;
+void LoadCases(const std::filesystem::path& file, std::vector<Case>& cases) {
+  std::ifstream in(file);
   std::string line;
   int no = 0;
   while (std::getline(in, line)) {
@@ -87,6 +89,7 @@ std::vector<Case> LoadCases() {
       cases.emplace_back();
       ls >> cases.back().name;
       cases.back().lineNo = no;
+      cases.back().file = file.filename().string();
       continue;
     }
     Case& c = cases.back();
@@ -131,9 +134,19 @@ std::vector<Case> LoadCases() {
         for (size_t p = v.find(esc); p != std::string::npos; p = v.find(esc, p + 1)) v.replace(p, 2, ch);
       c.expects.back().fields.emplace_back(name, v);
     } else {
-      ADD_FAILURE() << "reader_cases.txt:" << no << ": unknown key " << key;
+      ADD_FAILURE() << file.filename().string() << ":" << no << ": unknown key " << key;
     }
   }
+}
+
+// Every manifest under tests/data named *_cases.txt, in name order.
+std::vector<Case> LoadCases() {
+  std::vector<std::filesystem::path> files;
+  for (const auto& e : std::filesystem::directory_iterator(std::string(SCP_TEST_SOURCE_DIR) + "/tests/data"))
+    if (e.path().filename().string().ends_with("_cases.txt")) files.push_back(e.path());
+  std::sort(files.begin(), files.end());
+  std::vector<Case> cases;
+  for (const auto& f : files) LoadCases(f, cases);
   return cases;
 }
 
@@ -237,7 +250,7 @@ TEST_F(ReaderCases, EveryCaseOfTheManifest) {
   const auto cases = LoadCases();
   ASSERT_GT(cases.size(), 20u);
   for (const Case& c : cases) {
-    SCOPED_TRACE("case " + c.name + " (reader_cases.txt:" + std::to_string(c.lineNo) + ")");
+    SCOPED_TRACE("case " + c.name + " (" + c.file + ":" + std::to_string(c.lineNo) + ")");
     const std::string path = dir_.File(c.name + ".scp");
     ASSERT_TRUE(WriteFileBytes(path, c.File()));
     for (const Expect& e : c.expects) {
