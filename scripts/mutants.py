@@ -63,6 +63,24 @@ inline bool scp_mutant_on(int k) {
 }
 """
 
+# The message catalogue: a line number there is swapped where the message is
+# written to the event log (LogOem / LogMemory), since the constants
+# themselves are compile-time values a run-time switch cannot reach.
+CATALOGUE = ["lib/messages.h", "scp/messages.h", "scp/mfr_framing.h"]
+CAT_RE = re.compile(r"\b(?:Scpecg|Scpsrv|Fileutil|System|SizeLimit|TooShort2?)\((\d{3,5})\b")
+EMIT_FILE = "lib/eventlog.cpp"
+EMIT_RE = re.compile(r"(m\.source,\s*)m\.line\b")
+
+LINE_SWAP = """
+// Catalogued line numbers swapped where a message is written: {mutant, line, written as}.
+inline int scp_mutant_line(int line) {
+  static const int kSwaps[][3] = {@TABLE@};
+  for (const auto& s : kSwaps)
+    if (s[1] == line && scp_mutant_on(s[0])) return s[2];
+  return line;
+}
+"""
+
 REL_SWAP = {"<": "<=", "<=": "<", ">": ">=", ">=": ">", "==": "!=", "!=": "=="}
 LOG_RE = re.compile(r"(kSrc\w+,\s*)(\d{3,5})\b")
 STMT_START = re.compile(r"^\s*(\+\+|--|\*?[A-Za-z_][\w:]*(\.|->|\[|\(|\s*(\+|-|\*|/|\||&|<<|>>)?=[^=]))")
@@ -191,8 +209,28 @@ def mask_keep_digits(line):
     return mask_literals(line)
 
 
-def all_sites(src):
+def catalogue_sites(src):
+    """Each catalogued line number, to go out as the nearest other line of its file."""
     sites = []
+    for rel in CATALOGUE:
+        f = src / rel
+        if not f.exists():
+            continue
+        lines = f.read_text(encoding="latin-1").split("\n")
+        nums = [int(m.group(1)) for ln in lines for m in CAT_RE.finditer(mask_literals(ln))]
+        for idx, line in enumerate(lines):
+            masked = mask_literals(line)
+            for m in CAT_RE.finditer(masked):
+                num = int(m.group(1))
+                others = sorted({x for x in nums if x != num}, key=lambda x: (abs(x - num), x))
+                if others:
+                    sites.append(dict(file=rel, line=idx + 1, kind="logline", start=m.start(1), end=m.end(1),
+                                      mutated=str(others[0]), source_line=num))
+    return sites
+
+
+def all_sites(src):
+    sites = catalogue_sites(src)
     for d in PRODUCT_DIRS:
         for f in sorted((src / d).glob("*.cpp")):
             rel = f.relative_to(src).as_posix()
@@ -207,14 +245,24 @@ def all_sites(src):
 def apply_sites(src_root, dst_root, chosen):
     """Writes every product file with its chosen sites guarded by scp_mutant_on."""
     by_file = {}
+    swaps = []
     for s in chosen:
+        if s["file"] in CATALOGUE:
+            swaps.append(s)
+            continue
         by_file.setdefault(s["file"], []).append(s)
+    table = ",".join(f'{{{s["id"]}, {s["source_line"]}, {s["mutated"]}}}' for s in swaps) or "{-1, 0, 0}"
+    (dst_root / "scp_mutant.h").write_text(HEADER + LINE_SWAP.replace("@TABLE@", table))
     for d in PRODUCT_DIRS:
         for f in sorted((src_root / d).glob("*.cpp")):
             rel = f.relative_to(src_root).as_posix()
             text = f.read_text(encoding="latin-1")
+            head = ""
+            if rel == EMIT_FILE:
+                head = '#include "scp_mutant.h"\n'
+                text = EMIT_RE.sub(r"\1scp_mutant_line(m.line)", text)
             if rel not in by_file:
-                (dst_root / rel).write_text(text, encoding="latin-1")
+                (dst_root / rel).write_text(head + text, encoding="latin-1")
                 continue
             lines = text.split("\n")
             per_line = {}
@@ -336,6 +384,9 @@ def main():
         (pristine / d).mkdir(parents=True, exist_ok=True)
         for f in (ROOT / d).glob("*.cpp"):
             shutil.copy2(f, pristine / d / f.name)
+    for rel in CATALOGUE:
+        if (ROOT / rel).exists():
+            shutil.copy2(ROOT / rel, pristine / rel)
 
     sites = all_sites(pristine)
     order = choose(sites, SEED)
