@@ -1,0 +1,234 @@
+// The writers of sections 129, 133, 137 and 148 to 151 at the edge of the
+// record buffer and with sub-records they cannot write, and the parts of the
+// trend class that only a host reaches (scaling, the sample limit).
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "codec_section_fixture.h"
+#include "lib/dbclient/complex.h"
+#include "lib/dbclient/document.h"
+#include "lib/dbclient/holtercfg.h"
+#include "lib/dbclient/rhythmmeas.h"
+#include "lib/dbclient/trend.h"
+
+namespace {
+
+constexpr uint32_t kEmpty = ScpEcg::kEmptyRecordSize;
+
+DocumentBuffer* Doc(uint32_t length) {
+  auto* d = new DocumentBuffer(length);
+  d->SetContent(std::vector<uint8_t>(length, 0x5A));
+  return d;
+}
+
+ComplexData* Complex(uint32_t n, uint32_t s) {
+  auto* c = new ComplexData(n, s);
+  c->recordLength = ComplexData::kFixedRecordBytes + 8 * n + 2 * n * s;
+  return c;
+}
+
+TrendRecord* Trend(uint32_t v, uint32_t c) {
+  auto* t = new TrendRecord(v);
+  for (uint32_t s = 0; s < c; ++s) t->AddSample(s, std::vector<int32_t>(v, 1));
+  return t;
+}
+
+struct Writer {
+  const char* name;
+  uint16_t id;
+  void (ScpEcg::*put)(TestRecord*);
+  std::function<void(TestRecord&)> fill;
+  uint32_t data;        // the section's data length when it fits
+  uint32_t spare;       // free bytes the writer wants beyond the data
+  std::vector<std::string> sizeLimit;  // "CALL line text" of a buffer one byte short
+  std::string begin;    // of a buffer without room for the header ("" for none)
+};
+
+std::vector<std::string> Lines(const LogCapture& cap) {
+  std::vector<std::string> out;
+  for (const auto& l : cap.Messages()) out.push_back(l.call + " " + std::to_string(l.line) + (l.hasText ? " " + l.text : ""));
+  return out;
+}
+
+using Strings = std::vector<std::string>;
+const std::string kOem = "LOGOEMERROR ";
+const std::string kOverflow = kOem + "4440 SCP-ECG: Buffer overflow";
+
+const Writer kWriters[] = {
+    {"Trends", 129, &ScpEcg::PutTrendData, [](TestRecord& r) { r.SetTrendAt(31, Trend(2, 10)); }, 132 + 136, 0,
+     {kOem + "3140 SCP-ECG: size limit", kOem + "3152 SCP-ECG: size limit"}, ""},
+    {"Complexes", 133, &ScpEcg::PutComplexData,
+     [](TestRecord& r) {
+       r.AddComplex(Complex(0, 0));
+       r.AddComplex(Complex(1, 3));
+     },
+     4 + 2984 + 2998, 4, {kOem + "3361 SCP-ECG: size limit"}, kOem + "3367 SCP-ECG: PutComplexData"},
+    {"Rhythms", 137, &ScpEcg::PutRhythmMeasData,
+     [](TestRecord& r) {
+       r.AddRhythm(new RhythmMeasurement);
+       r.AddRhythm(new RhythmMeasurement);
+     },
+     4 + 2 * 672, 0, {kOem + "3470 SCP-ECG: size limit"}, kOem + "3474 SCP-ECG: PutRhythmMeasData"},
+    {"Diary", 148, &ScpEcg::PutDiaryPDF, [](TestRecord& r) { r.SetDiaryDocument(Doc(1000)); }, 1012, 0,
+     {kOem + "3967 SCP-ECG: size limit"}, kOem + "3968 SCP-ECG: PutDiaryPDF"},
+    {"Report", 149, &ScpEcg::PutReportPDF, [](TestRecord& r) { r.SetReportDocument(Doc(998)); }, 1010, 0,
+     {kOem + "4064 SCP-ECG: size limit"}, kOem + "4065 SCP-ECG: PutReportPDF"},
+    {"HolterConfig", 150, &ScpEcg::PutHolterCfgData, [](TestRecord& r) { r.SetHolterConfig(new HolterConfig); }, 708, 0,
+     {kOem + "4164 SCP-ECG: size limit"}, kOem + "4165 SCP-ECG: PutHolterCfgData"},
+    {"HolterBlock", 151, &ScpEcg::PutHolterCfgBlock, [](TestRecord& r) { r.SetHolterConfigBlock(Doc(10)); }, 22, 0,
+     {kOem + "4261 SCP-ECG: size limit"}, kOem + "4262 SCP-ECG: PutHolterCfgData"},
+};
+
+class WriterEdge : public CodecSectionTest, public ::testing::WithParamInterface<Writer> {};
+
+// An exact fit is written; one byte less leaves the section out with its
+// header's 16 bytes behind; no room for the header gives the begin failure.
+TEST_P(WriterEdge, ExactFitOneByteShortAndNoRoomForTheHeader) {
+  const Writer& w = GetParam();
+  TestRecord rec;
+  w.fill(rec);
+  const uint32_t exact = kEmpty + 16 + w.data + w.spare;
+  uint32_t end = 0;
+  auto file = Save(rec, w.put, exact, &end);
+  EXPECT_EQ(recb::EntryOf(file, w.id)->length, 16 + w.data + w.data % 2);
+  EXPECT_EQ(recb::Word(*recb::DataOf(file, w.id), 0), w.id == 129 ? 32u : w.id == 133 || w.id == 137 ? 2u : 1u);
+  EXPECT_EQ(Lines(cap), Strings{});
+
+  cap.Clear();
+  file = Save(rec, w.put, exact - 1, &end);
+  EXPECT_EQ(recb::EntryOf(file, w.id)->length, 0u);
+  EXPECT_EQ(end, kEmpty + 16);
+  EXPECT_EQ(Lines(cap), w.sizeLimit);
+
+  cap.Clear();
+  file = Save(rec, w.put, kEmpty + 15, &end);
+  EXPECT_EQ(recb::EntryOf(file, w.id)->length, 0u);
+  EXPECT_EQ(Lines(cap), w.begin.empty() ? Strings{kOverflow} : (Strings{kOverflow, w.begin}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sections, WriterEdge, ::testing::ValuesIn(kWriters),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// What cannot be written leaves the whole section out, the items before it too.
+TEST_F(CodecSectionTest, UnwritableItemsLeaveTheirSectionOut) {
+  const std::string kMem = "LOGMEMORYERROR 3363";
+  struct Case {
+    const char* name;
+    uint16_t id;
+    void (ScpEcg::*put)(TestRecord*);
+    std::function<void(TestRecord&)> damage;
+    Strings log;
+  };
+  const Case cases[] = {
+      {"complex missing", 133, &ScpEcg::PutComplexData, [](TestRecord& r) { r.SetComplexAt(1, nullptr); },
+       {kOem + "3364 SCP-ECG: complex missing"}},
+      {"length one short of the samples", 133, &ScpEcg::PutComplexData, [](TestRecord& r) { r.GetComplexAt(1)->recordLength -= 1; }, {kMem}},
+      {"length short of the fixed parts", 133, &ScpEcg::PutComplexData,
+       [](TestRecord& r) { r.GetComplexAt(0)->recordLength = ComplexData::kFixedRecordBytes - 1; }, {kMem}},
+      {"length zero", 133, &ScpEcg::PutComplexData, [](TestRecord& r) { r.GetComplexAt(1)->recordLength = 0; }, {kMem}},
+      {"empty lead slot below n", 133, &ScpEcg::PutComplexData, [](TestRecord& r) { r.GetComplexAt(1)->SetLead(0, nullptr); }, {kMem}},
+      {"25 leads", 133, &ScpEcg::PutComplexData,
+       [](TestRecord& r) {
+         ComplexData* c = r.GetComplexAt(1);
+         c->leadCount = 25;
+         c->recordLength = 100000;
+       },
+       {kMem}},
+      {"rhythm missing", 137, &ScpEcg::PutRhythmMeasData, [](TestRecord& r) { r.SetRhythmAt(1, nullptr); },
+       {kOem + "3471 SCP-ECG: rhythm summary missing"}},
+      {"trend without data block", 129, &ScpEcg::PutTrendData,
+       [](TestRecord& r) {
+         TrendRecord* t = r.GetTrendAt(3);
+         delete[] reinterpret_cast<uint32_t*>(t->dataBlock);
+         t->dataBlock = nullptr;
+       },
+       {"LOGMEMORYERROR 3146", kOem + "3152 SCP-ECG: size limit"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestRecord rec;
+    rec.AddComplex(Complex(1, 10));
+    rec.AddComplex(Complex(2, 600));
+    rec.AddComplex(Complex(0, 0));
+    rec.AddRhythm(new RhythmMeasurement);
+    rec.AddRhythm(new RhythmMeasurement);
+    rec.SetTrendAt(0, Trend(1, 1));
+    rec.SetTrendAt(3, Trend(2, 2));
+    const auto whole = Save(rec, c.put);
+    ASSERT_GT(recb::EntryOf(whole, c.id)->length, 0u);
+    ASSERT_EQ(Lines(cap), Strings{});
+    c.damage(rec);
+    uint32_t end = 0;
+    const auto file = Save(rec, c.put, 1000000, &end);
+    EXPECT_EQ(recb::EntryOf(file, c.id)->length, 0u);
+    EXPECT_EQ(end, kEmpty + 16);
+    EXPECT_EQ(Lines(cap), c.log);
+    cap.Clear();
+  }
+}
+
+// Nothing to write: no section, no header, no message.
+TEST_F(CodecSectionTest, NothingToWriteReservesNothing) {
+  TestRecord rec;
+  rec.SetDiaryDocument(new DocumentBuffer(100));
+  rec.SetHolterConfigBlock(new DocumentBuffer(0));
+  for (auto put : {&ScpEcg::PutComplexData, &ScpEcg::PutRhythmMeasData, &ScpEcg::PutDiaryPDF, &ScpEcg::PutReportPDF,
+                   &ScpEcg::PutHolterCfgData, &ScpEcg::PutHolterCfgBlock}) {
+    uint32_t end = 0;
+    Save(rec, put, 1000000, &end);
+    EXPECT_EQ(end, kEmpty);
+  }
+  // Room runs out among empty trend slots: reported once.
+  for (uint32_t room : {128u, 130u}) Save(rec, &ScpEcg::PutTrendData, kEmpty + 16 + room);
+  // Room for the header but not the slot count: silent.
+  Save(rec, &ScpEcg::PutTrendData, kEmpty + 16 + 3);
+  EXPECT_EQ(Lines(cap), (Strings{kOem + "3152 SCP-ECG: size limit", kOem + "3152 SCP-ECG: size limit"}));
+  cap.Clear();
+  // Room for the header but not the count word of 133 or 137.
+  rec.AddComplex(Complex(0, 0));
+  rec.AddRhythm(new RhythmMeasurement);
+  Save(rec, &ScpEcg::PutComplexData, kEmpty + 16 + 3);
+  Save(rec, &ScpEcg::PutRhythmMeasData, kEmpty + 16 + 3);
+  EXPECT_EQ(Lines(cap), (Strings{kOem + "3367 SCP-ECG: PutComplexData", kOem + "3474 SCP-ECG: PutRhythmMeasData"}));
+}
+
+// ------------------------------------------------------- the trend class
+
+// Values come out as value * numerator / denominator, rounded like MulDiv:
+// half away from zero, -1 when the result does not fit or the denominator is 0.
+TEST(TrendRecordScale, RoundsLikeMulDiv) {
+  const int32_t cases[][4] = {{2, 1, 3, 1},   {1, 1, 3, 0},   {3, 1, 2, 2},           {-3, 1, 2, -2},
+                              {-2, 1, 3, -1}, {7, 5, 5, 7},   {0x40000000, 4, 2, -1}, {100000, 100000, 1000, 10000000},
+                              {5, 1, 0, -1},  {-7, -1, 2, 4}};
+  for (const auto& c : cases) {
+    TrendRecord t(1);
+    t.AddSample(0, std::vector<int32_t>{c[0]});
+    t.SetScale(c[1], c[2]);
+    EXPECT_EQ(t.GetValue(0, 0), c[3]) << c[0] << " * " << c[1] << " / " << c[2];
+  }
+}
+
+// A sample takes the trend's own number of values (0 for missing ones) and
+// its time less the base time; 16384 samples are all a trend holds; indexes
+// out of range read as 0.
+TEST(TrendRecordSamples, AddSampleAndItsLimits) {
+  TrendRecord t(3, 100);
+  EXPECT_TRUE(t.AddSample(1100, std::vector<int32_t>{8, 9}));
+  EXPECT_TRUE(t.AddSample(50, std::vector<int32_t>{1, 2, 3, 4}));
+  EXPECT_EQ((std::vector<int64_t>{t.GetTime(0), t.GetValue(0, 0), t.GetValue(0, 1), t.GetValue(0, 2), t.GetValue(1, 2),
+                                  t.GetTime(1), t.GetValue(2, 0), t.GetValue(0, 3), t.GetTime(2)}),
+            (std::vector<int64_t>{1000, 8, 9, 0, 3, 0xFFFFFFCE, 0, 0, 0}));
+  t.SetPerValue(3, 99);
+  EXPECT_EQ(t.GetPerValue(3), 0u);
+  for (uint32_t s = 2; s < TrendRecord::kMaxSamples; ++s) ASSERT_TRUE(t.AddSample(s, std::vector<int32_t>{1, 2, 3}));
+  EXPECT_FALSE(t.AddSample(7, std::vector<int32_t>{1, 2, 3}));
+  EXPECT_EQ(t.GetSampleCount(), 16384u);
+  uint32_t length = 0;
+  ASSERT_NE(t.Serialize(&length), nullptr);
+  EXPECT_EQ(length, 8u + 4 * 16384 + 4 * 16384 * 3 + 12);
+}
+
+}  // namespace
