@@ -383,7 +383,7 @@ DocumentBuffer* MakeDoc(Gen& g, uint32_t length) {
   return d;
 }
 
-// A record with sub-records of every kind drawn from the seed, saved.
+// A record with sub-records of every kind, drawn at random.
 struct Generated {
   TestRecord in;
   uint32_t trendValues[32] = {};
@@ -421,12 +421,12 @@ void Generate(Gen& g, Generated& r) {
 
 TEST_F(MfrRecords, SavedSubRecordsFetchBackAsTheyWereStored) {
   uint32_t kinds[4] = {};  // complexes, rhythms, documents, trend samples seen
-  for (uint32_t seed = 1; seed <= 12; ++seed) {
-    SCOPED_TRACE("seed " + std::to_string(seed));
-    Gen g{std::mt19937(seed)};
+  for (uint32_t round = 1; round <= 12; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    Gen g{std::mt19937(round)};
     Generated r;
     Generate(g, r);
-    const std::string path = dir_.File("round" + std::to_string(seed) + ".scp");
+    const std::string path = dir_.File("round" + std::to_string(round) + ".scp");
     cap_.Clear();
     ASSERT_EQ(save_(&r.in, path.c_str()), 1) << cap_.Dump();
     EXPECT_FALSE(cap_.HasText("LOGOEMERROR", "SCP-ECG: size limit")) << cap_.Dump();
