@@ -257,23 +257,22 @@ TEST_F(MfrRecords, EveryCraftedSection) {
       finish();
       if (path.empty()) path = Write(name + ".scp", scpfile::BuildRecord(sections));
       op = key;
-      std::string want, got;
-      std::getline(ls, want);
+      std::vector<uint32_t> want, got;
+      for (uint32_t v = 0; ls >> v;) want.push_back(v);
       if (key == "fetch") {
-        got = " " + std::to_string(Fetch(path, *rec));
+        got.push_back(static_cast<uint32_t>(Fetch(path, *rec)));
       } else {
         ValidFormatInfo info{};
         cap_.Clear();
-        got = " " + std::to_string(check_(path.c_str(), &info));
-        for (uint32_t v : {info.complexCount, info.rhythmMeasCount, info.diaryPdfSize, info.reportPdfSize, info.holterCfgSize,
-                           info.holterCfgBlockSize})
-          got += " " + std::to_string(v);
+        got = {static_cast<uint32_t>(check_(path.c_str(), &info)), info.complexCount, info.rhythmMeasCount,
+               info.diaryPdfSize, info.reportPdfSize, info.holterCfgSize, info.holterCfgBlockSize};
       }
       EXPECT_EQ(got, want);
-    } else if (key == "log") {
+    } else if (key == "log") {  // "log xN ..." stands for N equal lines
       std::string rest;
       std::getline(ls >> std::ws, rest);
-      logs.push_back(rest);
+      const size_t times = rest[0] == 'x' ? std::stoul(rest.substr(1)) : 1;
+      logs.insert(logs.end(), times, times > 1 ? rest.substr(rest.find(' ') + 1) : rest);
     } else if (key == "field") {
       std::string field, want;
       ls >> field;
