@@ -231,4 +231,31 @@ TEST(TrendRecordSamples, AddSampleAndItsLimits) {
   EXPECT_EQ(length, 8u + 4 * 16384 + 4 * 16384 * 3 + 12);
 }
 
+// A trend is built from a record only when its L covers the header and the
+// arrays its counts call for, and lies within the bytes given.
+TEST(TrendRecordBuild, NeedsItsArraysWithinLAndLWithinTheBytes) {
+  struct Case {
+    uint16_t c, v;
+    uint32_t L;
+    size_t bytes;
+    bool built;
+  };
+  const Case cases[] = {{2, 3, 52, 52, true}, {2, 3, 51, 52, false}, {2, 3, 56, 56, true}, {2, 3, 52, 51, false},
+                        {0, 0, 8, 8, true},   {0, 0, 7, 8, false},   {0, 0, 8, 7, false},  {0xFFFF, 0xFFFF, 64, 64, false}};
+  for (const Case& k : cases) {
+    std::vector<uint8_t> r(std::max<size_t>(k.bytes, 8));
+    for (size_t i = 0; i + 4 <= r.size(); i += 4) r[i] = static_cast<uint8_t>(i);
+    r[0] = static_cast<uint8_t>(k.L);
+    r[4] = static_cast<uint8_t>(k.c), r[5] = static_cast<uint8_t>(k.c >> 8);
+    r[6] = static_cast<uint8_t>(k.v), r[7] = static_cast<uint8_t>(k.v >> 8);
+    r.resize(k.bytes);
+    auto t = TrendRecord::BuildFromRecord(r);
+    ASSERT_EQ(t != nullptr, k.built) << k.L << " of " << k.bytes;
+    // The arrays are where the record puts them.
+    if (t && k.c) {
+      EXPECT_EQ((std::vector<int64_t>{t->GetTime(1), t->GetValue(0, 0), t->GetPerValue(2)}), (std::vector<int64_t>{12, 16, 48}));
+    }
+  }
+}
+
 }  // namespace
