@@ -3,7 +3,7 @@
 // trend class that only a host reaches (scaling, the sample limit).
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -40,47 +40,52 @@ struct Writer {
   const char* name;
   uint16_t id;
   void (ScpEcg::*put)(TestRecord*);
-  std::function<void(TestRecord&)> fill;
-  uint32_t data;        // the section's data length when it fits
-  uint32_t spare;       // free bytes the writer wants beyond the data
+  uint32_t data;                       // the section's data length when it fits
+  uint32_t spare;                      // free bytes the writer wants beyond the data
   std::vector<std::string> sizeLimit;  // "CALL line text" of a buffer one byte short
-  std::string begin;    // of a buffer without room for the header ("" for none)
+  std::string begin;                   // of a buffer without room for the header ("" for none)
 };
+
+// The sub-records each writer of the table writes.
+void Fill(TestRecord& r, uint16_t id) {
+  switch (id) {
+    case 129: r.SetTrendAt(31, Trend(2, 10)); break;
+    case 133: r.AddComplex(Complex(0, 0)), r.AddComplex(Complex(1, 3)); break;
+    case 137: r.AddRhythm(new RhythmMeasurement), r.AddRhythm(new RhythmMeasurement); break;
+    case 148: r.SetDiaryDocument(Doc(1000)); break;
+    case 149: r.SetReportDocument(Doc(998)); break;
+    case 150: r.SetHolterConfig(new HolterConfig); break;
+    default: r.SetHolterConfigBlock(Doc(10));
+  }
+}
 
 std::vector<std::string> Lines(const LogCapture& cap) {
   std::vector<std::string> out;
-  for (const auto& l : cap.Messages()) out.push_back(l.call + " " + std::to_string(l.line) + (l.hasText ? " " + l.text : ""));
+  for (const auto& l : cap.Messages())
+    out.push_back(l.call + " " + std::to_string(l.line) + (l.hasText ? " " + l.text : ""));
   return out;
 }
 
 using Strings = std::vector<std::string>;
 const std::string kOem = "LOGOEMERROR ";
 const std::string kOverflow = kOem + "4440 SCP-ECG: Buffer overflow";
+const std::string kLimit = " SCP-ECG: size limit";
 
+// clang-format off
 const Writer kWriters[] = {
-    {"Trends", 129, &ScpEcg::PutTrendData, [](TestRecord& r) { r.SetTrendAt(31, Trend(2, 10)); }, 132 + 136, 0,
-     {kOem + "3140 SCP-ECG: size limit", kOem + "3152 SCP-ECG: size limit"}, ""},
-    {"Complexes", 133, &ScpEcg::PutComplexData,
-     [](TestRecord& r) {
-       r.AddComplex(Complex(0, 0));
-       r.AddComplex(Complex(1, 3));
-     },
-     4 + 2984 + 2998, 4, {kOem + "3361 SCP-ECG: size limit"}, kOem + "3367 SCP-ECG: PutComplexData"},
-    {"Rhythms", 137, &ScpEcg::PutRhythmMeasData,
-     [](TestRecord& r) {
-       r.AddRhythm(new RhythmMeasurement);
-       r.AddRhythm(new RhythmMeasurement);
-     },
-     4 + 2 * 672, 0, {kOem + "3470 SCP-ECG: size limit"}, kOem + "3474 SCP-ECG: PutRhythmMeasData"},
-    {"Diary", 148, &ScpEcg::PutDiaryPDF, [](TestRecord& r) { r.SetDiaryDocument(Doc(1000)); }, 1012, 0,
-     {kOem + "3967 SCP-ECG: size limit"}, kOem + "3968 SCP-ECG: PutDiaryPDF"},
-    {"Report", 149, &ScpEcg::PutReportPDF, [](TestRecord& r) { r.SetReportDocument(Doc(998)); }, 1010, 0,
-     {kOem + "4064 SCP-ECG: size limit"}, kOem + "4065 SCP-ECG: PutReportPDF"},
-    {"HolterConfig", 150, &ScpEcg::PutHolterCfgData, [](TestRecord& r) { r.SetHolterConfig(new HolterConfig); }, 708, 0,
-     {kOem + "4164 SCP-ECG: size limit"}, kOem + "4165 SCP-ECG: PutHolterCfgData"},
-    {"HolterBlock", 151, &ScpEcg::PutHolterCfgBlock, [](TestRecord& r) { r.SetHolterConfigBlock(Doc(10)); }, 22, 0,
-     {kOem + "4261 SCP-ECG: size limit"}, kOem + "4262 SCP-ECG: PutHolterCfgData"},
+    {"Trends", 129, &ScpEcg::PutTrendData, 132 + 136, 0, {kOem + "3140" + kLimit, kOem + "3152" + kLimit}, ""},
+    {"Complexes", 133, &ScpEcg::PutComplexData, 4 + 2984 + 2998, 4, {kOem + "3361" + kLimit},
+     kOem + "3367 SCP-ECG: PutComplexData"},
+    {"Rhythms", 137, &ScpEcg::PutRhythmMeasData, 4 + 2 * 672, 0, {kOem + "3470" + kLimit},
+     kOem + "3474 SCP-ECG: PutRhythmMeasData"},
+    {"Diary", 148, &ScpEcg::PutDiaryPDF, 1012, 0, {kOem + "3967" + kLimit}, kOem + "3968 SCP-ECG: PutDiaryPDF"},
+    {"Report", 149, &ScpEcg::PutReportPDF, 1010, 0, {kOem + "4064" + kLimit}, kOem + "4065 SCP-ECG: PutReportPDF"},
+    {"HolterConfig", 150, &ScpEcg::PutHolterCfgData, 708, 0, {kOem + "4164" + kLimit},
+     kOem + "4165 SCP-ECG: PutHolterCfgData"},
+    {"HolterBlock", 151, &ScpEcg::PutHolterCfgBlock, 22, 0, {kOem + "4261" + kLimit},
+     kOem + "4262 SCP-ECG: PutHolterCfgData"},
 };
+// clang-format on
 
 class WriterEdge : public CodecSectionTest, public ::testing::WithParamInterface<Writer> {};
 
@@ -89,7 +94,7 @@ class WriterEdge : public CodecSectionTest, public ::testing::WithParamInterface
 TEST_P(WriterEdge, ExactFitOneByteShortAndNoRoomForTheHeader) {
   const Writer& w = GetParam();
   TestRecord rec;
-  w.fill(rec);
+  Fill(rec, w.id);
   const uint32_t exact = kEmpty + 16 + w.data + w.spare;
   uint32_t end = 0;
   auto file = Save(rec, w.put, exact, &end);
@@ -116,39 +121,36 @@ INSTANTIATE_TEST_SUITE_P(Sections, WriterEdge, ::testing::ValuesIn(kWriters),
 TEST_F(CodecSectionTest, UnwritableItemsLeaveTheirSectionOut) {
   const std::string kMem = "LOGMEMORYERROR 3363";
   struct Case {
-    const char* name;
     uint16_t id;
     void (ScpEcg::*put)(TestRecord*);
-    std::function<void(TestRecord&)> damage;
     Strings log;
   };
   const Case cases[] = {
-      {"complex missing", 133, &ScpEcg::PutComplexData, [](TestRecord& r) { r.SetComplexAt(1, nullptr); },
-       {kOem + "3364 SCP-ECG: complex missing"}},
-      {"length one short of the samples", 133, &ScpEcg::PutComplexData, [](TestRecord& r) { r.GetComplexAt(1)->recordLength -= 1; }, {kMem}},
-      {"length short of the fixed parts", 133, &ScpEcg::PutComplexData,
-       [](TestRecord& r) { r.GetComplexAt(0)->recordLength = ComplexData::kFixedRecordBytes - 1; }, {kMem}},
-      {"length zero", 133, &ScpEcg::PutComplexData, [](TestRecord& r) { r.GetComplexAt(1)->recordLength = 0; }, {kMem}},
-      {"empty lead slot below n", 133, &ScpEcg::PutComplexData, [](TestRecord& r) { r.GetComplexAt(1)->SetLead(0, nullptr); }, {kMem}},
-      {"25 leads", 133, &ScpEcg::PutComplexData,
-       [](TestRecord& r) {
-         ComplexData* c = r.GetComplexAt(1);
-         c->leadCount = 25;
-         c->recordLength = 100000;
-       },
-       {kMem}},
-      {"rhythm missing", 137, &ScpEcg::PutRhythmMeasData, [](TestRecord& r) { r.SetRhythmAt(1, nullptr); },
-       {kOem + "3471 SCP-ECG: rhythm summary missing"}},
-      {"trend without data block", 129, &ScpEcg::PutTrendData,
-       [](TestRecord& r) {
-         TrendRecord* t = r.GetTrendAt(3);
-         delete[] reinterpret_cast<uint32_t*>(t->dataBlock);
-         t->dataBlock = nullptr;
-       },
-       {"LOGMEMORYERROR 3146", kOem + "3152 SCP-ECG: size limit"}},
+      {133, &ScpEcg::PutComplexData, {kOem + "3364 SCP-ECG: complex missing"}},
+      {133, &ScpEcg::PutComplexData, {kMem}},  // length one short of the samples
+      {133, &ScpEcg::PutComplexData, {kMem}},  // length short of the fixed parts
+      {133, &ScpEcg::PutComplexData, {kMem}},  // length 0
+      {133, &ScpEcg::PutComplexData, {kMem}},  // an empty lead slot below n
+      {133, &ScpEcg::PutComplexData, {kMem}},  // 25 leads
+      {137, &ScpEcg::PutRhythmMeasData, {kOem + "3471 SCP-ECG: rhythm summary missing"}},
+      {129, &ScpEcg::PutTrendData, {"LOGMEMORYERROR 3146", kOem + "3152" + kLimit}},  // a trend without data block
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  auto damage = [](TestRecord& r, size_t k) {
+    ComplexData* c = r.GetComplexAt(1);
+    switch (k) {
+      case 0: r.SetComplexAt(1, nullptr); break;
+      case 1: c->recordLength -= 1; break;
+      case 2: r.GetComplexAt(0)->recordLength = ComplexData::kFixedRecordBytes - 1; break;
+      case 3: c->recordLength = 0; break;
+      case 4: c->SetLead(0, nullptr); break;
+      case 5: c->leadCount = 25, c->recordLength = 100000; break;
+      case 6: r.SetRhythmAt(1, nullptr); break;
+      default: delete[] reinterpret_cast<uint32_t*>(r.GetTrendAt(3)->dataBlock); r.GetTrendAt(3)->dataBlock = nullptr;
+    }
+  };
+  for (size_t k = 0; k < std::size(cases); ++k) {
+    const Case& c = cases[k];
+    SCOPED_TRACE("case " + std::to_string(k));
     TestRecord rec;
     rec.AddComplex(Complex(1, 10));
     rec.AddComplex(Complex(2, 600));
@@ -160,7 +162,7 @@ TEST_F(CodecSectionTest, UnwritableItemsLeaveTheirSectionOut) {
     const auto whole = Save(rec, c.put);
     ASSERT_GT(recb::EntryOf(whole, c.id)->length, 0u);
     ASSERT_EQ(Lines(cap), Strings{});
-    c.damage(rec);
+    damage(rec, k);
     uint32_t end = 0;
     const auto file = Save(rec, c.put, 1000000, &end);
     EXPECT_EQ(recb::EntryOf(file, c.id)->length, 0u);
@@ -200,8 +202,8 @@ TEST_F(CodecSectionTest, NothingToWriteReservesNothing) {
 // Values come out as value * numerator / denominator, rounded like MulDiv:
 // half away from zero, -1 when the result does not fit or the denominator is 0.
 TEST(TrendRecordScale, RoundsLikeMulDiv) {
-  const int32_t cases[][4] = {{2, 1, 3, 1},   {1, 1, 3, 0},   {3, 1, 2, 2},           {-3, 1, 2, -2},
-                              {-2, 1, 3, -1}, {7, 5, 5, 7},   {0x40000000, 4, 2, -1}, {100000, 100000, 1000, 10000000},
+  const int32_t cases[][4] = {{2, 1, 3, 1},   {1, 1, 3, 0},  {3, 1, 2, 2},           {-3, 1, 2, -2},
+                              {-2, 1, 3, -1}, {7, 5, 5, 7},  {0x40000000, 4, 2, -1}, {100000, 100000, 1000, 10000000},
                               {5, 1, 0, -1},  {-7, -1, 2, 4}};
   for (const auto& c : cases) {
     TrendRecord t(1);
@@ -240,8 +242,9 @@ TEST(TrendRecordBuild, NeedsItsArraysWithinLAndLWithinTheBytes) {
     size_t bytes;
     bool built;
   };
-  const Case cases[] = {{2, 3, 52, 52, true}, {2, 3, 51, 52, false}, {2, 3, 56, 56, true}, {2, 3, 52, 51, false},
-                        {0, 0, 8, 8, true},   {0, 0, 7, 8, false},   {0, 0, 8, 7, false},  {0xFFFF, 0xFFFF, 64, 64, false}};
+  const Case cases[] = {
+      {2, 3, 52, 52, true}, {2, 3, 51, 52, false}, {2, 3, 56, 56, true}, {2, 3, 52, 51, false},
+      {0, 0, 8, 8, true},   {0, 0, 7, 8, false},   {0, 0, 8, 7, false},  {0xFFFF, 0xFFFF, 64, 64, false}};
   for (const Case& k : cases) {
     std::vector<uint8_t> r(std::max<size_t>(k.bytes, 8));
     for (size_t i = 0; i + 4 <= r.size(); i += 4) r[i] = static_cast<uint8_t>(i);
@@ -253,7 +256,8 @@ TEST(TrendRecordBuild, NeedsItsArraysWithinLAndLWithinTheBytes) {
     ASSERT_EQ(t != nullptr, k.built) << k.L << " of " << k.bytes;
     // The arrays are where the record puts them.
     if (t && k.c) {
-      EXPECT_EQ((std::vector<int64_t>{t->GetTime(1), t->GetValue(0, 0), t->GetPerValue(2)}), (std::vector<int64_t>{12, 16, 48}));
+      EXPECT_EQ((std::vector<int64_t>{t->GetTime(1), t->GetValue(0, 0), t->GetPerValue(2)}),
+                (std::vector<int64_t>{12, 16, 48}));
     }
   }
 }
