@@ -10,9 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <memory>
 #include <random>

@@ -87,6 +87,8 @@ const Writer kWriters[] = {
 };
 // clang-format on
 
+using WriterLimits = CodecSectionTest;
+
 class WriterEdge : public CodecSectionTest, public ::testing::WithParamInterface<Writer> {};
 
 // An exact fit is written; one byte less leaves the section out with its
@@ -118,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(Sections, WriterEdge, ::testing::ValuesIn(kWriters),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // What cannot be written leaves the whole section out, the items before it too.
-TEST_F(CodecSectionTest, UnwritableItemsLeaveTheirSectionOut) {
+TEST_F(WriterLimits, UnwritableItemsLeaveTheirSectionOut) {
   const std::string kMem = "LOGMEMORYERROR 3363";
   struct Case {
     uint16_t id;
@@ -173,7 +175,7 @@ TEST_F(CodecSectionTest, UnwritableItemsLeaveTheirSectionOut) {
 }
 
 // Nothing to write: no section, no header, no message.
-TEST_F(CodecSectionTest, NothingToWriteReservesNothing) {
+TEST_F(WriterLimits, NothingToWriteReservesNothing) {
   TestRecord rec;
   rec.SetDiaryDocument(new DocumentBuffer(100));
   rec.SetHolterConfigBlock(new DocumentBuffer(0));
