@@ -129,37 +129,32 @@ TEST(TextFields, CapacityBelowOneOrNullFieldDoesNothing) {
   EXPECT_TRUE(r->IsModified());
 }
 
-TEST(CopyOutTexts, DrugsAndDiagnosisCopyAFixedByteCount) {
+// Drugs and diagnosis copy a fixed byte count, bytes behind the NUL too
+// (the host may leave them there); the interpretation copies up to its NUL.
+TEST(CopyOutTexts, FixedCountsAndTheInterpretation) {
   auto r = NewRecord();
-  // Bytes behind the NUL travel too (the host may leave them there).
   std::memcpy(r->drugs, "ab\0XYZ", 6);
   std::memcpy(r->diagnosis, "cd\0UVW", 6);
-  char out[8];
-  std::memset(out, '*', sizeof out);
-  EXPECT_EQ(r->GetDrugs(out, 8), out);
-  EXPECT_EQ(std::memcmp(out, "ab\0XYZ\0\0", 8), 0);
-  std::memset(out, '*', sizeof out);
-  EXPECT_EQ(r->GetDiagnosis(out, 5), out);
-  EXPECT_EQ(std::memcmp(out, "cd\0U\0***", 8), 0);
-  std::memset(out, '*', sizeof out);
-  r->GetDrugs(out, 1);
-  EXPECT_EQ(std::memcmp(out, "\0*", 2), 0);
+  auto copy = [&](char* (TestRecord::*get)(char*, uint32_t) const, uint32_t size) {
+    std::string out(8, '*');
+    EXPECT_EQ((r.get()->*get)(out.data(), size), out.data());
+    return out;
+  };
+  EXPECT_EQ(copy(&TestRecord::GetDrugs, 8), std::string("ab\0XYZ\0\0", 8));
+  EXPECT_EQ(copy(&TestRecord::GetDiagnosis, 5), std::string("cd\0U\0***", 8));
+  EXPECT_EQ(copy(&TestRecord::GetDrugs, 1), std::string("\0*******", 8));
   EXPECT_EQ(r->GetDrugs(nullptr, 10), nullptr);
   r->SetDrugs(Text(600).c_str());
-  std::vector<char> big(1000, '*');
+  std::vector<char> big(6000, '*');
   r->GetDrugs(big.data(), 1000);
   EXPECT_EQ(std::string(big.data()), Text(511));
   EXPECT_EQ(big[512], '*');
-}
 
-TEST(CopyOutTexts, InterpretationTextCopiesUpToItsNul) {
-  auto r = NewRecord();
-  const std::string text = Text(5000);
-  r->SetOriginalInterpretation(nullptr, text.c_str());
-  std::vector<char> out(6000, '*');
-  EXPECT_EQ(r->GetInterpretationText(out.data(), 6000), out.data());
-  EXPECT_EQ(std::string(out.data()), text.substr(0, 4095));
-  EXPECT_EQ(out[4096], '*');  // nothing written past the NUL
+  r->SetOriginalInterpretation(nullptr, Text(5000).c_str());
+  std::fill(big.begin(), big.end(), '*');
+  EXPECT_EQ(r->GetInterpretationText(big.data(), 6000), big.data());
+  EXPECT_EQ(std::string(big.data()), Text(4095));
+  EXPECT_EQ(big[4096], '*');  // nothing written past the NUL
   char small[6];
   r->GetInterpretationText(small, sizeof small);
   EXPECT_STREQ(small, "abcde");
@@ -249,16 +244,13 @@ TEST(Dates, CopyMarksPerChangedPartAndAlwaysForNull) {
 
 TEST(Dates, ValidMeansYearAbove1800) {
   auto r = NewRecord();
-  CalendarDate d{1800, 1, 1};
-  r->SetBirthDate(&d);
-  EXPECT_EQ(r->HasBirthDate(), 0);
-  d.year = 1801;
-  r->SetBirthDate(&d);
-  EXPECT_EQ(r->HasBirthDate(), 1);
-  r->GetAcquisitionDateTime()->year = 1800;
-  EXPECT_EQ(r->HasAcquisitionDate(), 0);
-  r->GetAcquisitionDateTime()->year = 1801;
-  EXPECT_EQ(r->HasAcquisitionDate(), 1);
+  for (uint16_t year : {1800, 1801}) {
+    const CalendarDate d{year, 1, 1};
+    r->SetBirthDate(&d);
+    r->GetAcquisitionDateTime()->year = year;
+    EXPECT_EQ(r->HasBirthDate(), year > 1800);
+    EXPECT_EQ(r->HasAcquisitionDate(), year > 1800);
+  }
 }
 
 TEST(Age, ComesFromBirthAndAcquisitionWithoutAMark) {
@@ -410,22 +402,30 @@ TEST(ScrambledId, WrapNullCutAndLength) {
 }
 
 // -------------------------------------------------------------------- room
-TEST(Room, TextIsParsedFromItsLeadingDigits) {
-  struct Case {
-    const char* text;
-    int32_t expected;
-  };
-  for (const Case& c : {Case{" 42", 42}, Case{"\t \t7x9", 7}, Case{"70000", 0}, Case{"65535", 65535},
-                        Case{"65536", 0}, Case{"000123", 123}, Case{"abc", 0}, Case{"", 0}, Case{"-5", 0},
-                        Case{"\n5", 0}, Case{nullptr, 0}, Case{"99999999999999999999999999", 0}}) {
+TEST(Room, TextInNumberOutAndTheRange) {
+  for (auto [text, room] : {std::pair<const char*, int32_t>{" 42", 42}, {"\t \t7x9", 7}, {"70000", 0}, {"65535", 65535},
+                            {"65536", 0}, {"000123", 123}, {"abc", 0}, {"", 0}, {"-5", 0}, {"\n5", 0}, {nullptr, 0},
+                            {"99999999999999999999999999", 0}}) {
     auto r = NewRecord();
     r->SetRoom(77);
-    r->SetRoomText(c.text);
-    EXPECT_EQ(r->GetRoom(), c.expected) << (c.text ? c.text : "null");
+    r->SetRoomText(text);
+    EXPECT_EQ(r->GetRoom(), room) << (text ? text : "null");
   }
-}
-
-TEST(Room, OutOfRangeStoresZeroAndMarksOnlyOnChange) {
+  struct Out {
+    int32_t room;
+    uint32_t size;
+    const char* text;
+  };
+  for (const Out& c : {Out{10, 8, "10"}, Out{1000, 8, "1000"}, Out{0, 8, "0"}, Out{1234, 3, "12"},
+                       Out{65535, 6, "65535"}, Out{65535, 5, "6553"}, Out{7, 1, ""}}) {
+    auto r = NewRecord();
+    r->SetRoom(c.room);
+    char buf[16];
+    std::memset(buf, '*', sizeof buf);
+    EXPECT_EQ(r->GetRoomText(buf, c.size), buf);
+    EXPECT_STREQ(buf, c.text);
+    EXPECT_EQ(buf[c.size], '*') << "wrote past the buffer";
+  }
   auto r = NewRecord();
   EXPECT_FALSE(Marks(*r, [&] { r->SetRoom(70000), r->SetRoom(-1); }));
   EXPECT_TRUE(Marks(*r, [&] { r->SetRoom(65535); }));
@@ -434,32 +434,12 @@ TEST(Room, OutOfRangeStoresZeroAndMarksOnlyOnChange) {
   EXPECT_EQ(r->GetRoom(), 0);
 }
 
-TEST(Room, TextOutWritesDecimalDigitsInsideTheBuffer) {
-  struct Case {
-    int32_t room;
-    uint32_t size;
-    const char* expected;
-  };
-  for (const Case& c : {Case{10, 8, "10"}, Case{1000, 8, "1000"}, Case{0, 8, "0"}, Case{1234, 3, "12"},
-                        Case{65535, 6, "65535"}, Case{65535, 5, "6553"}, Case{7, 1, ""}}) {
-    auto r = NewRecord();
-    r->SetRoom(c.room);
-    char buf[16];
-    std::memset(buf, '*', sizeof buf);
-    EXPECT_EQ(r->GetRoomText(buf, c.size), buf);
-    EXPECT_STREQ(buf, c.expected);
-    EXPECT_EQ(buf[c.size], '*') << "wrote past the buffer";
-  }
-}
-
 // ---------------------------------------------------------- interpretation
 TEST(Interpretation, EachFormSetsItsStatusStampAndText) {
   auto r = NewRecord();
   const DateTime t1(2020, 1, 2, 3, 4, 5, 6), t2(2021, 7, 8, 9, 10, 11, 12);
   r->SetOverreadInterpretation(&t1, "overread");
-  EXPECT_EQ(r->GetInterpretationStatus(), 1u);
-  EXPECT_EQ(r->IsOriginalInterpretation(), 0);
-  EXPECT_EQ(r->IsConfirmedInterpretation(), 0);
+  EXPECT_TRUE(r->GetInterpretationStatus() == 1 && !r->IsOriginalInterpretation() && !r->IsConfirmedInterpretation());
   EXPECT_TRUE(SameStamp(r->GetOverreadDateTime(), t1));
   EXPECT_STREQ(r->GetInterpretationText(), "overread");
   EXPECT_FALSE(Marks(*r, [&] { r->SetOverreadInterpretation(&t1, "overread"); }));
@@ -486,35 +466,24 @@ TEST(Interpretation, EachFormSetsItsStatusStampAndText) {
 // -------------------------------------------------------------- sub-records
 TEST(SubRecords, IndexGettersStayInsideTheUsedSlots) {
   auto r = NewRecord();
-  EXPECT_EQ(r->GetComplexAt(0), nullptr);
-  auto* c0 = new ComplexData();
-  ASSERT_TRUE(r->AddComplex(c0));
-  EXPECT_EQ(r->GetComplexDataCount(), 1);
-  EXPECT_EQ(r->GetComplexAt(0), c0);
-  EXPECT_EQ(r->GetComplexAt(1), nullptr);
-  EXPECT_EQ(r->GetComplexAt(-1), nullptr);
-  EXPECT_EQ(r->GetRhythmAt(-1), r->GetRhythmSummary());
-  EXPECT_EQ(r->GetRhythmAt(-2), nullptr);
-  EXPECT_EQ(r->GetRhythmAt(0), nullptr);
+  EXPECT_TRUE(r->GetComplexAt(0) == nullptr && r->GetRhythmAt(0) == nullptr && r->GetSpirometryItemAt(0) == nullptr);
+  auto* c = new ComplexData();
   auto* m = new RhythmMeasurement();
-  ASSERT_TRUE(r->AddRhythm(m));
-  EXPECT_EQ(r->GetRhythmAt(0), m);
-  EXPECT_EQ(r->GetRhythmAt(1), nullptr);
-  EXPECT_EQ(r->GetTrendAt(32), nullptr);
-  EXPECT_EQ(r->GetTrendAt(-1), nullptr);
   auto* t = new TrendRecord(1);
-  EXPECT_TRUE(r->SetTrendAt(31, t));
-  EXPECT_EQ(r->GetTrendAt(31), t);
+  auto* item = new SpirometryItem();
+  ASSERT_TRUE(r->AddComplex(c) && r->AddRhythm(m) && r->SetTrendAt(31, t) && r->AddSpirometryItem(item));
+  EXPECT_EQ(r->GetComplexDataCount(), 1);
+  EXPECT_TRUE(r->GetComplexAt(0) == c && r->GetRhythmAt(0) == m && r->GetTrendAt(31) == t &&
+              r->GetSpirometryItemAt(0) == item);
+  EXPECT_TRUE(r->GetComplexAt(1) == nullptr && r->GetComplexAt(-1) == nullptr && r->GetRhythmAt(1) == nullptr &&
+              r->GetRhythmAt(-2) == nullptr && r->GetSpirometryItemAt(1) == nullptr);
+  EXPECT_EQ(r->GetRhythmAt(-1), r->GetRhythmSummary());
+  EXPECT_TRUE(r->GetTrendAt(32) == nullptr && r->GetTrendAt(-1) == nullptr);
   auto spare = std::make_unique<TrendRecord>(1);
   EXPECT_FALSE(r->SetTrendAt(32, spare.get()));  // refused: still ours
-  auto* item = new SpirometryItem();
-  ASSERT_TRUE(r->AddSpirometryItem(item));
-  EXPECT_EQ(r->GetSpirometryItemAt(0), item);
-  EXPECT_EQ(r->GetSpirometryItemAt(1), nullptr);
   // A count written out of range by the host cannot lead a getter outside.
   r->complexDataCount = 100000;
-  EXPECT_EQ(r->GetComplexAt(300), nullptr);
-  EXPECT_EQ(r->GetComplexAt(255), nullptr);
+  EXPECT_TRUE(r->GetComplexAt(300) == nullptr && r->GetComplexAt(255) == nullptr);
   r->complexDataCount = 1;
 }
 
@@ -593,11 +562,7 @@ TEST(AuditDate, FilledOnceFromTheLastEntry) {
   EXPECT_TRUE(r->GetAuditDateTime()->IsZero());
   trail->entries[0]->year = 2019;
   AuditEntry* last = trail->entries[1];
-  last->year = 2022;
-  last->month = 11;
-  last->day = 30;
-  last->hour = 17;
-  last->minute = 45;
+  last->year = 2022, last->month = 11, last->day = 30, last->hour = 17, last->minute = 45;
   last->milliseconds = 42789;
   trail->count = 2;
   DateTime* filled = r->GetAuditDateTime();
@@ -623,8 +588,7 @@ TEST(Destruction, ARecordMadeWithoutOwnObjectsIsSafe) {
     delete *d;
     *d = nullptr;
   }
-  delete r->rhythmSummary;
-  r->rhythmSummary = nullptr;
+  r->SetRhythmSummary(nullptr);
   r->SetAuditTrailRecord(nullptr);
   const DateTime t(2020, 1, 1);
   const CalendarDate d{1990, 1, 1};
@@ -633,10 +597,8 @@ TEST(Destruction, ARecordMadeWithoutOwnObjectsIsSafe) {
   r->SetTag209Date(&d);
   r->SetOriginalInterpretation(&t, "x");
   r->SetConfirmedInterpretation(nullptr, "y");
-  EXPECT_EQ(r->HasBirthDate(), 0);
-  EXPECT_EQ(r->HasAcquisitionDate(), 0);
-  EXPECT_EQ(r->GetAuditDateTime(), nullptr);
-  EXPECT_EQ(r->GetRhythmAt(-1), nullptr);
+  EXPECT_TRUE(r->HasBirthDate() == 0 && r->HasAcquisitionDate() == 0);
+  EXPECT_TRUE(r->GetAuditDateTime() == nullptr && r->GetRhythmAt(-1) == nullptr);
 }
 
 }  // namespace
