@@ -93,23 +93,30 @@ bool InSection1(std::string_view name) {
   return !kNot.contains(name);
 }
 
-// Codes and widths that limit what a field can carry: the largest value.
-// The file holds millimetres and ounces as signed 16-bit numbers.
+// The largest value generated: lengths must fit the file's signed 16-bit
+// millimetres and ounces, and a room is a number from 0 to 65535.
 uint32_t Largest(std::string_view name, uint32_t typeMax) {
-  static const std::map<std::string_view, uint32_t> kLargest = {
-      {"sex", 2}, {"race", 4}, {"ambulatory", 2}, {"smoking", 3}, {"alcohol", 3}, {"family", 2}, {"pacemaker", 4},
-      {"measureLeadA", 11}, {"measureLeadB", 11}, {"procedureType", 6}, {"tag212Flag", 1}, {"exerciseType", 1},
-      {"exerciseFlag", 1}, {"room", 65535}, {"highPassFilter", 32767}, {"lowPassFilter", 32767},
-      {"targetHeartRate", 32767}, {"filterBitmap", 255}, {"height", 129000}, {"weight", 204793}};
-  auto it = kLargest.find(name);
-  return it == kLargest.end() ? typeMax : it->second;
+  return name == "height" ? 129000 : name == "weight" ? 204793 : name == "room" ? 65535 : typeMax;
 }
 
 // a * b / c rounded to the nearest, halves away from zero (non-negative here).
 uint32_t MulDivRound(uint64_t a, uint64_t b, uint64_t c) { return static_cast<uint32_t>((a * b + c / 2) / c); }
 
-// What a number is after a trip through its unit in the file.
+// What a number is after a trip through Section 1: a code outside its range
+// is written as the code for "none", 16-bit values lose their high half and
+// come back sign-extended, lengths go through millimetres and ounces.
 uint32_t AfterTrip(std::string_view name, uint32_t v) {
+  auto code = [&](uint32_t hi, uint32_t other) { return v <= hi ? v : other; };
+  if (name == "sex" || name == "ambulatory" || name == "family") return code(2, 0);
+  if (name == "smoking" || name == "alcohol") return code(3, 0);
+  if (name == "race" || name == "pacemaker") return code(4, 0);
+  if (name == "measureLeadA" || name == "measureLeadB") return code(11, 0);
+  if (name == "procedureType") return code(6, 7);
+  if (name == "tag212Flag" || name == "exerciseFlag") return v != 0;
+  if (name == "exerciseType") return v == 1;
+  if (name == "filterBitmap") return v & 0xFF;
+  if (name == "highPassFilter" || name == "lowPassFilter" || name == "targetHeartRate")
+    return static_cast<uint32_t>(static_cast<int16_t>(v & 0xFFFF));
   if (name == "height") return MulDivRound(MulDivRound(v, 254, 1000), 1000, 254);
   if (name == "weight") return MulDivRound(MulDivRound(v, 16, 100), 100, 16);
   return v;
