@@ -366,6 +366,12 @@ TEST_F(SaveFetchTest, OnlyThePresentFieldsChange) {
   EXPECT_STREQ(r.GetReferringPhysician(), "Dr B");
   EXPECT_STREQ(r.GetTechnician(), "keep");
   EXPECT_FALSE(r.IsModified());
+  // Empty texts are left out of a saved file, so they clear nothing.
+  TestRecord empty;
+  ASSERT_EQ(svc_.SaveTestRecord(&empty, dir_.File("empty.scp").c_str()), 1);
+  r.SetFilePath(dir_.File("empty.scp").c_str());
+  EXPECT_EQ(svc_.FetchTest(&r), 1);
+  EXPECT_STREQ(r.GetTechnician(), "keep");
 }
 
 // The rhythm sections are read only into a waveform the host attached.

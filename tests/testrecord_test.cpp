@@ -41,6 +41,7 @@ TEST(TestRecordNew, HasTheDocumentedDefaults) {
   EXPECT_EQ(std::string(r->GetLastName(a, 8)) + r->GetFirstName(b, 8) + r->GetSecondLastName(c, 8), "");
   EXPECT_TRUE(r->GetProcedureType() == 1 && r->GetIdentityReadable() == 1 && r->GetTag181Value() == 10);
   EXPECT_TRUE(r->GetMeasureLeadA() == 6 && r->GetMeasureLeadB() == 6 && r->IsOriginalInterpretation() == 1);
+  EXPECT_TRUE(r->GetMetricUnits() == 0 && r->GetRoom() == 0 && r->GetSex() == 0 && r->GetTestKey() == 0);
   EXPECT_FALSE(r->IsModified());
   // The record's own objects exist, zeroed; the host's slots are empty.
   for (const DateTime* t : {r->GetAcquisitionDateTime(), r->GetOriginalDateTime(), r->GetOverreadDateTime(),
@@ -387,6 +388,8 @@ TEST(Room, TextInNumberOutAndTheRange) {
     EXPECT_EQ(r->GetRoomText(buf, c.size), buf);
     EXPECT_STREQ(buf, c.text);
     EXPECT_EQ(buf[c.size], '*') << "wrote past the buffer";
+    EXPECT_EQ(r->GetRoomText(buf + 8, 0), buf + 8);
+    EXPECT_EQ(buf[8], '*') << "size 0: nothing written";
   }
   auto r = NewRecord();
   EXPECT_FALSE(Marks(*r, [&] { r->SetRoom(70000), r->SetRoom(-1); }));
