@@ -1,4 +1,5 @@
-// The binding to the log library: version check, failed state, teardown.
+// The binding to the log library: every call forwarded, the version check,
+// the failed state and the teardown.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,15 +10,23 @@
 
 namespace {
 
+// The calls the log library saw, in order, separated by blanks.
+std::string Calls(const LogCapture& cap) {
+  std::string out;
+  for (const LogLine& l : cap.Lines()) out += (out.empty() ? "" : " ") + l.call;
+  return out;
+}
+
 class EventLogTest : public ::testing::Test {
  protected:
   void TearDown() override { EventLog::SetLibraryNameForTesting(nullptr); }
   // A test variant of the log library, named by its full path.
-  static std::string Variant(const char* name) { return BuiltModulePath(name); }
+  static void Use(const char* name) { EventLog::SetLibraryNameForTesting(BuiltModulePath(name).c_str()); }
+  LogCapture cap;
 };
 
 TEST_F(EventLogTest, ForwardsEveryCallWithItsArguments) {
-  LogCapture cap;
+  const std::string eightBit = "Pr\xE9sident \"quoted\" back\\slash\ttab\r\n";
   {
     EventLog log(plat::ThisModule());
     ASSERT_TRUE(log.loaded());
@@ -30,48 +39,38 @@ TEST_F(EventLogTest, ForwardsEveryCallWithItsArguments) {
     log.LogServiceStart("start");
     log.LogServiceStop("stop");
     log.LogMessage7100();
+    log.LogOemError("lib/system", 1, eightBit.c_str());
   }
-  auto lines = cap.Lines();
-  ASSERT_EQ(lines.size(), 11u) << cap.Dump();
-  EXPECT_EQ(lines[0].call, "LIBSTART");
+  EXPECT_EQ(Calls(cap),
+            "LIBSTART LOGOEMERROR LOGMEMORYERROR LOGEXCEPTION LOGINFORMATION LOGSYSTEMERROR LOGOEMMESSAGE "
+            "LOGSERVICESTART LOGSERVICESTOP LOGSYSTEMERROR LOGOEMERROR LIBSTOP");
+  const auto lines = cap.Lines();
+  ASSERT_EQ(lines.size(), 12u) << cap.Dump();
   EXPECT_TRUE(cap.Has("LOGOEMERROR", "scpecg", 4440, "SCP-ECG: Buffer overflow"));
-  EXPECT_EQ(lines[2].call, "LOGMEMORYERROR");
-  EXPECT_EQ(lines[2].source, "scpsrv");
-  EXPECT_EQ(lines[2].line, 134);
-  EXPECT_FALSE(lines[2].hasText);
-  EXPECT_TRUE(cap.HasText("LOGEXCEPTION", "AddAccessionNumber"));
-  EXPECT_TRUE(cap.HasText("LOGINFORMATION", "SCP Save Test Record [x]"));
-  EXPECT_TRUE(cap.HasText("LOGOEMMESSAGE", "SAVE: 4000:1000 (25%)"));
-  EXPECT_TRUE(cap.HasText("LOGSERVICESTART", "start"));
-  EXPECT_TRUE(cap.HasText("LOGSERVICESTOP", "stop"));
-  EXPECT_EQ(lines[9].call, "LOGSYSTEMERROR");
+  EXPECT_TRUE(lines[2].source == "scpsrv" && lines[2].line == 134 && !lines[2].hasText) << cap.Dump();
+  EXPECT_EQ(lines[3].text, "AddAccessionNumber");
+  EXPECT_EQ(lines[4].text, "SCP Save Test Record [x]");
+  EXPECT_EQ(lines[5].text, "Could not open File");
+  EXPECT_EQ(lines[6].text, "SAVE: 4000:1000 (25%)");
+  EXPECT_EQ(lines[7].text, "start");
+  EXPECT_EQ(lines[8].text, "stop");
   EXPECT_EQ(lines[9].text, "QMXDB: Fallimento nello scrivere il documento del test .  Vedere il registro per i dettagli");
-  EXPECT_EQ(lines[10].call, "LIBSTOP");
-}
-
-TEST_F(EventLogTest, EightBitTextsSurviveTheLogFile) {
-  LogCapture cap;
-  EventLog log(plat::ThisModule());
-  std::string text = "Pr\xE9sident \"quoted\" back\\slash\ttab\r\n";
-  log.LogOemError("lib/system", 1, text.c_str());
-  EXPECT_TRUE(cap.Has("LOGOEMERROR", "lib/system", 1, text)) << cap.Dump();
+  EXPECT_TRUE(cap.Has("LOGOEMERROR", "lib/system", 1, eightBit)) << "8-bit texts survive the log file";
 }
 
 TEST_F(EventLogTest, TooOldALibraryIsDroppedWithoutAnyCall) {
-  LogCapture cap;
-  EventLog::SetLibraryNameForTesting(Variant("evtlib03_old").c_str());
+  Use("evtlib03_old");
   {
     EventLog log(plat::ThisModule());
     EXPECT_FALSE(log.loaded());
     EXPECT_TRUE(log.failed());
     EXPECT_EQ(log.LogOemError("scpecg", 1, "x"), 0);
   }
-  EXPECT_TRUE(cap.Lines().empty()) << cap.Dump();
+  EXPECT_EQ(Calls(cap), "");
 }
 
 TEST_F(EventLogTest, OneMissingExportSilencesTheBindingButNotItsTeardown) {
-  LogCapture cap;
-  EventLog::SetLibraryNameForTesting(Variant("evtlib03_noemmsg").c_str());
+  Use("evtlib03_noemmsg");
   {
     EventLog log(plat::ThisModule());
     ASSERT_TRUE(log.loaded());
@@ -81,35 +80,27 @@ TEST_F(EventLogTest, OneMissingExportSilencesTheBindingButNotItsTeardown) {
     EXPECT_EQ(log.LogOemError("scpecg", 2, "after"), 0);
     EXPECT_EQ(log.LogSystemError("after"), 0);
   }
-  auto lines = cap.Lines();
-  ASSERT_EQ(lines.size(), 3u) << cap.Dump();
-  EXPECT_EQ(lines[0].call, "LIBSTART");
-  EXPECT_EQ(lines[1].text, "before");
-  EXPECT_EQ(lines[2].call, "LIBSTOP");
+  EXPECT_EQ(Calls(cap), "LIBSTART LOGOEMERROR LIBSTOP");
+  EXPECT_TRUE(cap.Has("LOGOEMERROR", "scpecg", 1, "before"));
 }
 
 TEST_F(EventLogTest, ALibraryWithoutLibstartIsStillUsed) {
-  LogCapture cap;
-  EventLog::SetLibraryNameForTesting(Variant("evtlib03_nolibstart").c_str());
+  Use("evtlib03_nolibstart");
   {
     EventLog log(plat::ThisModule());
     EXPECT_FALSE(log.failed());
     log.LogInformation("hello");
   }
-  auto lines = cap.Lines();
-  ASSERT_EQ(lines.size(), 2u) << cap.Dump();
-  EXPECT_EQ(lines[0].call, "LOGINFORMATION");
-  EXPECT_EQ(lines[1].call, "LIBSTOP");
+  EXPECT_EQ(Calls(cap), "LOGINFORMATION LIBSTOP");
 }
 
 TEST_F(EventLogTest, NoLibraryMeansNothingIsCalled) {
-  LogCapture cap;
   EventLog::SetLibraryNameForTesting("nosuchlog.dll");
   EventLog log(plat::ThisModule());
   EXPECT_FALSE(log.loaded());
   EXPECT_FALSE(log.failed());
   EXPECT_EQ(log.LogMessage7100(), 0);
-  EXPECT_TRUE(cap.Lines().empty());
+  EXPECT_EQ(Calls(cap), "");
 }
 
 }  // namespace

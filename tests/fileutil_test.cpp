@@ -12,26 +12,15 @@
 
 namespace {
 
-// The non-empty lines of the platform's message text for an error code.
-std::vector<std::string> TextLines(uint32_t code) {
-  char text[513];
-  plat::FormatMessage(code, text, sizeof text);
-  std::vector<std::string> lines;
-  std::string line;
-  for (const char* p = text;; ++p) {
-    if (*p == '\0' || *p == '\r' || *p == '\n') {
-      if (!line.empty()) lines.push_back(line);
-      line.clear();
-      if (*p == '\0') break;
-    } else {
-      line += *p;
-    }
-  }
-  return lines;
-}
-
 class FileUtilTest : public ::testing::Test {
  protected:
+  // The messages as "CALL source:line text" (source and line only when given).
+  std::vector<std::string> Messages() const {
+    std::vector<std::string> out;
+    for (const LogLine& l : cap.Messages())
+      out.push_back(l.call + (l.line >= 0 ? " " + l.source + ":" + std::to_string(l.line) : "") + " " + l.text);
+    return out;
+  }
   LogCapture cap;
   EventLog log{plat::ThisModule()};
   TempDir dir;
@@ -40,25 +29,19 @@ class FileUtilTest : public ::testing::Test {
 TEST_F(FileUtilTest, OpenForReadWithoutNameOrFile) {
   FileUtil f;
   EXPECT_FALSE(f.OpenForRead(&log));
-  EXPECT_TRUE(cap.Has("LOGOEMERROR", "lib/fileutil", 320, "Filename NULL"));
   EXPECT_FALSE(f.OpenForRead(nullptr));
-
-  std::string missing = dir.File("missing.scp");
+  EXPECT_EQ(Messages(), std::vector<std::string>{"LOGOEMERROR lib/fileutil:320 Filename NULL"});
+  const std::string missing = dir.File("missing.scp");
   ASSERT_TRUE(f.SetFileName(missing.c_str()));
   cap.Clear();
   EXPECT_FALSE(f.OpenForRead(&log));
-  auto lines = cap.Messages();
-  ASSERT_EQ(lines.size(), 2u) << cap.Dump();
-  EXPECT_EQ(lines[0].call, "LOGSYSTEMERROR");
-  EXPECT_EQ(lines[0].text, "Could not open File");
-  EXPECT_TRUE(cap.Has("LOGOEMERROR", "lib/fileutil", 318, missing));
-  cap.Clear();
-  EXPECT_FALSE(f.OpenForRead(nullptr));
-  EXPECT_TRUE(cap.Messages().empty()) << "no log given, nothing logged";
+  EXPECT_FALSE(f.OpenForRead(nullptr));  // no log given, nothing logged
+  EXPECT_EQ(Messages(), (std::vector<std::string>{"LOGSYSTEMERROR Could not open File",
+                                                  "LOGOEMERROR lib/fileutil:318 " + missing}));
 }
 
 TEST_F(FileUtilTest, OpenForWriteReplacesOnlyWhenAsked) {
-  std::string path = dir.File("out.scp");
+  const std::string path = dir.File("out.scp");
   ASSERT_TRUE(WriteFileBytes(path, std::vector<uint8_t>(100, 7)));
   FileUtil f;
   EXPECT_FALSE(f.OpenForWrite(true, &log)) << "no name";
@@ -69,35 +52,38 @@ TEST_F(FileUtilTest, OpenForWriteReplacesOnlyWhenAsked) {
   // file. On Windows the text is the system's own (Wine words some texts
   // differently from Microsoft); on POSIX it is the layer's copy of
   // Windows' text.
-  const std::vector<std::string> expected = TextLines(plat::kErrorFileExists);
+  char text[513];
+  plat::FormatMessage(plat::kErrorFileExists, text, sizeof text);
+  std::vector<std::string> expected;
+  std::string line;
+  for (const char* p = text;; ++p) {
+    if (*p == '\0' || *p == '\r' || *p == '\n') {
+      if (!line.empty()) expected.push_back("LOGSYSTEMERROR " + line);
+      line.clear();
+      if (*p == '\0') break;
+    } else {
+      line += *p;
+    }
+  }
   ASSERT_FALSE(expected.empty());
 #ifndef _WIN32
-  EXPECT_EQ(expected, std::vector<std::string>{"The file exists."});
+  EXPECT_EQ(expected, std::vector<std::string>{"LOGSYSTEMERROR The file exists."});
 #endif
-  auto lines = cap.Messages();
-  ASSERT_EQ(lines.size(), expected.size() + 1) << cap.Dump();
-  for (size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(lines[i].call, "LOGSYSTEMERROR");
-    EXPECT_EQ(lines[i].text, expected[i]);
-  }
-  EXPECT_EQ(lines.back().call, "LOGSYSTEMERROR");
-  EXPECT_EQ(lines.back().text, "Could not open " + path);
-
+  expected.push_back("LOGSYSTEMERROR Could not open " + path);
+  EXPECT_EQ(Messages(), expected);
   ASSERT_TRUE(f.OpenForWrite(true, &log));
   ASSERT_TRUE(f.Write("abc", 3));
   f.Close();
   EXPECT_EQ(ReadFileBytes(path), (std::vector<uint8_t>{'a', 'b', 'c'}));
-}
-
-TEST_F(FileUtilTest, WriteBeforeOpenLeavesInvalidData) {
-  FileUtil f;
+  // Writing before an open leaves the system's "invalid data".
+  FileUtil closed;
   plat::SetLastError(0);
-  EXPECT_FALSE(f.Write("x", 1));
+  EXPECT_FALSE(closed.Write("x", 1));
   EXPECT_EQ(plat::GetLastError(), 13u);
 }
 
 TEST_F(FileUtilTest, ReadSeekAndSize) {
-  std::string path = dir.File("r.bin");
+  const std::string path = dir.File("r.bin");
   ASSERT_TRUE(WriteFileBytes(path, {1, 2, 3, 4, 5}));
   FileUtil f;
   ASSERT_TRUE(f.SetFileName(path.c_str()));
@@ -113,15 +99,13 @@ TEST_F(FileUtilTest, ReadSeekAndSize) {
   EXPECT_EQ(buf[0], 4);
   EXPECT_TRUE(cap.Messages().empty()) << cap.Dump();
   EXPECT_FALSE(f.Seek(0x80000000u, &log));
-  EXPECT_TRUE(cap.Has("LOGOEMERROR", "lib/fileutil", 349, "Invalid position"));
+  EXPECT_EQ(Messages(), std::vector<std::string>{"LOGOEMERROR lib/fileutil:349 Invalid position"});
   f.Close();
   EXPECT_EQ(f.GetSize(), 0u);
   cap.Clear();
   EXPECT_EQ(f.Read(4, buf, &log), 0u);
-  auto lines = cap.Messages();
-  ASSERT_EQ(lines.size(), 2u) << cap.Dump();
-  EXPECT_EQ(lines[0].text, "Could not read File");
-  EXPECT_TRUE(cap.Has("LOGOEMERROR", "lib/fileutil", 335, path));
+  EXPECT_EQ(Messages(), (std::vector<std::string>{"LOGSYSTEMERROR Could not read File",
+                                                  "LOGOEMERROR lib/fileutil:335 " + path}));
 }
 
 TEST_F(FileUtilTest, NamesAndDirectories) {
@@ -130,7 +114,7 @@ TEST_F(FileUtilTest, NamesAndDirectories) {
   ASSERT_TRUE(f.SetFileName("C:\\data\\x.scp"));
   EXPECT_STREQ(f.GetFileName(0), "C:\\data\\x.scp");
   EXPECT_EQ(f.GetFileName(1), nullptr);
-  std::string sub = dir.path() + "\\one";
+  const std::string sub = dir.path() + "\\one";
   EXPECT_FALSE(FileUtil::Exists(sub.c_str()));
   FileUtil::CreateDirectory(sub.c_str());
   EXPECT_TRUE(FileUtil::Exists(sub.c_str()));
