@@ -493,6 +493,11 @@ TEST_F(MfrSections, EveryCutOfEveryWrittenSectionIsReadWholeOrReported) {
     TestRecord fresh;
     g.Targets(fresh);
     const Fields untouched = State(fresh);
+    TestRecord absent;  // no manufacturer section at all
+    g.Targets(absent);
+    ASSERT_EQ(Fetch(scpfile::BuildRecord({{1, Section1(1)}}), absent), 1);
+    EXPECT_EQ(Messages(), std::vector<std::string>{});
+    EXPECT_EQ(State(absent), untouched);
     for (const Reader& s : kReaders) {
       Fields whole = untouched;
       for (const auto& [k, v] : g.want)
