@@ -74,6 +74,11 @@ std::string Blob(const void* p, size_t n) {
 
 std::string Num(int64_t v) { return std::to_string(v); }
 
+// memset that takes the null array of an empty sub-record.
+void Set(void* p, int byte, size_t n) {
+  if (n) std::memset(p, byte, n);
+}
+
 // Every manufacturer sub-record the record holds, by field name, as text.
 Fields State(const TestRecord& r) {
   Fields f;
@@ -114,39 +119,39 @@ Fields State(const TestRecord& r) {
 void Attach(TestRecord& r, const std::string& kind, uint32_t n = 0, uint32_t m = 0) {
   if (kind == "ann" || kind == "pann") {
     auto* l = new AnnotationList(n, m);
-    if (l->entries) std::memset(l->entries, kMark, n * 8);
+    Set(l->entries, kMark, n * 8);
     for (int x = 17; x < 20; ++x)
-      if (l->extensions[x]) std::memset(l->extensions[x], kMark, n * 20);
+      if (l->extensions[x]) Set(l->extensions[x], kMark, n * 20);
     l->valueA = l->valueB = l->readerReset = kMarkWord;
     kind == "ann" ? r.SetAnnotations(l) : r.SetPAnnotations(l);
   } else if (kind == "ep") {
     auto* l = new EpisodeList(n, m);
     for (uint32_t i = 0; i < n; ++i) l->entries[i] = EpisodeEntry{kMarkWord, kMarkWord, kMarkWord, kMarkWord, kMarkWord, nullptr, kMarkWord};
     l->readerReset = kMarkWord;
-    std::memset(l->textStore, kMark, m);
+    Set(l->textStore, kMark, m);
     r.SetEpisodes(l);
   } else if (kind == "pmk") {
     auto* l = new PacemakerList(n);
     l->count = n;
-    std::memset(l->values, kMark, n * 4);
+    Set(l->values, kMark, n * 4);
     r.SetPacemakerList(l);
   } else if (kind == "bpd") {
     auto* d = new BloodPressureData(n);
     d->count = n;
-    std::memset(d->readings, kMark, n * 280);
+    Set(d->readings, kMark, n * 280);
     r.SetBloodPressureDataRecord(d);
   } else if (kind == "bpr") {
     auto* b = new BloodPressureResults();
-    std::memset(static_cast<void*>(b), kMark, 440);
+    Set(static_cast<void*>(b), kMark, 440);
     r.SetBloodPressureResultsRecord(b);
   } else if (kind == "spiro") {
     auto* s = new SpirometryData();
-    std::memset(s->words, kMark, 424);
+    Set(s->words, kMark, 424);
     r.SetSpirometryDataRecord(s);
   } else if (kind == "items") {
     for (uint32_t i = 0; i < n; ++i) {
       auto* s = new SpirometryItem();
-      std::memset(s->words, kMark, 6264);
+      Set(s->words, kMark, 6264);
       r.AddSpirometryItem(s);
     }
   } else {
@@ -163,9 +168,9 @@ void Put(TestRecord& r, const std::string& kind, std::istream& a) {
     l->count = n;
     l->valueA = va;
     l->valueB = vb;
-    if (n) std::memset(l->entries, static_cast<int>(byte), n * 8);
+    Set(l->entries, static_cast<int>(byte), n * 8);
     for (int x = 17; x < 20; ++x)  // array x holds BYTE + x - 16
-      if (l->extensions[x]) std::memset(l->extensions[x], static_cast<int>(byte + x - 16), n * 20);
+      if (l->extensions[x]) Set(l->extensions[x], static_cast<int>(byte + x - 16), n * 20);
     kind == "ann" ? r.SetAnnotations(l) : r.SetPAnnotations(l);
   } else if (kind == "ep" || kind == "noep") {  // one more episode: V1 V2 V3 V4 TYPE V5 [TEXT]
     if (!r.GetEpisodes()) r.SetEpisodes(new EpisodeList(8, 0));
@@ -182,12 +187,12 @@ void Put(TestRecord& r, const std::string& kind, std::istream& a) {
     if (kind == "pmk") {
       auto* l = new PacemakerList(n);
       l->count = n;
-      std::memset(l->values, static_cast<int>(byte), n * 4);
+      Set(l->values, static_cast<int>(byte), n * 4);
       r.SetPacemakerList(l);
     } else {
       auto* d = new BloodPressureData(n);
       d->count = n;
-      std::memset(d->readings, static_cast<int>(byte), n * 280);
+      Set(d->readings, static_cast<int>(byte), n * 280);
       r.SetBloodPressureDataRecord(d);
     }
   } else if (kind == "bpr" || kind == "spiro") {  // the block, as bytes
@@ -372,14 +377,14 @@ struct Generated {
 
 // Random sub-records of every saved kind. Episode texts have even lengths so
 // that every section has even length (the pad byte is the crafted cases').
-void Generate(uint32_t seed, Generated& g) {
-  std::mt19937 rng(seed);
+void Generate(uint32_t variant, Generated& g) {
+  std::mt19937 rng(variant);
   auto u = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
   auto fill = [&](void* p, size_t n) {
     for (size_t i = 0; i < n; ++i) static_cast<uint8_t*>(p)[i] = static_cast<uint8_t>(rng());
   };
   TestRecord& r = g.rec;
-  g.holter = seed % 2 == 0;
+  g.holter = variant % 2 == 0;
   r.SetProcedureType(g.holter ? 4 : 1);
   for (int k = 0; k < 2; ++k) {
     const uint32_t n = 1 + u(6);
@@ -447,10 +452,10 @@ void Generate(uint32_t seed, Generated& g) {
 }
 
 TEST_F(MfrSections, GeneratedSubRecordsSaveAndFetchBackEqual) {
-  for (uint32_t seed = 1; seed <= 8; ++seed) {
-    SCOPED_TRACE("seed " + Num(seed));
+  for (uint32_t variant = 1; variant <= 8; ++variant) {
+    SCOPED_TRACE("variant " + Num(variant));
     Generated g;
-    Generate(seed, g);
+    Generate(variant, g);
     ASSERT_EQ(Save(g.rec), 1);
     EXPECT_EQ(Messages(), std::vector<std::string>{"LOGINFORMATION SCP Save Test Record [" + path_ + "]"});
     TestRecord back;
@@ -485,9 +490,9 @@ const Reader kReaders[] = {
 // Each written section cut at every length: the reader imports a whole
 // record or reports where it ran out, and leaves the target as it was.
 TEST_F(MfrSections, EveryCutOfEveryWrittenSectionIsReadWholeOrReported) {
-  for (uint32_t seed : {1u, 2u}) {
+  for (uint32_t variant : {1u, 2u}) {
     Generated g;
-    Generate(seed, g);
+    Generate(variant, g);
     ASSERT_EQ(Save(g.rec), 1);
     const Bytes file = ReadFileBytes(path_);
     TestRecord fresh;
@@ -504,7 +509,7 @@ TEST_F(MfrSections, EveryCutOfEveryWrittenSectionIsReadWholeOrReported) {
         if (k.rfind(s.key, 0) == 0) whole[k] = v;
       const Bytes data = recb::DataOf(file, s.id).value();
       for (size_t t = 1; t <= data.size(); ++t) {
-        SCOPED_TRACE("seed " + Num(seed) + " section " + Num(s.id) + " cut at " + Num(t));
+        SCOPED_TRACE("variant " + Num(variant) + " section " + Num(s.id) + " cut at " + Num(t));
         Bytes cut(data.begin(), data.begin() + t);
         TestRecord back;
         g.Targets(back);
