@@ -431,7 +431,7 @@ void Generate(uint32_t variant, Generated& g) {
   r.SetSpirometryDataRecord(new SpirometryData());
   fill(r.GetSpirometryDataRecord()->words, 424);
   AuditTrail* t = r.GetAuditTrailRecord();
-  t->count = 1 + static_cast<int32_t>(u(16));
+  t->count = variant == 1 ? 16 : 1 + static_cast<int32_t>(u(16));  // all slots once
   for (int32_t i = 0; i < t->count; ++i) {
     AuditEntry* e = t->entries[i];
     e->year = static_cast<int16_t>(rng());  // 16 bits on file, signed
