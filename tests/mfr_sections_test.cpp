@@ -58,16 +58,12 @@ Bytes Hex(std::istream& in) {
 std::string Blob(const void* p, size_t n) {
   const auto* b = static_cast<const uint8_t*>(p);
   std::string out;
-  char t[24];
+  char t[4];
   for (size_t i = 0, j; i < n; i = j) {
     for (j = i; j < n && b[j] == b[i];) ++j;
-    if (j - i >= 4) {
-      std::snprintf(t, sizeof t, "*%zu:%02x", j - i, b[i]);
-    } else {
-      std::snprintf(t, sizeof t, "%02x", b[i]);
-      j = i + 1;
-    }
-    out += (out.empty() ? "" : " ") + std::string(t);
+    std::snprintf(t, sizeof t, "%02x", b[i]);
+    if (j - i < 4) j = i + 1;
+    out += (out.empty() ? "" : " ") + (j - i >= 4 ? "*" + std::to_string(j - i) + ":" : "") + t;
   }
   return out;
 }
