@@ -275,7 +275,9 @@ TEST_F(MfrSections, EveryCaseOfTheManifest) {
   bool saved = false, pending = false;
   int cases = 0;
   auto endCall = [&] {  // the log of the call before
-    if (pending) EXPECT_EQ(Messages(), want) << "case " << name;
+    if (pending) {
+      EXPECT_EQ(Messages(), want) << "case " << name;
+    }
     want.clear();
     pending = false;
   };
@@ -528,10 +530,11 @@ TEST_F(MfrSections, EveryCutOfEveryWrittenSectionIsReadWholeOrReported) {
         }
         EXPECT_EQ(Messages(), log);
         // The pad byte stands in for a cut byte: exact only when that was zero.
-        if (!imported)
+        if (!imported) {
           EXPECT_EQ(State(back), untouched);
-        else if ((t & 1) == 0 || data[t] == 0)
+        } else if ((t & 1) == 0 || data[t] == 0) {
           EXPECT_EQ(State(back), whole);
+        }
       }
     }
   }
