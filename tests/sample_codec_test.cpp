@@ -344,7 +344,9 @@ TEST(SampleCodecDifferential, RandomBytesDecodeAlike) {
     uint32_t dp = 0, df = 0;
     ASSERT_EQ(Decode(kPortable, lead, count, sd, mode, &dp), Decode(kFast, lead, count, sd, mode, &df)) << round;
     ASSERT_EQ(dp, df) << round;
-    if (mode.huffman) ASSERT_EQ(dp, count) << round;
+    if (mode.huffman) {
+      ASSERT_EQ(dp, count) << round;
+    }
   }
 }
 
