@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -77,7 +78,7 @@ class Scratch {
   Result Run(const std::vector<std::string>& args) const {
     std::string cmd = "cd " + Quote(dir_.string()) + " && XDG_CONFIG_HOME=" + Quote((dir_ / "config").string()) + " " +
                       Quote(SCPECG_BIN);
-    for (const std::string& a : args) cmd += " " + Quote(a);
+    for (const std::string& a : args) cmd.append(" ").append(Quote(a));
     cmd += " >" + Quote(File(".stdout").string()) + " 2>" + Quote(File(".stderr").string()) + " </dev/null";
     const int status = std::system(cmd.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(File(".stdout")), ReadAll(File(".stderr"))};
@@ -380,12 +381,10 @@ TEST(CliPeers, EdfMadeByEdflibSurvivesMakeAndConvert) {
 
 // ------------------------------------------------------------ the pieces
 
-TEST(ToolPieces, Crc16IsTheCcittCheckValue) {
-  const char* text = "123456789";
-  EXPECT_EQ(scpecg::Crc16(reinterpret_cast<const uint8_t*>(text), 9), 0x29B1);
-}
-
-TEST(ToolPieces, StatementsSplitAsTheSaveWritesThem) {
+// The CRC's check value, statements split as the save writes them, and
+// texts and documents through their JSON form.
+TEST(ToolPieces, CrcStatementsTextsAndDocuments) {
+  EXPECT_EQ(scpecg::Crc16(reinterpret_cast<const uint8_t*>("123456789"), 9), 0x29B1);
   using V = std::vector<std::string>;
   EXPECT_EQ(scpecg::SplitStatements(""), V{""});
   EXPECT_EQ(scpecg::SplitStatements("A\r\nB"), (V{"A", "B"}));
@@ -393,9 +392,6 @@ TEST(ToolPieces, StatementsSplitAsTheSaveWritesThem) {
   EXPECT_EQ(scpecg::SplitStatements("A\nB"), V{"A\nB"});
   EXPECT_EQ(scpecg::SplitStatements("A\r\n\r\nB\r\n"), (V{"A", "", "B"}));
   EXPECT_EQ(scpecg::SplitStatements("\r\n"), V{""});
-}
-
-TEST(ToolPieces, TextsAndDocumentsSurviveTheirJsonForm) {
   std::string all;
   for (int c = 1; c < 256; ++c) all.push_back(static_cast<char>(c));
   std::string back;
@@ -454,132 +450,103 @@ TEST(ToolPieces, SynthesizedEcgHasItsRateAndIsReproducible) {
 
 // ------------------------------------------------------------ in a browser
 
-std::string FindChromium() {
-  // SCPECG_CHROMIUM names another browser binary; one that is not there
-  // counts as no browser.
-  if (const char* env = std::getenv("SCPECG_CHROMIUM")) return access(env, X_OK) == 0 ? env : "";
-  for (const char* p : {"/usr/bin/chromium", "/usr/bin/chromium-browser", "/usr/bin/google-chrome"})
-    if (access(p, X_OK) == 0) return p;
-  return "";
-}
-
 #ifdef SCPECG_HAVE_PNG
 struct Picture {
   uint32_t width = 0, height = 0;
   std::vector<uint8_t> rgba;
-  const uint8_t* At(uint32_t x, uint32_t y) const { return &rgba[(size_t{y} * width + x) * 4]; }
+  bool Dark(uint32_t x, uint32_t y) const {  // traces and text
+    const uint8_t* p = &rgba[(size_t{y} * width + x) * 4];
+    return p[0] < 110 && p[1] < 110 && p[2] < 110;
+  }
+  bool Grid(uint32_t x, uint32_t y) const {  // reddish pink
+    const uint8_t* p = &rgba[(size_t{y} * width + x) * 4];
+    return p[0] > 200 && p[0] - p[1] > 25 && p[0] - p[2] > 25;
+  }
+  // Dark pixels in [x0, x1) x [y0, y1).
+  size_t DarkIn(double x0, double y0, double x1, double y1) const {
+    size_t n = 0;
+    for (auto y = static_cast<uint32_t>(y0); y < y1 && y < height; ++y)
+      for (auto x = static_cast<uint32_t>(x0); x < x1 && x < width; ++x) n += Dark(x, y);
+    return n;
+  }
 };
 
-bool LoadPng(const fs::path& path, Picture* pic);
-
-// Renders an SVG in headless Chromium at 96 dpi.
-bool Screenshot(const std::string& chromium, const fs::path& svg, const fs::path& profile, Picture* pic) {
-  const fs::path shot = fs::path(svg).replace_extension(".png");
+// The SVG rendered by headless Chromium at 96 dpi; nothing when there is no
+// browser (SCPECG_CHROMIUM names another one).
+std::optional<Picture> Render(const Scratch& tmp, const std::string& svg) {
+  std::string chromium;
+  if (const char* env = std::getenv("SCPECG_CHROMIUM")) chromium = env;
+  for (const char* p : {"/usr/bin/chromium", "/usr/bin/chromium-browser", "/usr/bin/google-chrome"})
+    if (chromium.empty() && access(p, X_OK) == 0) chromium = p;
+  if (chromium.empty() || access(chromium.c_str(), X_OK) != 0) return std::nullopt;
+  const fs::path shot = tmp.File("shot.png");
   // A browser that hangs must not hold the suite.
   const std::string cmd = "timeout 120 " + Quote(chromium) +
                           " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run"
                           " --disable-background-networking --disable-component-update --disable-sync"
                           " --hide-scrollbars --force-device-scale-factor=1 --user-data-dir=" +
-                          Quote(profile.string()) + " --screenshot=" + Quote(shot.string()) +
-                          " --window-size=1100,820 " + Quote("file://" + svg.string()) + " >/dev/null 2>&1";
-  return std::system(cmd.c_str()) == 0 && LoadPng(shot, pic);
-}
-
-bool LoadPng(const fs::path& path, Picture* pic) {
+                          Quote(tmp.File("profile").string()) + " --screenshot=" + Quote(shot.string()) +
+                          " --window-size=1100,820 " + Quote("file://" + tmp.File(svg).string()) + " >/dev/null 2>&1";
+  EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
+  Picture pic;
+  EXPECT_TRUE(png_image_begin_read_from_file(&image, shot.c_str())) << "no screenshot";
   image.format = PNG_FORMAT_RGBA;
-  pic->width = image.width;
-  pic->height = image.height;
-  pic->rgba.resize(PNG_IMAGE_SIZE(image));
-  return png_image_finish_read(&image, nullptr, pic->rgba.data(), 0, nullptr) != 0;
+  pic.width = image.width;
+  pic.height = image.height;
+  pic.rgba.resize(PNG_IMAGE_SIZE(image));
+  EXPECT_TRUE(png_image_finish_read(&image, nullptr, pic.rgba.data(), 0, nullptr));
+  return pic;
 }
-#endif
+
+constexpr double kPxPerMm = 96 / 25.4;
 
 TEST(CliBrowser, DemoPlotRendersWithGridAndTracesInTheirPanels) {
   const Scratch tmp;
-  const std::string chromium = FindChromium();
-  if (chromium.empty()) GTEST_SKIP() << "chromium is not installed";
-#ifndef SCPECG_HAVE_PNG
-  GTEST_SKIP() << "built without libpng";
-#else
   ASSERT_EQ(tmp.Run({"demo", "demo.scp"}).code, 0);
-  Picture pic;
-  ASSERT_TRUE(Screenshot(chromium, tmp.File("demo.svg"), tmp.File("profile"), &pic));
-
-  // Grid lines: reddish pink; traces and text: dark.
-  auto isGrid = [](const uint8_t* p) { return p[0] > 200 && p[0] - p[1] > 25 && p[0] - p[2] > 25; };
-  auto isDark = [](const uint8_t* p) { return p[0] < 110 && p[1] < 110 && p[2] < 110; };
-  uint32_t gx0 = pic.width, gy0 = pic.height, gx1 = 0, gy1 = 0;
+  const std::optional<Picture> pic = Render(tmp, "demo.svg");
+  if (!pic) GTEST_SKIP() << "chromium is not installed";
+  ASSERT_FALSE(pic->rgba.empty());
+  uint32_t gx0 = pic->width, gy0 = pic->height, gx1 = 0, gy1 = 0;
   size_t gridPixels = 0;
-  for (uint32_t y = 0; y < pic.height; ++y)
-    for (uint32_t x = 0; x < pic.width; ++x)
-      if (isGrid(pic.At(x, y))) {
+  for (uint32_t y = 0; y < pic->height; ++y)
+    for (uint32_t x = 0; x < pic->width; ++x)
+      if (pic->Grid(x, y)) {
         ++gridPixels;
-        gx0 = std::min(gx0, x);
-        gy0 = std::min(gy0, y);
-        gx1 = std::max(gx1, x);
-        gy1 = std::max(gy1, y);
+        gx0 = std::min(gx0, x), gy0 = std::min(gy0, y), gx1 = std::max(gx1, x), gy1 = std::max(gy1, y);
       }
   ASSERT_GT(gridPixels, 0u) << "no grid colour at all";
-  // The grid is where the layout puts it: 260 mm by 160 mm at 96 dpi.
-  const double pxPerMm = 96 / 25.4;
-  const double gridWmm = scpecg::kCalibrationWidth + 10 * scpecg::kMmPerSecond;
-  const double gridHmm = 4 * scpecg::kRowHeight;
-  EXPECT_NEAR(gx1 - gx0 + 1, gridWmm * pxPerMm, 4);
-  EXPECT_NEAR(gy1 - gy0 + 1, gridHmm * pxPerMm, 4);
-  EXPECT_NEAR(gx0, scpecg::kMargin * pxPerMm, 3);
-  // A 1 mm grid in two colours covers a good part of the paper.
+  // The grid is where the layout puts it: 260 mm by 160 mm at 96 dpi, and a
+  // 1 mm grid in two colours covers a good part of it.
+  const double gridWmm = scpecg::kCalibrationWidth + 10 * scpecg::kMmPerSecond, rowH = scpecg::kRowHeight;
+  EXPECT_NEAR(gx1 - gx0 + 1, gridWmm * kPxPerMm, 4);
+  EXPECT_NEAR(gy1 - gy0 + 1, 4 * rowH * kPxPerMm, 4);
+  EXPECT_NEAR(gx0, scpecg::kMargin * kPxPerMm, 3);
   EXPECT_GT(gridPixels, (gx1 - gx0) * (gy1 - gy0) / 8);
-
-  // Dark pixels beside the paper, between its top and bottom: none.
-  size_t strays = 0;
-  for (uint32_t y = gy0; y <= gy1; ++y)
-    for (uint32_t x = 0; x < pic.width; ++x)
-      if ((x < gx0 || x > gx1) && isDark(pic.At(x, y))) ++strays;
-  EXPECT_EQ(strays, 0u);
-
-  // Each of the twelve panels and the rhythm strip holds a trace, below its
-  // label and away from the panel's edges.
+  // Nothing dark beside the paper; header text above it.
+  EXPECT_EQ(pic->DarkIn(0, gy0, gx0, gy1 + 1) + pic->DarkIn(gx1 + 1, gy0, pic->width, gy1 + 1), 0u);
+  EXPECT_GT(pic->DarkIn(0, 0, pic->width, gy0), 500u);
+  // Each of the twelve panels and the rhythm strip holds a trace below its
+  // label and away from the panel's edges; calibration pulses front the rows.
   const double scale = (gx1 - gx0 + 1) / gridWmm;
-  auto darkIn = [&](double x0mm, double y0mm, double wmm, double hmm) {
-    size_t n = 0;
-    for (uint32_t y = static_cast<uint32_t>(gy0 + y0mm * scale); y < gy0 + (y0mm + hmm) * scale; ++y)
-      for (uint32_t x = static_cast<uint32_t>(gx0 + x0mm * scale); x < gx0 + (x0mm + wmm) * scale; ++x)
-        n += isDark(pic.At(x, y));
-    return n;
+  auto darkMm = [&](double x0, double y0, double w, double h) {
+    return pic->DarkIn(gx0 + x0 * scale, gy0 + y0 * scale, gx0 + (x0 + w) * scale, gy0 + (y0 + h) * scale);
   };
   const double panelW = 10 * scpecg::kMmPerSecond / 4;
   for (int c = 0; c < 4; ++c)
-    for (int k = 0; k < 3; ++k) {
-      const size_t n = darkIn(scpecg::kCalibrationWidth + c * panelW + 1, k * scpecg::kRowHeight + 8, panelW - 2,
-                              scpecg::kRowHeight - 9);
-      EXPECT_GT(n, 150u) << "panel column " << c << " row " << k;
-    }
-  EXPECT_GT(darkIn(scpecg::kCalibrationWidth + 1, 3 * scpecg::kRowHeight + 8, 10 * scpecg::kMmPerSecond - 2,
-                   scpecg::kRowHeight - 9),
-            700u);
-  // The calibration pulses stand in front of the rows.
-  for (int k = 0; k < 4; ++k) EXPECT_GT(darkIn(1, k * scpecg::kRowHeight + 10, 8, 20), 20u) << "row " << k;
-  // Header text above the paper.
-  size_t header = 0;
-  for (uint32_t y = 0; y < gy0; ++y)
-    for (uint32_t x = 0; x < pic.width; ++x) header += isDark(pic.At(x, y));
-  EXPECT_GT(header, 500u);
-#endif
+    for (int k = 0; k < 3; ++k)
+      EXPECT_GT(darkMm(scpecg::kCalibrationWidth + c * panelW + 1, k * rowH + 8, panelW - 2, rowH - 9), 150u)
+          << "panel column " << c << " row " << k;
+  EXPECT_GT(darkMm(scpecg::kCalibrationWidth + 1, 3 * rowH + 8, 10 * scpecg::kMmPerSecond - 2, rowH - 9), 700u);
+  for (int k = 0; k < 4; ++k) EXPECT_GT(darkMm(1, k * rowH + 10, 8, 20), 20u) << "row " << k;
 }
 
 TEST(CliBrowser, PlotOfAnotherProducersRecordShowsTheTrueAmplitude) {
-  const Scratch tmp;
-  const std::string chromium = FindChromium();
-  if (chromium.empty()) GTEST_SKIP() << "chromium is not installed";
-#ifndef SCPECG_HAVE_PNG
-  GTEST_SKIP() << "built without libpng";
-#else
   // Lead II holds a 1.5 mV QRS (300 units of 5 uV) every 2 s, stored as a
   // reference beat plus residual with first differences; the other leads
   // are flat.
+  const Scratch tmp;
   std::vector<scpreader::WriteLead> leads;
   for (uint8_t id : {1, 2, 3, 4, 5, 6, 7, 8}) leads.push_back({id, std::vector<int16_t>(5000, 0)});
   scpreader::WriteOptions o;
@@ -595,27 +562,23 @@ TEST(CliBrowser, PlotOfAnotherProducersRecordShowsTheTrueAmplitude) {
   WriteAll(tmp.File("other.scp"), std::string(bytes.begin(), bytes.end()));
   const Result r = tmp.Run({"plot", "other.scp", "-o", "other.svg"});
   ASSERT_EQ(r.code, 0) << r.err;
-  Picture pic;
-  ASSERT_TRUE(Screenshot(chromium, tmp.File("other.svg"), tmp.File("profile"), &pic));
-
-  // The rhythm strip's row: the dark extent of the calibration pulse (1 mV)
-  // and of lead II's trace, in pixels.
-  const double pxPerMm = 96 / 25.4;
-  const uint32_t top = static_cast<uint32_t>((scpecg::kMargin + scpecg::kHeaderHeight + 3 * scpecg::kRowHeight) * pxPerMm);
+  const std::optional<Picture> pic = Render(tmp, "other.svg");
+  if (!pic) GTEST_SKIP() << "chromium is not installed";
+  ASSERT_FALSE(pic->rgba.empty());
+  // In the rhythm strip's row: the dark extent of the calibration pulse
+  // (1 mV) and of lead II's trace, in pixels.
+  const double top = (scpecg::kMargin + scpecg::kHeaderHeight + 3 * scpecg::kRowHeight) * kPxPerMm;
   auto darkRows = [&](double x0mm, double x1mm) {
-    uint32_t lo = pic.height, hi = 0;
-    for (uint32_t y = top + 8 * pxPerMm; y < top + scpecg::kRowHeight * pxPerMm && y < pic.height; ++y)
-      for (uint32_t x = static_cast<uint32_t>(x0mm * pxPerMm); x < x1mm * pxPerMm && x < pic.width; ++x) {
-        const uint8_t* p = pic.At(x, y);
-        if (p[0] < 110 && p[1] < 110 && p[2] < 110) lo = std::min(lo, y), hi = std::max(hi, y);
-      }
-    return hi >= lo ? hi - lo + 1.0 : 0.0;
+    double lo = pic->height, hi = -1;
+    for (auto y = static_cast<uint32_t>(top + 8 * kPxPerMm); y < top + scpecg::kRowHeight * kPxPerMm; ++y)
+      if (pic->DarkIn(x0mm * kPxPerMm, y, x1mm * kPxPerMm, y + 1)) lo = std::min<double>(lo, y), hi = std::max<double>(hi, y);
+    return hi >= lo ? hi - lo + 1 : 0.0;
   };
   const double calibration = darkRows(scpecg::kMargin + 3, scpecg::kMargin + 9);
   const double qrs = darkRows(scpecg::kMargin + scpecg::kCalibrationWidth + 10, scpecg::kMargin + 250);
-  EXPECT_NEAR(calibration, 10 * pxPerMm, 3);
+  EXPECT_NEAR(calibration, 10 * kPxPerMm, 3);
   EXPECT_NEAR(qrs / calibration, 1.5, 0.06) << qrs << " px against " << calibration << " px";
-#endif
 }
+#endif
 
 }  // namespace
