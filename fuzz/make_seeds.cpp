@@ -215,21 +215,21 @@ void WriteRecordSeeds(const std::string& name, const std::vector<uint8_t>& rec, 
     variant[0] = static_cast<uint8_t>((variant[0] & ~3) | 2 | generous);
     WriteSeed("fetch", name + (generous ? "-generous.scp" : "-small.scp"), variant);
   }
-  const uint8_t options = holter ? 2 : 0;
-  for (uint16_t id : scpfuzz::kSectionTargets) {
-    std::vector<uint8_t> input;
-    if (id == 6) {
-      const std::vector<uint8_t> s2 = SectionOf(rec, 2), s3 = SectionOf(rec, 3), s6 = SectionOf(rec, 6);
-      if (s6.empty() || s3.size() > 255) continue;
-      std::vector<uint8_t> payload{static_cast<uint8_t>(s2.empty() ? 0 : 1), static_cast<uint8_t>(s3.size())};
-      payload.insert(payload.end(), s3.begin(), s3.end());
+  // One section input per row of the section table that this record fills;
+  // the rhythm row carries sections 2, 3 and 6 as RunSection lays them out.
+  const std::span<const SectionOps> table = SectionTable();
+  for (size_t row = 0; row < table.size(); ++row) {
+    const uint16_t id = table[row].id;
+    std::vector<uint8_t> payload = SectionOf(rec, id);
+    if (id == 3) {
+      const std::vector<uint8_t> s6 = SectionOf(rec, 6);
+      if (s6.empty() || payload.size() > 255) continue;
+      payload.insert(payload.begin(), {static_cast<uint8_t>(SectionOf(rec, 2).empty() ? 0 : 1),
+                                       static_cast<uint8_t>(payload.size())});
       payload.insert(payload.end(), s6.begin(), s6.end());
-      input = scpfuzz::SectionInput(id, options | 1, payload);
-    } else {
-      const std::vector<uint8_t> data = SectionOf(rec, id);
-      if (data.empty()) continue;
-      input = scpfuzz::SectionInput(id, options | 1, data);
     }
+    if (payload.empty()) continue;
+    const std::vector<uint8_t> input = scpfuzz::SectionInput(row, static_cast<uint8_t>(holter ? 3 : 1), payload);
     if (gSectionSeeds.emplace(input, true).second) WriteSeed("section", "s" + std::to_string(id) + "-" + name, input);
   }
 }
@@ -337,7 +337,7 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> rec = scpfuzz::BuildRecord(sections);
     rec[0] = static_cast<uint8_t>(rec[0] | 2);
     for (const char* harness : {"check", "fetch"}) WriteSeed(harness, "items.scp", rec);
-    WriteSeed("section", "s145-items", scpfuzz::SectionInput(145, 1, items));
+    WriteSeed("section", "s145-items", scpfuzz::SectionInput(FindSection(145) - SectionTable().data(), 1, items));
   }
   WriteDecoderSeeds();
   std::printf("make_seeds: %d files in %s\n", gWritten, gRoot.c_str());
