@@ -111,21 +111,6 @@ TEST(SampleCodec, GoldenStreamsOfTheDefaultTable) {
   }
 }
 
-TEST(SampleCodec, WritesAndReadsAtTheOffsetOnly) {
-  for (const Impl& impl : kImpls) {
-    Bytes out(64, 0xEE);
-    const Samples x = {1, -1};
-    EXPECT_EQ(impl.encode(kSecondDiff, out.data(), 10, 20, x.data(), 2), 1u) << impl.name;
-    Bytes expected(64, 0xEE);
-    expected[10] = 0x94;
-    EXPECT_EQ(out, expected) << impl.name;
-    const Bytes src = {0xFF, 0xFF, 0x94, 0xFF, 0xFF};
-    Samples dest(2);
-    EXPECT_EQ(impl.decode(kHuffman, dest.data(), 2, src.data(), 2, 1, true), 2u) << impl.name;
-    EXPECT_EQ(dest, (Samples{1, -1})) << impl.name;
-  }
-}
-
 // ---------------------------------------------------------------- the room
 
 TEST(SampleCodec, RoomRule) {
