@@ -239,30 +239,29 @@ void WriteDecoderSeeds() {
   shape.noiseMicrovolts = 2;
   const std::vector<int16_t> x = ecgsynth::SynthesizeEcg(shape, 400);
   const std::vector<int16_t> walk = ecgsynth::RandomWalk(200, 300, 5);
-  struct Case {
+  // Huffman-coded leads (room for the longest codes, 26 bits, throughout),
+  // plain samples (no Section 2), and raw samples for the round trip.
+  const struct {
     const char* name;
     uint8_t flags;
-    const std::vector<int16_t>* samples;
-  };
-  for (const Case& c : {Case{"huffman-2nd", 3, &x}, Case{"huffman", 1, &walk}, Case{"huffman-2nd-walk", 3, &walk}}) {
-    const uint32_t count = static_cast<uint32_t>(c.samples->size());
-    // Room for the longest codes (26 bits) throughout.
-    std::vector<uint8_t> coded(4 * count + 4);
-    const RhythmEncoder encoder{1, static_cast<uint8_t>(c.flags & 2 ? 1 : 0), 0};
-    const uint32_t n = encodeLead(encoder, coded.data(), 0, static_cast<uint32_t>(coded.size()), c.samples->data(), count);
-    coded.resize(n);
-    std::vector<uint8_t> input{c.flags, static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8), 0};
-    input.insert(input.end(), coded.begin(), coded.end());
-    WriteSeed("decoder", std::string(c.name) + ".bin", input);
-  }
-  // Plain samples (no Section 2), and the round trip of raw samples.
-  for (const Case& c : {Case{"plain-2nd", 2, &walk}, Case{"roundtrip-huffman-2nd", 7, &x}, Case{"roundtrip-plain", 4, &walk}}) {
-    const uint32_t count = static_cast<uint32_t>(c.samples->size());
-    std::vector<uint8_t> input{c.flags, static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8), 0x10};
-    for (int16_t v : *c.samples) {
-      input.push_back(static_cast<uint8_t>(v));
-      input.push_back(static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8));
+    const std::vector<int16_t>& samples;
+    bool coded;
+  } cases[] = {{"huffman-2nd", 3, x, true},        {"huffman", 1, walk, true},
+               {"huffman-2nd-walk", 3, walk, true}, {"plain-2nd", 2, walk, false},
+               {"roundtrip-huffman-2nd", 7, x, false}, {"roundtrip-plain", 4, walk, false}};
+  for (const auto& c : cases) {
+    const auto count = static_cast<uint32_t>(c.samples.size());
+    std::vector<uint8_t> input{c.flags, static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8),
+                               static_cast<uint8_t>(c.coded ? 0 : 0x10)};
+    std::vector<uint8_t> lead(4 * count + 4);
+    if (c.coded) {
+      const RhythmEncoder encoder{1, static_cast<uint8_t>(c.flags & 2 ? 1 : 0), 0};
+      lead.resize(encodeLead(encoder, lead.data(), 0, static_cast<uint32_t>(lead.size()), c.samples.data(), count));
+    } else {
+      lead.resize(2 * count);
+      for (uint32_t i = 0; i < count; ++i) StoreU16(&lead[2 * i], static_cast<uint16_t>(c.samples[i]));
     }
+    input.insert(input.end(), lead.begin(), lead.end());
     WriteSeed("decoder", std::string(c.name) + ".bin", input);
   }
 }
