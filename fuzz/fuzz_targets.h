@@ -17,12 +17,10 @@
 //   also round-trip the rest as samples through both encoders), bytes 1-2
 //   the destination count (14 bits), byte 3 the source offset (bits 0-2) and
 //   the encoder's extra room (bits 3-7), then the lead's bytes.
-// - section: byte 0 picks the section (kSectionTargets, modulo its size),
+// - section: byte 0 picks the row of the section table (modulo its size),
 //   byte 1 options (bit 0 generous sub-records, bit 1 Holter procedure
-//   type), then the section's data. The rhythm target (6) carries three
-//   sections: a Section 2 choice byte (0 absent, 1 default table, 2 a custom
-//   table, 3 default table with extra data), the Section 3 data length byte
-//   and data, and the rest as Section 6 data.
+//   type), then the section's data; the rhythm row's layout is in
+//   RunSection.
 #pragma once
 
 #include <algorithm>
@@ -347,17 +345,6 @@ inline std::string RunDecoders(const uint8_t* data, size_t size) {
 
 // ------------------------------------------------------- section readers
 
-// The sections a section input can stand for.
-inline constexpr uint16_t kSectionTargets[] = {1,   2,   3,   6,   8,   129, 130, 131, 133, 137, 138,
-                                               139, 140, 144, 145, 146, 147, 148, 149, 150, 151};
-inline constexpr size_t kSectionTargetCount = sizeof kSectionTargets / sizeof kSectionTargets[0];
-
-inline int SectionTargetIndex(uint16_t id) {
-  for (size_t i = 0; i < kSectionTargetCount; ++i)
-    if (kSectionTargets[i] == id) return static_cast<int>(i);
-  return -1;
-}
-
 // An SCP-ECG record holding each given section with exactly the given data
 // (odd lengths included: no pad byte is added), with the 33-entry pointer
 // table and every CRC right, so that the container's checks pass and the
@@ -368,120 +355,97 @@ struct SectionBytes {
 };
 
 inline std::vector<uint8_t> BuildRecord(std::span<const SectionBytes> sections) {
-  const uint32_t s0 = ScpEcg::kSection0Length;
+  const uint32_t h0 = ScpEcg::kRecordHeaderSize, s0 = ScpEcg::kSection0Length;
   std::vector<uint8_t> rec(ScpEcg::kEmptyRecordSize, 0);
-  std::vector<uint32_t> lengths(ScpEcg::kTableSize, 0), indices(ScpEcg::kTableSize, 0);
-  for (const SectionBytes& s : sections) {
-    int slot = -1;
-    for (int i = 0; i < ScpEcg::kTableSize; ++i)
-      if (ScpEcg::kSectionIds[i] == s.id) slot = i;
-    if (slot < 1) continue;
-    const uint32_t at = static_cast<uint32_t>(rec.size());
-    const uint32_t length = SectionHeader::kSize + static_cast<uint32_t>(s.data.size());
-    rec.resize(at + SectionHeader::kSize, 0);
-    rec.insert(rec.end(), s.data.begin(), s.data.end());
-    StoreU16(&rec[at + 2], s.id);
+  auto header = [&rec](uint32_t at, uint16_t id, uint32_t length) {
+    StoreU16(&rec[at + 2], id);
     StoreU32(&rec[at + 4], length);
     rec[at + 8] = ScpEcg::kSectionVersion;
     rec[at + 9] = ScpEcg::kProtocolVersion;
     std::memcpy(&rec[at + 10], "SCPECG", 6);
     StoreU16(&rec[at], ScpEcg::ComputeCrc(rec.data(), at + 2, length - 2));
-    lengths[slot] = length;
-    indices[slot] = at + 1;
+  };
+  uint32_t entries[ScpEcg::kTableSize][2] = {{s0, h0 + 1}};  // length, index
+  const uint16_t* ids = ScpEcg::kSectionIds;
+  for (const SectionBytes& s : sections) {
+    const uint16_t* slot = std::find(ids + 1, ids + ScpEcg::kTableSize, s.id);
+    if (slot == ids + ScpEcg::kTableSize) continue;
+    const auto at = static_cast<uint32_t>(rec.size());
+    const auto length = static_cast<uint32_t>(SectionHeader::kSize + s.data.size());
+    rec.resize(at + SectionHeader::kSize, 0);
+    rec.insert(rec.end(), s.data.begin(), s.data.end());
+    header(at, s.id, length);
+    entries[slot - ids][0] = length;
+    entries[slot - ids][1] = at + 1;
   }
-  const uint32_t h0 = ScpEcg::kRecordHeaderSize;
-  lengths[0] = s0;
-  indices[0] = h0 + 1;
-  StoreU16(&rec[h0 + 2], 0);
-  StoreU32(&rec[h0 + 4], s0);
-  rec[h0 + 8] = ScpEcg::kSectionVersion;
-  rec[h0 + 9] = ScpEcg::kProtocolVersion;
-  std::memcpy(&rec[h0 + 10], "SCPECG", 6);
   for (int i = 0; i < ScpEcg::kTableSize; ++i) {
     uint8_t* e = &rec[h0 + SectionHeader::kSize + 10 * i];
-    StoreU16(e, ScpEcg::kSectionIds[i]);
-    StoreU32(e + 2, lengths[i]);
-    StoreU32(e + 6, indices[i]);
+    StoreU16(e, ids[i]);
+    StoreU32(e + 2, entries[i][0]);
+    StoreU32(e + 6, entries[i][1]);
   }
-  StoreU16(&rec[h0], ScpEcg::ComputeCrc(rec.data(), h0 + 2, s0 - 2));
+  header(h0, 0, s0);
   StoreU32(&rec[2], static_cast<uint32_t>(rec.size()));
   StoreU16(&rec[0], ScpEcg::ComputeCrc(rec.data(), 2, static_cast<uint32_t>(rec.size()) - 2));
   return rec;
 }
 
-// A section input for the given target, as make_seeds writes them.
-inline std::vector<uint8_t> SectionInput(uint16_t id, uint8_t options, std::span<const uint8_t> data) {
-  std::vector<uint8_t> in{static_cast<uint8_t>(SectionTargetIndex(id)), options};
+// The section a section input stands for: a row of the section table.
+inline const SectionOps& SectionTarget(uint8_t pick) { return SectionTable()[pick % SectionTable().size()]; }
+
+// A section input for the given row, as make_seeds writes them.
+inline std::vector<uint8_t> SectionInput(size_t row, uint8_t options, std::span<const uint8_t> data) {
+  std::vector<uint8_t> in{static_cast<uint8_t>(row), options};
   in.insert(in.end(), data.begin(), data.end());
   return in;
 }
 
 inline std::string RunSection(const uint8_t* data, size_t size) {
   if (size < 2) return {};
-  const uint16_t id = kSectionTargets[data[0] % kSectionTargetCount];
-  const bool generous = (data[1] & 1) != 0;
+  const SectionOps& row = SectionTarget(data[0]);
   const std::span<const uint8_t> payload(data + 2, size - 2);
-
-  static constexpr uint8_t kDefaultTable[] = {0x1F, 0x4E};
-  static constexpr uint8_t kCustomTable[] = {0x01, 0x00};
-  static constexpr uint8_t kDefaultTableExtra[] = {0x1F, 0x4E, 0x01, 0x00};
   std::vector<SectionBytes> sections;
-  if (id == 6) {
-    // Section 2 choice, Section 3 length and data, Section 6 data.
+  if (row.id == 3) {
+    // The rhythm row reads sections 2, 3 and 6 together: a Section 2 choice
+    // (absent, default table, custom table, default table with extra data),
+    // Section 3 length and data, then Section 6 data.
+    static constexpr uint8_t kTables[3][4] = {{0x1F, 0x4E}, {0x01, 0x00}, {0x1F, 0x4E, 0x01, 0x00}};
     size_t p = 0;
     const uint8_t choice = p < payload.size() ? payload[p++] % 4 : 0;
-    if (choice == 1) sections.push_back({2, kDefaultTable});
-    if (choice == 2) sections.push_back({2, kCustomTable});
-    if (choice == 3) sections.push_back({2, kDefaultTableExtra});
-    size_t n3 = p < payload.size() ? payload[p++] : 0;
-    n3 = std::min(n3, payload.size() - p);
+    if (choice > 0) sections.push_back({2, std::span<const uint8_t>(kTables[choice - 1], choice == 3 ? 4 : 2)});
+    const size_t n3 = p < payload.size() ? std::min<size_t>(payload[p], payload.size() - p - 1) : 0;
+    p += p < payload.size();
     sections.push_back({3, payload.subspan(p, n3)});
     sections.push_back({6, payload.subspan(p + n3)});
   } else {
-    sections.push_back({id, payload});
+    sections.push_back({row.id, payload});
   }
   const std::vector<uint8_t> rec = BuildRecord(sections);
   const char* path = Scratch::Get().Write(rec.data(), rec.size());
 
   auto record = std::make_unique<TestRecord>();
-  AttachEverything(*record, generous);
+  AttachEverything(*record, (data[1] & 1) != 0);
   if (data[1] & 2) record->SetProcedureType(4);
   ScpService& service = Service();
   ScpEcg codec(&service, service.log());
   if (!codec.OpenRecord(path)) return "a well-formed container was refused";
 
   std::string problem;
-  auto flag = [&](int value, const char* what) {
-    if (value != 0 && value != 1) problem += std::string(what) + " returned " + std::to_string(value) + "; ";
-  };
-  switch (id) {
-    case 1: {
-      flag(codec.GetDemographics(record.get()), "GetDemographics");
-      const int code = codec.GetProcedureTypeFromFile();
-      if (code < 0 || code > 7) problem += "procedure type " + std::to_string(code) + "; ";
-      break;
-    }
-    case 2:
-      codec.GetHuffmanTables();
-      break;
-    case 3:
-    case 6: {
-      std::unique_ptr<HuffmanMode> mode = codec.GetHuffmanTables();
-      std::unique_ptr<LeadTable> leads = codec.GetLeadDefinition();
-      if (leads && (leads->count < 0 || leads->count > LeadTable::kMaxEntries)) problem += "lead count; ";
-      if (leads) codec.GetRhythmData(record->GetWaveform(), leads.get(), mode.get());
-      ValidFormatInfo info{};
-      codec.GetRhythmSummary(leads.get(), &info);
-      break;
-    }
-    default:
-      if (const SectionOps* section = FindSection(id); section != nullptr && section->get != nullptr) {
-        const int result = section->get(codec, record.get());
-        if (section->getGivesResult) flag(result, section->getName);
-      }
-      break;
+  if (row.get != nullptr) {
+    const int result = row.get(codec, record.get());
+    if (row.getGivesResult && result != 0 && result != 1)
+      problem += std::string(row.getName) + " returned " + std::to_string(result) + "; ";
+  } else {
+    codec.GetHuffmanTables();  // section 2 is read only with the rhythm data
   }
-  // The probes of the format check read the same sections.
+  // What the format check reads of any record: the procedure type, the
+  // rhythm summary and every probe.
+  if (const int code = codec.GetProcedureTypeFromFile(); code < 0 || code > 7)
+    problem += "procedure type " + std::to_string(code) + "; ";
+  std::unique_ptr<LeadTable> leads = codec.GetLeadDefinition();
+  if (leads && (leads->count < 0 || leads->count > LeadTable::kMaxEntries)) problem += "lead count; ";
+  ValidFormatInfo info{};
+  codec.GetRhythmSummary(leads.get(), &info);
   for (const SectionOps& section : SectionTable())
     if (section.probe != nullptr) section.probe(codec);
   return problem + CheckRecord(*record);

@@ -215,21 +215,21 @@ void WriteRecordSeeds(const std::string& name, const std::vector<uint8_t>& rec, 
     variant[0] = static_cast<uint8_t>((variant[0] & ~3) | 2 | generous);
     WriteSeed("fetch", name + (generous ? "-generous.scp" : "-small.scp"), variant);
   }
-  const uint8_t options = holter ? 2 : 0;
-  for (uint16_t id : scpfuzz::kSectionTargets) {
-    std::vector<uint8_t> input;
-    if (id == 6) {
-      const std::vector<uint8_t> s2 = SectionOf(rec, 2), s3 = SectionOf(rec, 3), s6 = SectionOf(rec, 6);
-      if (s6.empty() || s3.size() > 255) continue;
-      std::vector<uint8_t> payload{static_cast<uint8_t>(s2.empty() ? 0 : 1), static_cast<uint8_t>(s3.size())};
-      payload.insert(payload.end(), s3.begin(), s3.end());
+  // One section input per row of the section table that this record fills;
+  // the rhythm row carries sections 2, 3 and 6 as RunSection lays them out.
+  const std::span<const SectionOps> table = SectionTable();
+  for (size_t row = 0; row < table.size(); ++row) {
+    const uint16_t id = table[row].id;
+    std::vector<uint8_t> payload = SectionOf(rec, id);
+    if (id == 3) {
+      const std::vector<uint8_t> s6 = SectionOf(rec, 6);
+      if (s6.empty() || payload.size() > 255) continue;
+      payload.insert(payload.begin(), {static_cast<uint8_t>(SectionOf(rec, 2).empty() ? 0 : 1),
+                                       static_cast<uint8_t>(payload.size())});
       payload.insert(payload.end(), s6.begin(), s6.end());
-      input = scpfuzz::SectionInput(id, options | 1, payload);
-    } else {
-      const std::vector<uint8_t> data = SectionOf(rec, id);
-      if (data.empty()) continue;
-      input = scpfuzz::SectionInput(id, options | 1, data);
     }
+    if (payload.empty()) continue;
+    const std::vector<uint8_t> input = scpfuzz::SectionInput(row, static_cast<uint8_t>(holter ? 3 : 1), payload);
     if (gSectionSeeds.emplace(input, true).second) WriteSeed("section", "s" + std::to_string(id) + "-" + name, input);
   }
 }
@@ -239,30 +239,29 @@ void WriteDecoderSeeds() {
   shape.noiseMicrovolts = 2;
   const std::vector<int16_t> x = ecgsynth::SynthesizeEcg(shape, 400);
   const std::vector<int16_t> walk = ecgsynth::RandomWalk(200, 300, 5);
-  struct Case {
+  // Huffman-coded leads (room for the longest codes, 26 bits, throughout),
+  // plain samples (no Section 2), and raw samples for the round trip.
+  const struct {
     const char* name;
     uint8_t flags;
-    const std::vector<int16_t>* samples;
-  };
-  for (const Case& c : {Case{"huffman-2nd", 3, &x}, Case{"huffman", 1, &walk}, Case{"huffman-2nd-walk", 3, &walk}}) {
-    const uint32_t count = static_cast<uint32_t>(c.samples->size());
-    // Room for the longest codes (26 bits) throughout.
-    std::vector<uint8_t> coded(4 * count + 4);
-    const RhythmEncoder encoder{1, static_cast<uint8_t>(c.flags & 2 ? 1 : 0), 0};
-    const uint32_t n = encodeLead(encoder, coded.data(), 0, static_cast<uint32_t>(coded.size()), c.samples->data(), count);
-    coded.resize(n);
-    std::vector<uint8_t> input{c.flags, static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8), 0};
-    input.insert(input.end(), coded.begin(), coded.end());
-    WriteSeed("decoder", std::string(c.name) + ".bin", input);
-  }
-  // Plain samples (no Section 2), and the round trip of raw samples.
-  for (const Case& c : {Case{"plain-2nd", 2, &walk}, Case{"roundtrip-huffman-2nd", 7, &x}, Case{"roundtrip-plain", 4, &walk}}) {
-    const uint32_t count = static_cast<uint32_t>(c.samples->size());
-    std::vector<uint8_t> input{c.flags, static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8), 0x10};
-    for (int16_t v : *c.samples) {
-      input.push_back(static_cast<uint8_t>(v));
-      input.push_back(static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8));
+    const std::vector<int16_t>& samples;
+    bool coded;
+  } cases[] = {{"huffman-2nd", 3, x, true},        {"huffman", 1, walk, true},
+               {"huffman-2nd-walk", 3, walk, true}, {"plain-2nd", 2, walk, false},
+               {"roundtrip-huffman-2nd", 7, x, false}, {"roundtrip-plain", 4, walk, false}};
+  for (const auto& c : cases) {
+    const auto count = static_cast<uint32_t>(c.samples.size());
+    std::vector<uint8_t> input{c.flags, static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8),
+                               static_cast<uint8_t>(c.coded ? 0 : 0x10)};
+    std::vector<uint8_t> lead(4 * count + 4);
+    if (c.coded) {
+      const RhythmEncoder encoder{1, static_cast<uint8_t>(c.flags & 2 ? 1 : 0), 0};
+      lead.resize(encodeLead(encoder, lead.data(), 0, static_cast<uint32_t>(lead.size()), c.samples.data(), count));
+    } else {
+      lead.resize(2 * count);
+      for (uint32_t i = 0; i < count; ++i) StoreU16(&lead[2 * i], static_cast<uint16_t>(c.samples[i]));
     }
+    input.insert(input.end(), lead.begin(), lead.end());
     WriteSeed("decoder", std::string(c.name) + ".bin", input);
   }
 }
@@ -337,7 +336,7 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> rec = scpfuzz::BuildRecord(sections);
     rec[0] = static_cast<uint8_t>(rec[0] | 2);
     for (const char* harness : {"check", "fetch"}) WriteSeed(harness, "items.scp", rec);
-    WriteSeed("section", "s145-items", scpfuzz::SectionInput(145, 1, items));
+    WriteSeed("section", "s145-items", scpfuzz::SectionInput(FindSection(145) - SectionTable().data(), 1, items));
   }
   WriteDecoderSeeds();
   std::printf("make_seeds: %d files in %s\n", gWritten, gRoot.c_str());

@@ -38,6 +38,7 @@ class WaveformRoundtrip : public ::testing::Test {
   // Saves n leads of s samples on the given slots, then fetches them into a
   // waveform sized from ISVALIDFORMAT and checks every sample.
   void RoundTrip(uint32_t s, uint32_t rate, const std::vector<uint8_t>& slots, uint32_t expectedBuffer) {
+    capture_.Clear();
     const std::string path = dir_.File("wave.scp");
     const uint32_t n = static_cast<uint32_t>(slots.size());
     {
@@ -110,24 +111,16 @@ class WaveformRoundtrip : public ::testing::Test {
   PluginModule::Check check_ = plugin_.Fn<PluginModule::Check>("ISVALIDFORMAT");
 };
 
-TEST_F(WaveformRoundtrip, TwelveLeadRestingEcg) {
-  RoundTrip(5000, 500, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, TestRecord::kSmallBuffer);
-}
-
-TEST_F(WaveformRoundtrip, FourteenLeads) {
-  RoundTrip(5000, 500, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}, TestRecord::kSmallBuffer);
-}
-
-// Slots out of order in the host's waveform: the file lists them in
-// ascending channel order, and each lead comes back on its own slot.
-TEST_F(WaveformRoundtrip, ScatteredSlots) {
-  RoundTrip(3000, 250, {13, 2, 9, 11}, TestRecord::kSmallBuffer);
-}
-
-// From 50,000 samples the record buffer is the large one; the leads are
-// long enough for 4-byte counts.
-TEST_F(WaveformRoundtrip, ThreeLeadTenMinuteHolter) {
-  RoundTrip(200 * 600, 200, {0, 1, 2}, TestRecord::kLargeBuffer);
+// Twelve and fourteen leads; slots out of the host's order (the file lists
+// them in ascending channel order, and each lead comes back on its own
+// slot); and from 50,000 samples the large record buffer, with leads long
+// enough for 4-byte counts.
+TEST_F(WaveformRoundtrip, RestingScatteredAndTenMinuteHolter) {
+  const uint32_t kS = TestRecord::kSmallBuffer, kL = TestRecord::kLargeBuffer;
+  RoundTrip(5000, 500, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, kS);
+  RoundTrip(5000, 500, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}, kS);
+  RoundTrip(3000, 250, {13, 2, 9, 11}, kS);
+  RoundTrip(200 * 600, 200, {0, 1, 2}, kL);
 }
 
 // 24 hours at 200 Hz on three leads: 17,280,000 samples per lead, 4-byte
