@@ -34,11 +34,15 @@ void Free(T*& slot) {
   slot = nullptr;
 }
 
+template <typename... T>
+void FreeAll(T*&... slots) {
+  (Free(slots), ...);
+}
+
 // Frees every slot unless all of them hold an object.
 template <typename... T>
 void AllOrNone(T*&... slots) {
-  if ((... && (slots != nullptr))) return;
-  (Free(slots), ...);
+  if (!(... && (slots != nullptr))) FreeAll(slots...);
 }
 
 // Counted list helpers: used slots are 0..count-1. A count written directly
@@ -132,18 +136,9 @@ TestRecord::TestRecord() {
 }
 
 TestRecord::~TestRecord() {
-  Free(hostBlock);
-  Free(tag209Date);
-  Free(acquisitionDateTime);
-  Free(birthDate);
-  Free(originalDateTime);
-  Free(overreadDateTime);
-  Free(confirmedDateTime);
-  Free(auditDateTime);
-  Free(auditTrailRecord);
-  Free(spirometryDataRecord);
-  Free(bloodPressureResultsRecord);
-  Free(bloodPressureDataRecord);
+  FreeAll(hostBlock, tag209Date, acquisitionDateTime, birthDate, originalDateTime, overreadDateTime,
+          confirmedDateTime, auditDateTime, auditTrailRecord, spirometryDataRecord, bloodPressureResultsRecord,
+          bloodPressureDataRecord);
   // Every slot, whatever the count says.
   for (auto& item : spirometryItems) Free(item);
   Free(singleTriple);
@@ -153,15 +148,8 @@ TestRecord::~TestRecord() {
   Free(extraTrend);
   for (auto& trend : trends) Free(trend);
   FreeCountedDown(complexes, complexDataCount);
-  Free(episodes);
-  Free(pacemakerList);
-  Free(annotations);
-  Free(pAnnotations);
-  Free(waveform);
-  Free(diaryDocument);
-  Free(reportDocument);
-  Free(holterConfig);
-  Free(holterConfigBlock);
+  FreeAll(episodes, pacemakerList, annotations, pAnnotations, waveform, diaryDocument, reportDocument, holterConfig,
+          holterConfigBlock);
 }
 
 // ------------------------------------------------------------------ texts
