@@ -105,6 +105,16 @@ char* CopyLongText(char* buffer, uint32_t size, const char* field) {
   return buffer;
 }
 
+// Copies a date over another and tells whether any field changed: the date
+// types have no padding (their layouts are pinned), so their bytes are their
+// fields.
+template <typename D>
+bool CopyChanged(D* target, const D& value) {
+  const bool changed = std::memcmp(target, &value, sizeof value) != 0;
+  *target = value;
+  return changed;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------------ life
@@ -189,30 +199,12 @@ void TestRecord::SetExercise(uint32_t type, uint8_t flag) {
 // ------------------------------------------------------------------ dates
 void TestRecord::CopyDate(CalendarDate* target, const CalendarDate* source) {
   if (target == nullptr) return;
-  if (source == nullptr) {
-    *target = CalendarDate{};
-    modified = 1;
-    return;
-  }
-  StoreMarked(target->year, source->year);
-  StoreMarked(target->month, source->month);
-  StoreMarked(target->day, source->day);
+  if (CopyChanged(target, source != nullptr ? *source : CalendarDate{}) || source == nullptr) modified = 1;
 }
 
 void TestRecord::CopyDateTime(DateTime* target, const DateTime* source) {
   if (target == nullptr) return;
-  if (source == nullptr) {
-    *target = DateTime(0, 0, 0);
-    modified = 1;
-    return;
-  }
-  StoreMarked(target->year, source->year);
-  StoreMarked(target->month, source->month);
-  StoreMarked(target->day, source->day);
-  StoreMarked(target->hour, source->hour);
-  StoreMarked(target->minute, source->minute);
-  StoreMarked(target->second, source->second);
-  StoreMarked(target->hundredths, source->hundredths);
+  if (CopyChanged(target, source != nullptr ? *source : DateTime(0, 0, 0)) || source == nullptr) modified = 1;
 }
 
 int TestRecord::HasAcquisitionDate() const {
