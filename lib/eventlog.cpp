@@ -15,10 +15,8 @@ std::string& LibraryName() {
   return name;
 }
 
-uint32_t Pack(const plat::FileVersion& v) {
-  // The parts are added, not masked, as the log library's version check expects.
-  return ((static_cast<uint32_t>(v.major) * 256 + v.minor) * 256 + v.build) * 256 + v.revision;
-}
+// Calls a logging entry of one text, when the library has it.
+int32_t CallText(void* fn, const char* text) { return fn ? reinterpret_cast<LogText>(fn)(text) : 0; }
 }  // namespace
 
 void EventLog::SetLibraryNameForTesting(const char* name) {
@@ -29,7 +27,7 @@ EventLog::EventLog(plat::ModuleHandle self) : self_(self) {
   library_ = plat::LoadLibrary(LibraryName().c_str());
   if (library_ == nullptr) return;
   plat::FileVersion version{};
-  uint32_t packed = plat::GetModuleFileVersion(library_, &version) ? Pack(version) : 0;
+  uint32_t packed = plat::GetModuleFileVersion(library_, &version) ? version.Packed() : 0;
   if (packed < kMinimumVersion) {
     failed_ = true;
     plat::FreeLibrary(library_);
@@ -64,35 +62,12 @@ int32_t EventLog::LogMemoryError(const char* source, int32_t line) {
   return fn ? fn(source, line) : 0;
 }
 
-int32_t EventLog::LogException(const char* text) {
-  auto fn = reinterpret_cast<LogText>(Lookup("LOGEXCEPTION"));
-  return fn ? fn(text) : 0;
-}
-
-int32_t EventLog::LogInformation(const char* text) {
-  auto fn = reinterpret_cast<LogText>(Lookup("LOGINFORMATION"));
-  return fn ? fn(text) : 0;
-}
-
-int32_t EventLog::LogSystemError(const char* text) {
-  auto fn = reinterpret_cast<LogText>(Lookup("LOGSYSTEMERROR"));
-  return fn ? fn(text) : 0;
-}
-
-int32_t EventLog::LogOemMessage(const char* text) {
-  auto fn = reinterpret_cast<LogText>(Lookup("LOGOEMMESSAGE"));
-  return fn ? fn(text) : 0;
-}
-
-int32_t EventLog::LogServiceStart(const char* name) {
-  auto fn = reinterpret_cast<LogText>(Lookup("LOGSERVICESTART"));
-  return fn ? fn(name) : 0;
-}
-
-int32_t EventLog::LogServiceStop(const char* name) {
-  auto fn = reinterpret_cast<LogText>(Lookup("LOGSERVICESTOP"));
-  return fn ? fn(name) : 0;
-}
+int32_t EventLog::LogException(const char* text) { return CallText(Lookup("LOGEXCEPTION"), text); }
+int32_t EventLog::LogInformation(const char* text) { return CallText(Lookup("LOGINFORMATION"), text); }
+int32_t EventLog::LogSystemError(const char* text) { return CallText(Lookup("LOGSYSTEMERROR"), text); }
+int32_t EventLog::LogOemMessage(const char* text) { return CallText(Lookup("LOGOEMMESSAGE"), text); }
+int32_t EventLog::LogServiceStart(const char* name) { return CallText(Lookup("LOGSERVICESTART"), name); }
+int32_t EventLog::LogServiceStop(const char* name) { return CallText(Lookup("LOGSERVICESTOP"), name); }
 
 int32_t EventLog::LogMessage7100() {
   char text[256];

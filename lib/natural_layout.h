@@ -40,4 +40,11 @@ constexpr std::array<std::size_t, N + 1> Offsets(const std::array<Field, N>& fie
   return out;
 }
 
+// Two 32-bit words and a pointer: the shape of the sub-records that hold an
+// owned array with its capacity and count (or length).
+constexpr std::array<std::size_t, 4> TwoWordsAndPointer(std::size_t pointerSize) {
+  return Offsets<3>({U32(), U32(), Ptr(pointerSize)});
+}
+static_assert(TwoWordsAndPointer(4)[3] == 12 && TwoWordsAndPointer(8)[3] == 16);
+
 }  // namespace natural_layout

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "lib/byte_cursor.h"
+#include "lib/dbclient/counted_record.h"
 #include "lib/eventlog.h"
 
 namespace {
@@ -53,34 +53,23 @@ AnnotationList::~AnnotationList() {
 }
 
 std::unique_ptr<uint8_t[]> AnnotationList::Serialize(uint32_t* length) const {
-  if (length != nullptr) *length = 0;
   // A count above the capacity (set by the host by mistake) is cut to the
   // capacity, so that no entry beyond the arrays is read.
-  const uint32_t n = std::min(count, capacity);
-  if (n < 1 || entries == nullptr) return nullptr;
-
+  const uint32_t n = entries != nullptr ? std::min(count, capacity) : 0;
   uint64_t total = kHeaderBytes + uint64_t{kEntryBytes} * n;
   for (uint32_t a = kFirstStoredExtension; a < kExtensionArrays; ++a) {
     if (extensions[a] != nullptr) total += uint64_t{kExtensionBytes} * n;
   }
-  if (total > UINT32_MAX) return nullptr;
-  const uint32_t len = static_cast<uint32_t>(total);
-
-  std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[len]);
-  if (!buf) return nullptr;
-  ByteWriter out(buf.get(), len);
-  out.U32(len);
-  out.U32(n);
-  out.U32(valueA);
-  out.U32(valueB);
-  out.U32(kFormatMark);
-  for (uint32_t i = 0; i < n; ++i) PutEntry(out, entries[i]);
-  for (uint32_t a = kFirstStoredExtension; a < kExtensionArrays; ++a) {
-    if (extensions[a] == nullptr) continue;
-    for (uint32_t i = 0; i < n; ++i) PutExtension(out, extensions[a][i]);
-  }
-  if (length != nullptr) *length = len;
-  return buf;
+  return SerializeCounted(length, n, total, [&](ByteWriter& out) {
+    out.U32(valueA);
+    out.U32(valueB);
+    out.U32(kFormatMark);
+    for (uint32_t i = 0; i < n; ++i) PutEntry(out, entries[i]);
+    for (uint32_t a = kFirstStoredExtension; a < kExtensionArrays; ++a) {
+      if (extensions[a] == nullptr) continue;
+      for (uint32_t i = 0; i < n; ++i) PutExtension(out, extensions[a][i]);
+    }
+  });
 }
 
 int32_t AnnotationList::Read(std::span<const uint8_t> record, EventLog* log) {

@@ -116,6 +116,9 @@ void FreeLibrary(ModuleHandle module);
 // The fixed file version of a loaded module, as its four 16-bit parts.
 struct FileVersion {
   uint16_t major, minor, build, revision;
+  // One byte a part, the parts added rather than masked, as the log
+  // library's version check and the start line expect.
+  uint32_t Packed() const { return ((uint32_t{major} * 256 + minor) * 256 + build) * 256 + revision; }
 };
 bool GetModuleFileVersion(ModuleHandle module, FileVersion* version);
 
@@ -190,6 +193,11 @@ const char* BuildTime();
 
 // CPUID function 1, EDX bit 23 (MMX). False on other processors.
 bool HasMmx();
+
+// For the implementations: copies at most size - 1 (size above 0) of the
+// length bytes of text and a NUL, as the Windows calls cut their texts;
+// returns the bytes copied.
+uint32_t CopyCut(const char* text, size_t length, char* buffer, uint32_t size);
 
 // ----------------------------------------------------------- private heaps
 using HeapHandle = void*;

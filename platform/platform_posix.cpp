@@ -26,10 +26,6 @@
 #include <string>
 #include <vector>
 
-#if defined(__i386__) || defined(__x86_64__)
-#include <cpuid.h>
-#endif
-
 #include "platform/resources.h"
 
 #ifndef SCP_FILE_VERSION_PACKED
@@ -48,12 +44,14 @@ std::string NativePath(const char* path) {
   return p;
 }
 
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 bool ParentExists(const std::string& path) {
   auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return true;
-  if (slash == 0) return true;
-  struct stat st;
-  return ::stat(path.substr(0, slash).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return slash == std::string::npos || slash == 0 || IsDirectory(path.substr(0, slash));
 }
 
 uint32_t ErrnoToWin(int err, const std::string& path) {
@@ -138,10 +136,7 @@ uint32_t FormatMessage(uint32_t code, char* buffer, uint32_t size) {
   if (buffer == nullptr || size == 0) return 0;
   for (const auto& m : kMessages) {
     if (m.code != code) continue;
-    size_t n = std::min<size_t>(std::strlen(m.text), size - 1);
-    std::memcpy(buffer, m.text, n);
-    buffer[n] = '\0';
-    return static_cast<uint32_t>(n);
+    return CopyCut(m.text, std::strlen(m.text), buffer, size);
   }
   buffer[0] = '\0';
   SetLastError(317);  // the message number does not exist
@@ -186,25 +181,18 @@ FileHandle CreateFile(const char* path, uint32_t access, uint32_t share, Disposi
     SetLastError(ErrnoToWin(errno, native));
     return kInvalidFile;
   }
+  // Gives up the descriptor just opened and fails with the code.
+  auto fail = [fd](uint32_t code) {
+    ::close(fd);
+    SetLastError(code);
+    return kInvalidFile;
+  };
   struct stat st;
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    SetLastError(kErrorAccessDenied);
-    return kInvalidFile;
-  }
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) return fail(kErrorAccessDenied);
   for (const auto& [other, f] : OpenFiles()) {
-    if (f.dev == st.st_dev && f.ino == st.st_ino && ShareConflict(f, access, share)) {
-      ::close(fd);
-      SetLastError(kErrorSharingViolation);
-      return kInvalidFile;
-    }
+    if (f.dev == st.st_dev && f.ino == st.st_ino && ShareConflict(f, access, share)) return fail(kErrorSharingViolation);
   }
-  if (truncate && ::ftruncate(fd, 0) != 0) {
-    int err = errno;
-    ::close(fd);
-    SetLastError(ErrnoToWin(err, native));
-    return kInvalidFile;
-  }
+  if (truncate && ::ftruncate(fd, 0) != 0) return fail(ErrnoToWin(errno, native));
   OpenFiles()[fd] = OpenFile{st.st_dev, st.st_ino, access, share};
   // Like Windows: success, and ERROR_ALREADY_EXISTS when an existing file
   // was opened by a creating disposition.
@@ -230,20 +218,22 @@ static bool KnownHandle(FileHandle handle) {
   return handle >= 0 && OpenFiles().count(static_cast<int>(handle)) != 0;
 }
 
-bool ReadFile(FileHandle handle, void* buffer, uint32_t count, uint32_t* done) {
+// Reads or writes until count bytes are through, the file ends (a read) or
+// a call fails, as the Windows calls do; io(fd, done so far) makes one call.
+template <typename Io>
+static bool Transfer(FileHandle handle, uint32_t right, uint32_t count, uint32_t* done, Io io) {
   if (done) *done = 0;
   if (!KnownHandle(handle)) {
     SetLastError(kErrorInvalidHandle);
     return false;
   }
-  if (!(OpenFiles()[static_cast<int>(handle)].access & kGenericRead)) {
+  if (!(OpenFiles()[static_cast<int>(handle)].access & right)) {
     SetLastError(kErrorAccessDenied);
     return false;
   }
-  uint8_t* p = static_cast<uint8_t*>(buffer);
   uint32_t total = 0;
   while (total < count) {
-    ssize_t n = ::read(static_cast<int>(handle), p + total, count - total);
+    ssize_t n = io(static_cast<int>(handle), total);
     if (n < 0) {
       if (errno == EINTR) continue;
       SetLastError(ErrnoToWin(errno, ""));
@@ -257,30 +247,15 @@ bool ReadFile(FileHandle handle, void* buffer, uint32_t count, uint32_t* done) {
   return true;
 }
 
+bool ReadFile(FileHandle handle, void* buffer, uint32_t count, uint32_t* done) {
+  auto* p = static_cast<uint8_t*>(buffer);
+  return Transfer(handle, kGenericRead, count, done, [&](int fd, uint32_t at) { return ::read(fd, p + at, count - at); });
+}
+
 bool WriteFile(FileHandle handle, const void* buffer, uint32_t count, uint32_t* done) {
-  if (done) *done = 0;
-  if (!KnownHandle(handle)) {
-    SetLastError(kErrorInvalidHandle);
-    return false;
-  }
-  if (!(OpenFiles()[static_cast<int>(handle)].access & kGenericWrite)) {
-    SetLastError(kErrorAccessDenied);
-    return false;
-  }
-  const uint8_t* p = static_cast<const uint8_t*>(buffer);
-  uint32_t total = 0;
-  while (total < count) {
-    ssize_t n = ::write(static_cast<int>(handle), p + total, count - total);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      SetLastError(ErrnoToWin(errno, ""));
-      if (done) *done = total;
-      return false;
-    }
-    total += static_cast<uint32_t>(n);
-  }
-  if (done) *done = total;
-  return true;
+  const auto* p = static_cast<const uint8_t*>(buffer);
+  return Transfer(handle, kGenericWrite, count, done,
+                  [&](int fd, uint32_t at) { return ::write(fd, p + at, count - at); });
 }
 
 uint32_t SetFilePointer(FileHandle handle, int32_t offset) {
@@ -442,9 +417,7 @@ bool GetOwnFileDescription(ModuleHandle module, char* buffer, uint32_t size) {
   buffer[0] = '\0';
   const VersionResource* res = module ? gOwnResource : nullptr;
   if (res == nullptr || res->translation == nullptr || res->fileDescription == nullptr) return false;
-  size_t n = std::min<size_t>(std::strlen(res->fileDescription), size - 1);
-  std::memcpy(buffer, res->fileDescription, n);
-  buffer[n] = '\0';
+  CopyCut(res->fileDescription, std::strlen(res->fileDescription), buffer, size);
   return true;
 }
 
@@ -461,10 +434,8 @@ int LoadString(ModuleHandle module, uint32_t id, char* buffer, int size) {
     SetLastError(1814);  // the resource name cannot be found
     return 0;
   }
-  size_t n = std::min<size_t>(sizeof(kMessageSaveFailedText) - 1, static_cast<size_t>(size - 1));
-  std::memcpy(buffer, kMessageSaveFailedText, n);
-  buffer[n] = '\0';
-  return static_cast<int>(n);
+  return static_cast<int>(CopyCut(kMessageSaveFailedText, sizeof(kMessageSaveFailedText) - 1, buffer,
+                                  static_cast<uint32_t>(size)));
 }
 
 // -------------------------------------------------------------- registry
@@ -490,11 +461,6 @@ std::string KeyDirectory(const char* path) {
   if (p.compare(0, prefix.size(), prefix) == 0) p.erase(0, prefix.size());
   std::replace(p.begin(), p.end(), '\\', '/');
   return ConfigHome() + "/" + p;
-}
-
-bool IsDirectory(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool MakeDirectories(const std::string& path) {
@@ -610,19 +576,6 @@ int32_t MulDiv(int32_t a, int32_t b, int32_t c) {
   int64_t q = product >= 0 ? (product + divisor / 2) / divisor : (product - divisor / 2) / divisor;
   if (q > INT32_MAX || q < -INT32_MAX) return -1;
   return static_cast<int32_t>(q);
-}
-
-const char* BuildDate() { return __DATE__; }
-const char* BuildTime() { return __TIME__; }
-
-bool HasMmx() {
-#if defined(__i386__) || defined(__x86_64__)
-  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-  if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
-  return (edx >> 23) & 1u;
-#else
-  return false;
-#endif
 }
 
 // ----------------------------------------------------------- private heaps

@@ -8,10 +8,6 @@
 #include <objbase.h>
 #include <winver.h>
 
-#if defined(__i386__) || defined(__x86_64__)
-#include <cpuid.h>
-#endif
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
@@ -49,11 +45,9 @@ uint32_t FormatMessage(uint32_t code, char* buffer, uint32_t size) {
       FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr,
       code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0, nullptr);
   if (n == 0 || text == nullptr) return 0;
-  size_t copy = std::min<size_t>(n, size - 1);
-  std::memcpy(buffer, text, copy);
-  buffer[copy] = '\0';
+  const uint32_t copied = CopyCut(text, n, buffer, size);
   ::LocalFree(text);
-  return static_cast<uint32_t>(copy);
+  return copied;
 }
 
 // ----------------------------------------------------------- environment
@@ -234,9 +228,7 @@ bool GetOwnFileDescription(ModuleHandle module, char* buffer, uint32_t size) {
       return false;
     text = value;
   }
-  size_t n = std::min<size_t>(std::strlen(text), size - 1);
-  std::memcpy(buffer, text, n);
-  buffer[n] = '\0';
+  CopyCut(text, std::strlen(text), buffer, size);
   return true;
 }
 
@@ -327,19 +319,6 @@ void GetLocalTime(SystemTime* time) {
 // ------------------------------------------------------------- arithmetic
 
 int32_t MulDiv(int32_t a, int32_t b, int32_t c) { return ::MulDiv(a, b, c); }
-
-const char* BuildDate() { return __DATE__; }
-const char* BuildTime() { return __TIME__; }
-
-bool HasMmx() {
-#if defined(__i386__) || defined(__x86_64__)
-  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-  if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
-  return (edx >> 23) & 1u;
-#else
-  return false;
-#endif
-}
 
 // ----------------------------------------------------------- private heaps
 

@@ -47,14 +47,15 @@ namespace {
 constexpr int kSlices = 16;
 using Tables = std::array<std::array<uint16_t, 256>, kSlices>;
 
+// The register after eight bit steps with no message bits coming in.
+constexpr uint16_t EightSteps(uint16_t r) {
+  for (int bit = 0; bit < 8; ++bit) r = static_cast<uint16_t>((r & 0x8000) ? (r << 1) ^ 0x1021 : r << 1);
+  return r;
+}
+
 constexpr Tables MakeTables() {
   Tables t{};
-  for (unsigned b = 0; b < 256; ++b) {
-    uint16_t crc = static_cast<uint16_t>(b << 8);
-    for (int bit = 0; bit < 8; ++bit)
-      crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
-    t[0][b] = crc;
-  }
+  for (unsigned b = 0; b < 256; ++b) t[0][b] = EightSteps(static_cast<uint16_t>(b << 8));
   for (unsigned b = 0; b < 256; ++b)
     for (int k = 1; k < kSlices; ++k)
       t[k][b] = static_cast<uint16_t>((t[k - 1][b] << 8) ^ t[0][t[k - 1][b] >> 8]);
@@ -63,10 +64,6 @@ constexpr Tables MakeTables() {
 
 constexpr Tables kTables = MakeTables();
 static_assert(kTables[0][1] == 0x1021);
-
-}  // namespace
-
-namespace {
 
 // The table routine from any register value.
 uint16_t Sliced(uint16_t crc, const uint8_t* data, size_t count) {
@@ -122,10 +119,13 @@ SCP_CRC_TARGET inline __m128i Fold(__m128i x, __m128i k) {
   return _mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x11), _mm_clmulepi64_si128(x, k, 0x00));
 }
 
-// Sixteen bytes as one polynomial, the first byte's top bit highest.
+// Sixteen bytes as one polynomial, the first byte's top bit highest, and
+// back.
+SCP_CRC_TARGET inline __m128i Reversed(__m128i v) {
+  return _mm_shuffle_epi8(v, _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+}
 SCP_CRC_TARGET inline __m128i LoadBlock(const uint8_t* p) {
-  const __m128i reverse = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-  return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), reverse);
+  return Reversed(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
 }
 
 }  // namespace
@@ -156,12 +156,9 @@ SCP_CRC_TARGET uint16_t CarrylessFrom(uint16_t crc, const uint8_t* data, size_t 
   }
   // What is left has the message's remainder: its 16 bytes, then the tail,
   // through the table routine from a zero register.
-  const __m128i reverse = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   uint8_t rest[16];
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(rest), _mm_shuffle_epi8(r, reverse));
-  uint16_t rem = 0;
-  for (const uint8_t b : rest) rem = static_cast<uint16_t>((rem << 8) ^ kTables[0][(rem >> 8) ^ b]);
-  return Sliced(rem, data, count);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(rest), Reversed(r));
+  return Sliced(Sliced(0, rest, sizeof rest), data, count);
 }
 
 uint16_t Carryless(const uint8_t* data, size_t count) { return CarrylessFrom(0xFFFF, data, count); }
@@ -205,11 +202,7 @@ struct ZeroMap {
 
 ZeroMap OneZeroByte() {
   ZeroMap m{};
-  for (int i = 0; i < 16; ++i) {
-    uint16_t r = static_cast<uint16_t>(1u << i);
-    for (int bit = 0; bit < 8; ++bit) r = static_cast<uint16_t>((r & 0x8000) ? (r << 1) ^ 0x1021 : r << 1);
-    m.column[i] = r;
-  }
+  for (int i = 0; i < 16; ++i) m.column[i] = EightSteps(static_cast<uint16_t>(1u << i));
   return m;
 }
 

@@ -14,6 +14,8 @@ namespace {
 constexpr const mfr::SectionMessages& kComplex = mfr::Messages(133);
 constexpr const mfr::SectionMessages& kRhythm = mfr::Messages(137);
 
+// Complexes follow one another with nothing between them.
+constexpr mfr::CountedFraming kBackToBack{false, 0, false};
 // An older rhythm record is followed by four bytes that belong to it.
 constexpr uint32_t kOldRecordGap = 4;
 // A test record has this many rhythm slots; see GetRhythmMeasData.
@@ -74,42 +76,14 @@ void ScpEcg::PutComplexData(TestRecord* record) {
 }
 
 int ScpEcg::GetComplexData(TestRecord* record) {
-  mfr::SectionData data(*this, kComplex.id);
-  if (!data) return 0;
-  const std::span<const uint8_t> bytes = data.bytes();
-  if (data.size() < 4) {
-    // No room for the count word: the walk runs out before its first record.
-    LogOem(log(), kComplex.tooShort);
-    return 1;
-  }
-  // Positions in 64 bits, so that no length word can wrap the walk back
-  // into the data.
-  const uint32_t n = data.U32At(0);
-  uint64_t pos = 4;
-  uint64_t remaining = data.size() - 4;
-  for (uint32_t i = 0; i < n; ++i) {
-    if (remaining < 4) {
-      LogOem(log(), kComplex.tooShort);
-      break;
-    }
-    const uint32_t length = data.U32At(pos);
-    if (length > remaining) {
-      LogOem(log(), kComplex.tooShort2);
-      break;
-    }
-    // A record of length 0 does not move the walk, so every later index
-    // would read the same empty record again: nothing more can happen.
-    if (length == 0) break;
-    // The complex reader is handed only the record's own bytes and checks
-    // every part against them; a record that does not match the lead slots
-    // of the complex fills what it can and is not reported.
+  // The complex reader is handed only the record's own bytes and checks
+  // every part against them; a record that does not match the lead slots of
+  // the complex fills what it can and is not reported.
+  return mfr::ReadCountedRecords(*this, kComplex, kBackToBack, [&](uint32_t i, std::span<const uint8_t> r, uint32_t) {
     // Indexes from 2^31 on are negative here and name no complex.
     ComplexData* complex = record != nullptr ? record->GetComplexAt(static_cast<int32_t>(i)) : nullptr;
-    if (complex != nullptr) complex->Read(bytes.subspan(pos, length));
-    pos += length;
-    remaining -= length;
-  }
-  return 1;
+    if (complex != nullptr) complex->Read(r);
+  });
 }
 
 uint32_t ScpEcg::GetComplexCount() { return CountWord(*this, kComplex.id); }

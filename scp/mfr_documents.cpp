@@ -22,7 +22,6 @@ constexpr const mfr::SectionMessages& kHolterBlock = mfr::Messages(151);
 constexpr mfr::CountedFraming kDocumentFraming{true, 0, false};
 constexpr mfr::CountedFraming kHolterCfgFraming{true, 0, true};
 
-
 // Count word 1, W = document length + 4, the document, a zero word.
 void PutDocument(ScpEcg& codec, const mfr::SectionMessages& m, const DocumentBuffer* document) {
   if (document == nullptr) return;
@@ -41,10 +40,15 @@ void PutDocument(ScpEcg& codec, const mfr::SectionMessages& m, const DocumentBuf
 }
 
 // A W below 4 gives a document length that wraps far above any capacity:
-// the document is then emptied like one too long for its buffer.
-void ReadDocument(DocumentBuffer* document, std::span<const uint8_t> behindW, uint32_t w) {
-  if (document == nullptr) return;
-  document->Read(behindW, w - 4);
+// the document is then emptied like one too long for its buffer. With
+// onlyWhenHeld the document is filled only while the host's buffer already
+// holds something: the host marks the documents it wants by giving them a
+// length.
+int ReadDocument(ScpEcg& codec, const mfr::SectionMessages& m, DocumentBuffer* document, bool onlyWhenHeld) {
+  auto read = [&](uint32_t, std::span<const uint8_t> behindW, uint32_t w) {
+    if (document != nullptr && (!onlyWhenHeld || document->GetLength() > 0)) document->Read(behindW, w - 4);
+  };
+  return mfr::ReadCountedRecords(codec, m, kDocumentFraming, read);
 }
 
 // The length word of the first record, for the format check.
@@ -74,24 +78,12 @@ void ScpEcg::PutReportPDF(TestRecord* record) {
   if (record != nullptr) PutDocument(*this, kReport, record->GetReportDocument());
 }
 
-// The two documents are filled only while the host's buffer already holds
-// something: the host marks the documents it wants by giving them a length.
 int ScpEcg::GetDiaryPDF(TestRecord* record) {
-  DocumentBuffer* document = record != nullptr ? record->GetDiaryDocument() : nullptr;
-  return mfr::ReadCountedRecords(*this, kDiary, kDocumentFraming,
-                                 [&](uint32_t, std::span<const uint8_t> behindW, uint32_t w) {
-                                   if (document != nullptr && document->GetLength() > 0)
-                                     ReadDocument(document, behindW, w);
-                                 });
+  return ReadDocument(*this, kDiary, record != nullptr ? record->GetDiaryDocument() : nullptr, true);
 }
 
 int ScpEcg::GetReportPDF(TestRecord* record) {
-  DocumentBuffer* document = record != nullptr ? record->GetReportDocument() : nullptr;
-  return mfr::ReadCountedRecords(*this, kReport, kDocumentFraming,
-                                 [&](uint32_t, std::span<const uint8_t> behindW, uint32_t w) {
-                                   if (document != nullptr && document->GetLength() > 0)
-                                     ReadDocument(document, behindW, w);
-                                 });
+  return ReadDocument(*this, kReport, record != nullptr ? record->GetReportDocument() : nullptr, true);
 }
 
 // -------------------------------------------------------------------- 150
@@ -130,11 +122,7 @@ void ScpEcg::PutHolterCfgBlock(TestRecord* record) {
 }
 
 int ScpEcg::GetHolterCfgBlock(TestRecord* record) {
-  DocumentBuffer* block = record != nullptr ? record->GetHolterConfigBlock() : nullptr;
-  return mfr::ReadCountedRecords(*this, kHolterBlock, kDocumentFraming,
-                                 [&](uint32_t, std::span<const uint8_t> behindW, uint32_t w) {
-                                   ReadDocument(block, behindW, w);
-                                 });
+  return ReadDocument(*this, kHolterBlock, record != nullptr ? record->GetHolterConfigBlock() : nullptr, false);
 }
 
 // ------------------------------------------------------------------ probes

@@ -128,6 +128,9 @@ int ReadCountedRecords(ScpEcg& codec, const SectionMessages& m, const CountedFra
         Oem(codec, m.tooShort2);
         break;
       }
+      // A record of length 0 with nothing behind it does not move the walk,
+      // so every later index would meet it again: the walk ends there.
+      if (length == 0 && framing.gapAfterRecord == 0) break;
       if (length != 0) visit(i, bytes.subspan(pos, length), length);
       consume(uint64_t{length} + framing.gapAfterRecord);
       continue;

@@ -47,6 +47,15 @@ void ReadAnnotations(ScpEcg& codec, const mfr::SectionMessages& m, AnnotationLis
   });
 }
 
+// Framing 2 with every record read into the one sub-record (when there is
+// one): the last record read is what it keeps.
+template <class SubRecord>
+int ReadEachInto(ScpEcg& codec, const mfr::SectionMessages& m, SubRecord* sub) {
+  return mfr::ReadCountedRecords(codec, m, kRecordsWithGap, [&](uint32_t, std::span<const uint8_t> r, uint32_t) {
+    if (sub != nullptr) sub->Read(r);
+  });
+}
+
 bool IsHolter(const TestRecord* record) { return record->GetProcedureType() == kHolterProcedure; }
 
 }  // namespace
@@ -100,11 +109,7 @@ void ScpEcg::PutBloodPressureData(TestRecord* record) {
 }
 
 int ScpEcg::GetBloodPressureData(TestRecord* record) {
-  BloodPressureData* data = record != nullptr ? record->GetBloodPressureDataRecord() : nullptr;
-  return mfr::ReadCountedRecords(*this, kBloodPressureData, kRecordsWithGap,
-                                 [&](uint32_t, std::span<const uint8_t> r, uint32_t) {
-                                   if (data != nullptr) data->Read(r);
-                                 });
+  return ReadEachInto(*this, kBloodPressureData, record != nullptr ? record->GetBloodPressureDataRecord() : nullptr);
 }
 
 void ScpEcg::PutBloodPressureResults(TestRecord* record) {
@@ -112,11 +117,8 @@ void ScpEcg::PutBloodPressureResults(TestRecord* record) {
 }
 
 int ScpEcg::GetBloodPressureResults(TestRecord* record) {
-  BloodPressureResults* results = record != nullptr ? record->GetBloodPressureResultsRecord() : nullptr;
-  return mfr::ReadCountedRecords(*this, kBloodPressureResults, kRecordsWithGap,
-                                 [&](uint32_t, std::span<const uint8_t> r, uint32_t) {
-                                   if (results != nullptr) results->Read(r);
-                                 });
+  return ReadEachInto(*this, kBloodPressureResults,
+                      record != nullptr ? record->GetBloodPressureResultsRecord() : nullptr);
 }
 
 // ------------------------------------------------------------ 144 and 145
@@ -142,11 +144,7 @@ void ScpEcg::PutSpirometryData(TestRecord* record) {
 // shorter than its block fills what it holds and leaves the rest of the
 // block zero, rather than taking in the gap and the next record.
 int ScpEcg::GetSpirometryData(TestRecord* record) {
-  SpirometryData* data = record != nullptr ? record->GetSpirometryDataRecord() : nullptr;
-  return mfr::ReadCountedRecords(*this, kSpirometry, kRecordsWithGap,
-                                 [&](uint32_t, std::span<const uint8_t> r, uint32_t) {
-                                   if (data != nullptr) data->Read(r);
-                                 });
+  return ReadEachInto(*this, kSpirometry, record != nullptr ? record->GetSpirometryDataRecord() : nullptr);
 }
 
 int ScpEcg::GetSpirometryItems(TestRecord* record) {

@@ -30,10 +30,10 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <functional>
 #include <utility>
 
 #include "scp/sample_codec.h"
-
 
 #if defined(__GNUC__)
 #define ScpPrefetch(p) __builtin_prefetch(p)
@@ -68,18 +68,14 @@ inline U16x8 ShiftUp2(U16x8 v) { return __builtin_shufflevector(v, U16x8{}, 8, 8
 #else
 struct U16x8 {
   uint16_t v[8];
-  friend U16x8 operator+(U16x8 a, U16x8 b) {
-    for (int j = 0; j < 8; ++j) a.v[j] = static_cast<uint16_t>(a.v[j] + b.v[j]);
+  template <typename Op>
+  friend U16x8 Lanewise(U16x8 a, U16x8 b, Op op) {
+    for (int j = 0; j < 8; ++j) a.v[j] = static_cast<uint16_t>(op(uint32_t{a.v[j]}, uint32_t{b.v[j]}));
     return a;
   }
-  friend U16x8 operator-(U16x8 a, U16x8 b) {
-    for (int j = 0; j < 8; ++j) a.v[j] = static_cast<uint16_t>(a.v[j] - b.v[j]);
-    return a;
-  }
-  friend U16x8 operator*(U16x8 a, U16x8 b) {
-    for (int j = 0; j < 8; ++j) a.v[j] = static_cast<uint16_t>(uint32_t{a.v[j]} * b.v[j]);
-    return a;
-  }
+  friend U16x8 operator+(U16x8 a, U16x8 b) { return Lanewise(a, b, std::plus<>{}); }
+  friend U16x8 operator-(U16x8 a, U16x8 b) { return Lanewise(a, b, std::minus<>{}); }
+  friend U16x8 operator*(U16x8 a, U16x8 b) { return Lanewise(a, b, std::multiplies<>{}); }
 };
 inline U16x8 Splat(uint16_t x) { return U16x8{{x, x, x, x, x, x, x, x}}; }
 inline U16x8 ShiftUp1(U16x8 v) { return U16x8{{0, v.v[0], v.v[1], v.v[2], v.v[3], v.v[4], v.v[5], v.v[6]}}; }
@@ -91,9 +87,10 @@ struct alignas(16) Lanes {
   uint16_t v[kLanes];
 };
 
-inline U16x8 Load(const Lanes& lanes) {
+// Eight lanes from any 16 bytes: a table's lanes, samples, a splat.
+inline U16x8 Load(const void* p) {
   U16x8 v;
-  std::memcpy(&v, &lanes, sizeof v);
+  std::memcpy(&v, p, sizeof v);
   return v;
 }
 
@@ -169,13 +166,9 @@ constexpr DecodeTables BuildDecodeTables() {
     t.meta.at(window) = StepMeta{static_cast<uint16_t>(count), static_cast<uint16_t>(count * sizeof(Lanes)),
                                  static_cast<uint16_t>((kLanes + 1 + sum + kMaxSum) * sizeof(Lanes)), 0};
   }
-  for (int k = 0; k <= kLanes; ++k) {
-    for (int j = 0; j < kLanes; ++j) t.splats.at(k).v[j] = static_cast<uint16_t>(k);
-  }
-  for (int s = -kMaxSum; s <= kMaxSum; ++s) {
-    for (int j = 0; j < kLanes; ++j) t.splats.at(kLanes + 1 + s + kMaxSum).v[j] = static_cast<uint16_t>(s);
-  }
   for (int j = 0; j < kLanes; ++j) {
+    for (int k = 0; k <= kLanes; ++k) t.splats.at(k).v[j] = static_cast<uint16_t>(k);
+    for (int s = -kMaxSum; s <= kMaxSum; ++s) t.splats.at(kLanes + 1 + s + kMaxSum).v[j] = static_cast<uint16_t>(s);
     t.oneToEight.v[j] = static_cast<uint16_t>(j + 1);
     t.twoToNine.v[j] = static_cast<uint16_t>(j + 2);
   }
@@ -312,12 +305,6 @@ class Packer {
   uint32_t count_ = 0;
 };
 
-inline U16x8 LoadSamples(const int16_t* x) {
-  U16x8 v;
-  std::memcpy(&v, x, sizeof v);
-  return v;
-}
-
 // The pair table's indices of the four pairs of biased values (each 0 to
 // 15): first * 16 + second, formed in the 32-bit lanes that hold the pairs.
 inline void PairIndices(U16x8 biased, uint32_t* pairs) {
@@ -348,10 +335,10 @@ constexpr uint32_t kBulkTail = 56;
 // Codes x[0, kBlock). Second differences reach back to x[-2].
 template <bool kSecondDiff>
 inline void PutBlock(Packer& packer, const int16_t* x) {
-  U16x8 d = LoadSamples(x);
+  U16x8 d = Load(x);
   if constexpr (kSecondDiff) {
-    const U16x8 before = LoadSamples(x - 1);
-    d = d - before - before + LoadSamples(x - 2);
+    const U16x8 before = Load(x - 1);
+    d = d - before - before + Load(x - 2);
   }
   // All eight in [-8, 7] (the common case for an ECG): four pair lookups.
   const U16x8 biased = d + Splat(8);
@@ -483,11 +470,7 @@ struct BitStream {
   }
 };
 
-inline U16x8 LoadSplat(uint32_t byteOffset) {
-  U16x8 v;
-  std::memcpy(&v, reinterpret_cast<const uint8_t*>(kDecode.splats.data()) + byteOffset, sizeof v);
-  return v;
-}
+inline U16x8 LoadSplat(uint32_t at) { return Load(reinterpret_cast<const char*>(&kDecode.splats) + at); }
 
 // Reconstruction state: A[j] = x + (j + 1) s and the slope s in every lane.
 struct Ramp {
@@ -513,7 +496,7 @@ ScpInline uint32_t Step(BitStream& bits, Ramp& ramp, int16_t* out) {
     const U16x8 dv = Splat(d);
     if constexpr (kSecondDiff) {
       Store(out, ramp.ahead + dv);
-      ramp.ahead = ramp.ahead + ramp.slope + dv * Load(kDecode.twoToNine);
+      ramp.ahead = ramp.ahead + ramp.slope + dv * Load(&kDecode.twoToNine);
       ramp.slope = ramp.slope + dv;
     } else {
       Store(out, dv);
@@ -524,10 +507,10 @@ ScpInline uint32_t Step(BitStream& bits, Ramp& ramp, int16_t* out) {
   const StepMeta& meta = kDecode.meta[window];
   const uint32_t count = meta.count;
   const StepLanes& lanes = kDecode.lanes[window];
-  const U16x8 r = Load(lanes.ramp);
+  const U16x8 r = Load(&lanes.ramp);
   if constexpr (kSecondDiff) {
     Store(out, ramp.ahead + r);
-    ramp.ahead = ramp.ahead + ramp.slope * LoadSplat(meta.countAt) + Load(lanes.next);
+    ramp.ahead = ramp.ahead + ramp.slope * LoadSplat(meta.countAt) + Load(&lanes.next);
     ramp.slope = ramp.slope + LoadSplat(meta.sumAt);
   } else {
     // The differences themselves: d[j] = r[j] - 2 r[j-1] + r[j-2].
@@ -589,7 +572,7 @@ class LeadDecoder {
       if (destCount >= 2) {
         const auto slope = static_cast<uint16_t>(dest[1] - dest[0]);
         ramp_.slope = Splat(slope);
-        ramp_.ahead = Splat(static_cast<uint16_t>(dest[1])) + ramp_.slope * Load(kDecode.oneToEight);
+        ramp_.ahead = Splat(static_cast<uint16_t>(dest[1])) + ramp_.slope * Load(&kDecode.oneToEight);
       }
     }
     out_ = dest + n;
@@ -634,11 +617,6 @@ class LeadDecoder {
   int16_t* stop_;
 };
 
-template <bool kSecondDiff>
-void DecodeHuffman(int16_t* dest, uint32_t destCount, const uint8_t* lead, uint32_t byteCount) {
-  LeadDecoder<kSecondDiff>(dest, destCount, lead, byteCount).Finish();
-}
-
 // A few leads in turn, each to its own destination (three fill the
 // registers of x86-64).
 template <bool kSecondDiff, size_t... k>
@@ -658,8 +636,7 @@ bool Disjoint(const LeadSpan* group, uint32_t size, uint32_t destCount) {
   for (uint32_t i = 0; i < size; ++i) {
     if (group[i].dest == nullptr) return false;
     for (uint32_t j = 0; j < i; ++j) {
-      const int16_t* lo = std::min(group[i].dest, group[j].dest);
-      const int16_t* hi = std::max(group[i].dest, group[j].dest);
+      const auto [lo, hi] = std::minmax(group[i].dest, group[j].dest);
       if (static_cast<size_t>(hi - lo) < destCount) return false;
     }
   }
@@ -691,11 +668,10 @@ uint32_t decodeLead(const HuffmanMode& mode, int16_t* dest, uint32_t destCount, 
                     uint32_t offset, uint32_t byteCount, bool secondDifference) {
   const uint8_t* lead = src + offset;
   if (!mode.huffman) return DecodePlain(dest, destCount, lead, byteCount, secondDifference);
-  if (secondDifference) {
-    DecodeHuffman<true>(dest, destCount, lead, byteCount);
-  } else {
-    DecodeHuffman<false>(dest, destCount, lead, byteCount);
-  }
+  if (secondDifference)
+    LeadDecoder<true>(dest, destCount, lead, byteCount).Finish();
+  else
+    LeadDecoder<false>(dest, destCount, lead, byteCount).Finish();
   return destCount;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 
 #include "lib/byte_cursor.h"
 #include "lib/dbclient/c_test.h"
@@ -45,102 +46,71 @@ constexpr uint32_t kTextHold = 2048;
 constexpr uint32_t kPutBuffer = 256;
 
 // ------------------------------------------------------------ tag writers
-// Each writer takes the write offset and returns the offset behind what it
-// wrote. The buffer is sized for the whole record, far beyond what this
-// section can hold, but every field is still checked against the capacity:
-// a field that does not fit is not written, and the section is then given
-// up rather than closed half-written.
+// The buffer is sized for the whole record, far beyond what this section can
+// hold, but every field is still checked against the capacity: a field that
+// does not fit is not written, and the section is then given up rather than
+// closed half-written.
 class TagWriter {
  public:
-  explicit TagWriter(ScpEcg& codec) : c_(codec) {}
-  bool full() const { return full_; }
+  TagWriter(ScpEcg& codec, uint32_t offset) : w_(codec.buffer(), codec.capacity(), offset) {}
+  bool full() const { return w_.full(); }
+  uint32_t offset() const { return static_cast<uint32_t>(w_.position()); }
 
-  uint32_t PutTagText(uint32_t offset, uint8_t tag, const char* text) {
-    if (text == nullptr || text[0] == '\0') return offset;
+  void Text(uint8_t tag, const char* text) {
+    if (text == nullptr || text[0] == '\0') return;
     // The length word counts the NUL; longer texts than it can count are cut.
     const uint32_t n = static_cast<uint32_t>(strnlen(text, 0xFFFE));
-    if (!Room(offset, n + 1)) return offset;
-    offset = Head(offset, tag, n + 1);
-    offset = c_.PutBytes(offset, text, 0, n);
-    return c_.PutUInt8(offset, 0);
+    if (Head(tag, n + 1)) { w_.Bytes(text, n); w_.U8(0); }
   }
 
-  uint32_t PutTagDate(uint32_t offset, uint8_t tag, const CalendarDate* date) {
-    if (date == nullptr || !Room(offset, 4)) return offset;
-    offset = Head(offset, tag, 4);
-    offset = c_.PutInt16(offset, date->year);
-    offset = c_.PutUInt8(offset, date->month);
-    return c_.PutUInt8(offset, date->day);
+  void Date(uint8_t tag, const CalendarDate* date) {
+    if (date != nullptr && Head(tag, 4)) { w_.U16(date->year); w_.U8(date->month); w_.U8(date->day); }
   }
 
-  uint32_t PutTagDateTime(uint32_t offset, uint8_t tag, const DateTime* dt) {
-    if (dt == nullptr || !Room(offset, 8)) return offset;
-    offset = Head(offset, tag, 8);
-    offset = c_.PutInt16(offset, dt->year);
-    offset = c_.PutUInt8(offset, dt->month);
-    offset = c_.PutUInt8(offset, dt->day);
-    offset = c_.PutUInt8(offset, dt->hour);
-    offset = c_.PutUInt8(offset, dt->minute);
-    offset = c_.PutUInt8(offset, dt->second);
-    return c_.PutUInt8(offset, dt->hundredths);
+  void DateAndTime(uint8_t tag, const DateTime* dt) {
+    if (dt == nullptr || !Head(tag, 8)) return;
+    const uint8_t rest[6] = {dt->month, dt->day, dt->hour, dt->minute, dt->second, dt->hundredths};
+    w_.U16(dt->year);
+    w_.Bytes(rest, 6);
   }
 
-  uint32_t PutTagUInt32(uint32_t offset, uint8_t tag, uint32_t value) {
-    if (!Room(offset, 4)) return offset;
-    return c_.PutUInt32(Head(offset, tag, 4), value);
+  void U32(uint8_t tag, uint32_t value) {
+    if (Head(tag, 4)) w_.U32(value);
   }
-
-  uint32_t PutTagInt16(uint32_t offset, uint8_t tag, int32_t value) {
-    if (!Room(offset, 2)) return offset;
-    return c_.PutInt16(Head(offset, tag, 2), value);
+  void I16(uint8_t tag, int32_t value) {
+    if (Head(tag, 2)) w_.U16(static_cast<uint16_t>(value));
   }
-
-  uint32_t PutTagUInt8(uint32_t offset, uint8_t tag, uint8_t value) {
-    if (!Room(offset, 1)) return offset;
-    return c_.PutUInt8(Head(offset, tag, 1), value);
+  void U8(uint8_t tag, uint8_t value) {
+    if (Head(tag, 1)) w_.U8(value);
   }
-
   // A 16-bit number followed by its unit code (tags 4, 6 and 7).
-  uint32_t PutTagValueUnit(uint32_t offset, uint8_t tag, int32_t value, uint8_t unit) {
-    if (!Room(offset, 3)) return offset;
-    offset = c_.PutInt16(Head(offset, tag, 3), value);
-    return c_.PutUInt8(offset, unit);
+  void ValueUnit(uint8_t tag, int32_t value, uint8_t unit) {
+    if (Head(tag, 3)) { w_.U16(static_cast<uint16_t>(value)); w_.U8(unit); }
   }
-
-  uint32_t PutTagBytes(uint32_t offset, uint8_t tag, const uint8_t* bytes, uint32_t count) {
-    if (!Room(offset, count)) return offset;
-    return c_.PutBytes(Head(offset, tag, count), bytes, 0, count);
+  void Bytes(uint8_t tag, const uint8_t* bytes, uint32_t count) {
+    if (Head(tag, count)) w_.Bytes(bytes, count);
   }
 
   // Tag 10: table, class and drug code (all 0), then the text and its NUL.
-  uint32_t PutTagDrugs(uint32_t offset, const char* text) {
-    if (text == nullptr || text[0] == '\0') return offset;
+  void Drugs(const char* text) {
+    if (text == nullptr || text[0] == '\0') return;
     const uint32_t n = static_cast<uint32_t>(strnlen(text, 0xFFFE - 3));
-    if (!Room(offset, n + 4)) return offset;
-    offset = Head(offset, 10, n + 4);
-    for (int i = 0; i < 3; ++i) offset = c_.PutUInt8(offset, 0);
-    offset = c_.PutBytes(offset, text, 0, n);
-    return c_.PutUInt8(offset, 0);
+    if (Head(10, n + 4)) { w_.Zeros(3); w_.Bytes(text, n); w_.U8(0); }
   }
 
-  uint32_t PutEnd(uint32_t offset) {
-    if (!Room(offset, 0)) return offset;
-    return Head(offset, kEndTag, 0);
-  }
+  void End() { Head(kEndTag, 0); }
 
  private:
-  bool Room(uint32_t offset, uint32_t valueLength) {
-    if (!full_ && static_cast<uint64_t>(offset) + kFieldHeader + valueLength <= c_.capacity()) return true;
-    full_ = true;
-    return false;
-  }
-  uint32_t Head(uint32_t offset, uint8_t tag, uint32_t length) {
-    offset = c_.PutUInt8(offset, tag);
-    return c_.PutInt16(offset, static_cast<int32_t>(length));
+  // The tag and its length word when the whole field fits; otherwise
+  // nothing, and the writer is full from then on.
+  bool Head(uint8_t tag, uint32_t length) {
+    if (!w_.Reserve(kFieldHeader + size_t{length})) return false;
+    w_.U8(tag);
+    w_.U16(static_cast<uint16_t>(length));
+    return true;
   }
 
-  ScpEcg& c_;
-  bool full_ = false;
+  ByteWriter w_;
 };
 
 // ------------------------------------------------------------ tag readers
@@ -165,31 +135,31 @@ void HoldText(const ByteReader& data, uint32_t offset, uint32_t length, char* ho
   hold[std::min(n, capacity - 1)] = '\0';
 }
 
-// Year, month and day when the value holds at least 4 bytes; otherwise the
-// date stays as it is. Written in place, without a change mark.
-void GetTagDate(const ByteReader& data, uint32_t offset, uint32_t length, CalendarDate* date) {
+// Year, month and day when the value holds at least 4 bytes, then the time
+// of a DateTime when it holds 8; otherwise the value stays as it is. Written
+// in place, without a change mark.
+template <typename D>
+void GetTagDate(const ByteReader& data, uint32_t offset, uint32_t length, D* date) {
   if (date == nullptr || length < 4) return;
-  date->year = static_cast<uint16_t>(data.I16At(offset));
+  date->year = data.U16At(offset);
   date->month = data.U8At(offset + 2);
   date->day = data.U8At(offset + 3);
-}
-
-void GetTagDateTime(const ByteReader& data, uint32_t offset, uint32_t length, DateTime* dt) {
-  if (dt == nullptr || length < 4) return;
-  dt->year = static_cast<uint16_t>(data.I16At(offset));
-  dt->month = data.U8At(offset + 2);
-  dt->day = data.U8At(offset + 3);
-  if (length < 8) return;
-  dt->hour = data.U8At(offset + 4);
-  dt->minute = data.U8At(offset + 5);
-  dt->second = data.U8At(offset + 6);
-  dt->hundredths = data.U8At(offset + 7);
+  if constexpr (std::is_same_v<D, DateTime>) {
+    if (length < 8) return;
+    date->hour = data.U8At(offset + 4);
+    date->minute = data.U8At(offset + 5);
+    date->second = data.U8At(offset + 6);
+    date->hundredths = data.U8At(offset + 7);
+  }
 }
 
 // Codes written only when in range, 0 otherwise.
 uint8_t InRange(uint32_t value, uint32_t first, uint32_t last) {
   return value >= first && value <= last ? static_cast<uint8_t>(value) : 0;
 }
+
+// Procedure types 0 to 6; any other is kept as 7.
+uint32_t ProcedureCode(uint32_t value) { return value <= 6 ? value : 7; }
 
 int32_t AgeInDays(int32_t number, uint8_t unit) {
   switch (unit) {
@@ -446,13 +416,11 @@ void HandleField(TestRecord* r, EventLog* log, ReadState& s, const ByteReader& d
     case 212:
       r->SetTag212Flag(d.U32At(p) != 0 ? 1 : 0);
       return;
-    case 213: {
-      const uint32_t code = d.U32At(p);
-      r->SetProcedureType(code <= 6 ? code : 7);
+    case 213:
+      r->SetProcedureType(ProcedureCode(d.U32At(p)));
       return;
-    }
     case 230:
-      GetTagDateTime(d, p, length, r->GetOverreadDateTime());
+      GetTagDate(d, p, length, r->GetOverreadDateTime());
       return;
     case 233: {
       const uint8_t bits = d.U8At(p);
@@ -473,26 +441,52 @@ void HandleField(TestRecord* r, EventLog* log, ReadState& s, const ByteReader& d
 
 // The tags from 181 on that no table covers; tag 214 and the gaps are not
 // written.
-uint32_t PutSpecialTag(TagWriter& w, uint32_t o, const TestRecord& record, uint8_t tag) {
+void PutSpecialTag(TagWriter& w, const TestRecord& record, uint8_t tag) {
   switch (tag) {
-    case 191: return w.PutTagUInt32(o, tag, InRange(record.GetMeasureLeadB(), 0, 11));
-    case 195: return w.PutTagUInt32(o, tag, InRange(record.GetMeasureLeadA(), 0, 11));
-    case 209: return w.PutTagDate(o, tag, record.GetTag209Date());
-    case 212: return w.PutTagUInt32(o, tag, record.GetTag212Flag() != 0 ? 1 : 0);
-    case 213: {
-      const uint32_t procedure = record.GetProcedureType();
-      return w.PutTagUInt32(o, tag, procedure <= 6 ? procedure : 7);
-    }
-    case 230: return w.PutTagDateTime(o, tag, record.GetOverreadDateTime());
+    case 191: return w.U32(tag, InRange(record.GetMeasureLeadB(), 0, 11));
+    case 195: return w.U32(tag, InRange(record.GetMeasureLeadA(), 0, 11));
+    case 209: return w.Date(tag, record.GetTag209Date());
+    case 212: return w.U32(tag, record.GetTag212Flag() != 0 ? 1 : 0);
+    case 213: return w.U32(tag, ProcedureCode(record.GetProcedureType()));
+    case 230: return w.DateAndTime(tag, record.GetOverreadDateTime());
     case 233: {
       uint8_t exercise = 0;
       if (record.GetExerciseType() == 1) exercise |= 0x01;
       if (record.GetExerciseFlag() != 0) exercise |= 0x80;
-      return w.PutTagUInt8(o, tag, exercise);
+      return w.U8(tag, exercise);
     }
-    case 234: return w.PutTagInt16(o, tag, static_cast<int32_t>(record.GetTargetHeartRate()));
-    default: return o;
+    case 234: return w.I16(tag, static_cast<int32_t>(record.GetTargetHeartRate()));
+    default: return;
   }
+}
+
+// The one walk over the fields of Section 1 data: field(tag, offset, length)
+// for each field whose value lies within the data. A length that runs past
+// the end is reported with `tooLong`, and the value's first byte is read as
+// the next tag. True when the end tag is reached. With stopAtNegative the
+// length reads as signed: one of 32768 or more would send the walk back over
+// positions already seen, so it stops there and the data counts as
+// unterminated.
+template <typename Field>
+bool WalkFields(const ByteReader& d, EventLog* log, const Message& tooLong, bool stopAtNegative, Field&& field) {
+  const auto size = static_cast<uint32_t>(d.size());
+  uint32_t p = 0;
+  while (p < size) {
+    const uint8_t tag = d.U8At(p);
+    if (tag == kEndTag) return true;
+    // Without room for a length word the field is cut off by the end.
+    if (size - p < kFieldHeader) return false;
+    const uint16_t length = d.U16At(p + 1);
+    p += kFieldHeader;
+    if (stopAtNegative && length >= 0x8000) return false;
+    if (static_cast<uint64_t>(p) + length > size) {
+      LogOem(log, tooLong);
+      continue;
+    }
+    field(tag, p, length);
+    p += length;
+  }
+  return false;
 }
 
 }  // namespace
@@ -507,59 +501,59 @@ void ScpEcg::PutDemographics(TestRecord* record) {
     LogOem(log_, msg::kPutDemographics);
     return;
   }
-  TagWriter w(*this);
+  TagWriter w(*this, o);
   char text[kPutBuffer];
 
-  o = w.PutTagText(o, 0, record->GetLastName(text, sizeof text));
-  o = w.PutTagText(o, 1, record->GetFirstName(text, sizeof text));
-  o = w.PutTagText(o, 2, record->GetStoredPatientId(text, sizeof text));
-  o = w.PutTagText(o, 3, record->GetSecondLastName(text, sizeof text));
-  o = w.PutTagValueUnit(o, 4, record->GetAge(), 4);  // days
-  o = w.PutTagDate(o, 5, record->GetBirthDate());
+  w.Text(0, record->GetLastName(text, sizeof text));
+  w.Text(1, record->GetFirstName(text, sizeof text));
+  w.Text(2, record->GetStoredPatientId(text, sizeof text));
+  w.Text(3, record->GetSecondLastName(text, sizeof text));
+  w.ValueUnit(4, record->GetAge(), 4);  // days
+  w.Date(5, record->GetBirthDate());
   // Hundredths of an inch to millimetres, hundredths of a pound to ounces.
-  o = w.PutTagValueUnit(o, 6, plat::MulDiv(static_cast<int32_t>(record->GetHeight()), 254, 1000), 3);
-  o = w.PutTagValueUnit(o, 7, plat::MulDiv(static_cast<int32_t>(record->GetWeight()), 16, 100), 4);
-  o = w.PutTagUInt8(o, 8, InRange(record->GetSex(), 1, 2));
+  w.ValueUnit(6, plat::MulDiv(static_cast<int32_t>(record->GetHeight()), 254, 1000), 3);
+  w.ValueUnit(7, plat::MulDiv(static_cast<int32_t>(record->GetWeight()), 16, 100), 4);
+  w.U8(8, InRange(record->GetSex(), 1, 2));
   const uint32_t race = record->GetRace();
-  if (race <= 4) o = w.PutTagUInt8(o, 9, race == 4 ? 10 : static_cast<uint8_t>(race));
-  o = w.PutTagDrugs(o, record->GetDrugs(text, sizeof text));
+  if (race <= 4) w.U8(9, race == 4 ? 10 : static_cast<uint8_t>(race));
+  w.Drugs(record->GetDrugs(text, sizeof text));
   const uint32_t pressure = record->GetBloodPressure();
   if (pressure != 0) {
-    o = w.PutTagInt16(o, 11, static_cast<int32_t>(pressure >> 16));
-    o = w.PutTagInt16(o, 12, static_cast<int32_t>(pressure & 0xFFFFu));
+    w.I16(11, static_cast<int32_t>(pressure >> 16));
+    w.I16(12, static_cast<int32_t>(pressure & 0xFFFFu));
   }
-  o = w.PutTagText(o, 13, record->GetDiagnosis(text, sizeof text));
-  o = w.PutTagBytes(o, 14, kDeviceBlock.data(), static_cast<uint32_t>(kDeviceBlock.size()));
-  o = w.PutTagText(o, 20, record->GetReferringPhysician());
-  o = w.PutTagText(o, 21, record->GetConfirmingPhysician());
-  o = w.PutTagText(o, 22, record->GetTechnician());
-  o = w.PutTagText(o, 23, record->GetRoomText(text, sizeof text));
+  w.Text(13, record->GetDiagnosis(text, sizeof text));
+  w.Bytes(14, kDeviceBlock.data(), static_cast<uint32_t>(kDeviceBlock.size()));
+  w.Text(20, record->GetReferringPhysician());
+  w.Text(21, record->GetConfirmingPhysician());
+  w.Text(22, record->GetTechnician());
+  w.Text(23, record->GetRoomText(text, sizeof text));
   if (const DateTime* acquired = record->GetAcquisitionDateTime()) {
     const CalendarDate date = acquired->Date();
-    o = w.PutTagDate(o, 25, &date);
+    w.Date(25, &date);
     const uint8_t time[3] = {acquired->hour, acquired->minute, acquired->second};
-    o = w.PutTagBytes(o, 26, time, sizeof time);
+    w.Bytes(26, time, sizeof time);
   }
-  o = w.PutTagInt16(o, 27, static_cast<int32_t>(record->GetHighPassFilter()));
-  o = w.PutTagInt16(o, 28, static_cast<int32_t>(record->GetLowPassFilter()));
-  o = w.PutTagUInt8(o, 29, static_cast<uint8_t>(record->GetFilterBitmap()));
-  o = w.PutTagBytes(o, 34, kTimeZoneBlock.data(), static_cast<uint32_t>(kTimeZoneBlock.size()));
+  w.I16(27, static_cast<int32_t>(record->GetHighPassFilter()));
+  w.I16(28, static_cast<int32_t>(record->GetLowPassFilter()));
+  w.U8(29, static_cast<uint8_t>(record->GetFilterBitmap()));
+  w.Bytes(34, kTimeZoneBlock.data(), static_cast<uint32_t>(kTimeZoneBlock.size()));
 
   // Tags 181 to 254 in ascending order: the plain ones from their tables,
   // the others as each needs.
   for (int t = 181; t <= 254; ++t) {
     const uint8_t tag = static_cast<uint8_t>(t);
     if (const TextTag* text = RowOf(kTextTags, tag)) {
-      o = w.PutTagText(o, tag, (record->*text->get)());
+      w.Text(tag, (record->*text->get)());
     } else if (const NumberTag* number = RowOf(kNumberTags, tag)) {
-      o = w.PutTagUInt32(o, tag, (record->*number->get)());
+      w.U32(tag, (record->*number->get)());
     } else if (const HistoryCode* history = RowOf(kHistoryCodes, tag)) {
-      o = w.PutTagUInt8(o, tag, InRange((record->*history->get)(), 1, history->last));
+      w.U8(tag, InRange((record->*history->get)(), 1, history->last));
     } else {
-      o = PutSpecialTag(w, o, *record, tag);
+      PutSpecialTag(w, *record, tag);
     }
   }
-  o = w.PutEnd(o);
+  w.End();
 
   // A section that did not fit whole stays absent: its 16 reserved bytes
   // remain, and no pointer entry covers them. It is reported like one
@@ -568,7 +562,7 @@ void ScpEcg::PutDemographics(TestRecord* record) {
     LogOem(log_, msg::kPutDemographics);
     return;
   }
-  EndSection(o, 1, start);
+  EndSection(w.offset(), 1, start);
 }
 
 // -------------------------------------------------------------------- read
@@ -583,30 +577,14 @@ int ScpEcg::GetDemographics(TestRecord* record) {
   if (record == nullptr) return 0;
   const ByteReader d(section.get(), size, PastEnd::kZeroFill);
   auto state = std::make_unique<ReadState>();
-  uint32_t p = 0;
-  bool ended = false;
-  while (p < size) {
-    const uint8_t tag = d.U8At(p);
-    if (tag == kEndTag) {
-      ended = true;
-      break;
-    }
-    // Without room for a length word the field is cut off by the end.
-    if (size - p < kFieldHeader) break;
-    const uint32_t length = static_cast<uint16_t>(d.I16At(p + 1));
-    p += kFieldHeader;
-    if (static_cast<uint64_t>(p) + length > size) {
-      // The value's first byte is read as the next tag.
-      LogOem(log_, msg::kDemographicsLength);
-      continue;
-    }
+  auto field = [&](uint8_t tag, uint32_t p, uint32_t length) {
     try {
       HandleField(record, log_, *state, d, tag, p, length);
     } catch (...) {
       // The field is skipped; the walk goes on behind it.
     }
-    p += length;
-  }
+  };
+  const bool ended = WalkFields(d, log_, msg::kDemographicsLength, false, field);
   if (!ended) {
     LogOem(log_, msg::kDemographicsTermination);
     return 0;
@@ -617,7 +595,6 @@ int ScpEcg::GetDemographics(TestRecord* record) {
 }
 
 int ScpEcg::GetProcedureTypeFromFile() {
-  int code = 2;
   uint32_t size = 0;
   std::unique_ptr<uint8_t[]> section = GetSection(1, &size);
   if (section == nullptr) {
@@ -625,37 +602,15 @@ int ScpEcg::GetProcedureTypeFromFile() {
     return 2;
   }
   const ByteReader d(section.get(), size, PastEnd::kZeroFill);
-  uint32_t p = 0;
-  bool ended = false;
-  while (p < size) {
-    const uint8_t tag = d.U8At(p);
-    if (tag == kEndTag) {
-      ended = true;
-      break;
-    }
-    // A field cut off before its length word ends the walk unterminated.
-    if (size - p < kFieldHeader) break;
-    const int32_t length = d.I16At(p + 1);
-    p += kFieldHeader;
-    // A length of 32768 or more reads as negative and would send the walk
-    // back over positions already seen: the walk stops there, and the
-    // section counts as unterminated.
-    if (length < 0) break;
-    if (static_cast<uint64_t>(p) + static_cast<uint32_t>(length) > size) {
-      LogOem(log_, msg::kProcedureTypeLength);
-      continue;
-    }
-    if (tag == 213) {
-      // A value shorter than 4 bytes at the very end of the data is read
-      // with the missing bytes as zero.
-      const uint32_t value = d.U32At(p);
-      code = value <= 6 ? static_cast<int>(value) : 7;
-    }
-    p += static_cast<uint32_t>(length);
-  }
+  uint32_t code = 2;
+  // A value shorter than 4 bytes at the very end of the data is read with
+  // the missing bytes as zero.
+  const bool ended = WalkFields(d, log_, msg::kProcedureTypeLength, true, [&](uint8_t tag, uint32_t p, uint32_t) {
+    if (tag == 213) code = ProcedureCode(d.U32At(p));
+  });
   if (!ended) {
     code = 7;
     LogOem(log_, msg::kProcedureTypeTermination);
   }
-  return code;
+  return static_cast<int>(code);
 }

@@ -31,33 +31,25 @@ bool ScpEcg::PutHuffmanTables() {
 }
 
 std::unique_ptr<HuffmanMode> ScpEcg::GetHuffmanTables() {
-  uint32_t length = 0;
-  std::unique_ptr<uint8_t[]> data = GetSection(2, &length);
-  if (!data) {
+  auto make = [&](bool defaultTable, const Message& failed) -> std::unique_ptr<HuffmanMode> {
     try {
-      return std::make_unique<HuffmanMode>(MakeHuffmanMode(false));
+      return std::make_unique<HuffmanMode>(MakeHuffmanMode(defaultTable));
     } catch (...) {
-      LogMemory(log_, msg::kHuffmanMemory);
+      LogMemory(log_, failed);
       return nullptr;
     }
-  }
+  };
+  uint32_t length = 0;
+  std::unique_ptr<uint8_t[]> data = GetSection(2, &length);
+  if (!data) return make(false, msg::kHuffmanMemory);
   // A section with fewer than two data bytes holds no complete marker: the
-  // missing byte reads as 0, so it is refused as a custom table below.
-  int16_t value = 0;
-  if (length >= 2)
-    value = ByteReader(data.get(), length).I16At(0);
-  else if (length == 1)
-    value = data[0];
+  // missing bytes read as 0, so it is refused as a custom table below.
+  const int16_t value = ByteReader(data.get(), length, PastEnd::kZeroFill).I16At(0);
   if (length != 2) LogOem(log_, msg::kExtraHuffmanData);
   data.reset();
   if (value != kDefaultTableMarker) {
     LogOem(log_, msg::kHuffmanNotSupported);
     return nullptr;
   }
-  try {
-    return std::make_unique<HuffmanMode>(MakeHuffmanMode(true));
-  } catch (...) {
-    LogMemory(log_, msg::kGetHuffmanMemory);
-    return nullptr;
-  }
+  return make(true, msg::kGetHuffmanMemory);
 }

@@ -93,23 +93,15 @@ void ScpEcg::PutInterpretation(TestRecord* record) {
       header.status = kFileOverread;
       stamp = record->GetOverreadDateTime();
     }
-    if (stamp != nullptr) {
-      header.year = stamp->year;
-      header.month = stamp->month;
-      header.day = stamp->day;
-      header.hour = stamp->hour;
-      header.minute = stamp->minute;
-      header.second = stamp->second;
-    }
+    if (stamp != nullptr)
+      header = {header.status, stamp->year, stamp->month, stamp->day, stamp->hour, stamp->minute, stamp->second};
 
     // A section that does not fit whole is left out: cut statements would
     // read back as a complete interpretation. Only the 16 header bytes
     // reserved by BeginSection stay behind, as for any section left out.
-    const uint64_t room = remaining;
-    if (room < kHeaderBytes) return;
+    if (remaining < kHeaderBytes) return;
     StoreHeader(ByteWriter(buffer_, capacity_, at), header);
-    uint64_t end = uint64_t{at} + kHeaderBytes;
-    const uint64_t limit = uint64_t{at} + room;
+    ByteWriter out(buffer_, capacity_, at + kHeaderBytes);
 
     // The field is NUL-terminated within its capacity; the bound only
     // guards against a host that broke that.
@@ -122,12 +114,10 @@ void ScpEcg::PutInterpretation(TestRecord* record) {
     while (true) {
       while (byteAt(scan) != '\r' && byteAt(scan) != '\0') ++scan;
       const size_t n = scan - lineStart;
-      if (end + kStatementHeaderBytes + n > limit) return;
-      ByteWriter statement(buffer_, capacity_, static_cast<size_t>(end));
-      statement.U8(static_cast<uint8_t>(sequence));
-      statement.U16(static_cast<uint16_t>(n));
-      if (n > 0) std::memcpy(buffer_ + end + kStatementHeaderBytes, text.data() + lineStart, n);
-      end += kStatementHeaderBytes + n;
+      if (!out.Fits(kStatementHeaderBytes + n)) return;
+      out.U8(static_cast<uint8_t>(sequence));
+      out.U16(static_cast<uint16_t>(n));
+      out.Bytes(text.data() + lineStart, n);
       header.count = static_cast<uint8_t>(sequence);
       if (byteAt(scan) == '\0') break;
       if (byteAt(scan) == '\r') ++scan;
@@ -137,7 +127,7 @@ void ScpEcg::PutInterpretation(TestRecord* record) {
       if (byteAt(scan) == '\0') break;
     }
     StoreHeader(ByteWriter(buffer_, capacity_, at), header);
-    EndSection(static_cast<uint32_t>(end), kSectionId, start);
+    EndSection(static_cast<uint32_t>(out.position()), kSectionId, start);
   } catch (...) {
     LogMemory(log_, msg::kPutInterpretationMemory);
   }

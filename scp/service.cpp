@@ -15,12 +15,6 @@
 #include "scp/section_table.h"
 #include "scp/scpsrv.h"
 
-namespace {
-uint32_t Pack(const plat::FileVersion& v) {
-  return ((static_cast<uint32_t>(v.major) * 256 + v.minor) * 256 + v.build) * 256 + v.revision;
-}
-}  // namespace
-
 // ------------------------------------------------------------- lifecycle
 
 ScpService::ScpService(plat::ModuleHandle module) : module_(module) {
@@ -39,7 +33,7 @@ std::string ScpService::StartLine() const {
   char description[256] = "";
   plat::GetOwnFileDescription(module_, description, sizeof description);
   plat::FileVersion version{};
-  uint32_t packed = plat::GetOwnFileVersion(module_, &version) ? Pack(version) : 0;
+  uint32_t packed = plat::GetOwnFileVersion(module_, &version) ? version.Packed() : 0;
   char text[512];
   std::snprintf(text, sizeof text, "%s (%X - %s %s)", description, packed, plat::BuildDate(), plat::BuildTime());
   return text;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-#include "lib/byte_cursor.h"
+#include "lib/dbclient/counted_record.h"
 
 namespace {
 
@@ -20,47 +20,24 @@ BloodPressureData::BloodPressureData(uint32_t cap) : capacity(cap), count(0), re
 BloodPressureData::~BloodPressureData() { delete[] readings; }
 
 std::unique_ptr<uint8_t[]> BloodPressureData::Serialize(uint32_t* length) const {
-  if (length != nullptr) *length = 0;
   // A count above the capacity is cut to the capacity, so that no reading
   // beyond the array is read.
-  const uint32_t n = std::min(count, capacity);
-  if (n < 1 || readings == nullptr) return nullptr;
-  const uint64_t total = uint64_t{kReadingBytes} * n + kHeaderBytes;
-  if (total > UINT32_MAX) return nullptr;
-  const uint32_t len = static_cast<uint32_t>(total);
-
-  std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[len]);
-  if (!buf) return nullptr;
-  ByteWriter out(buf.get(), len);
-  out.U32(len);
-  out.U32(n);
-  out.U32(kFormatMark);
-  for (uint32_t i = 0; i < n; ++i) {
-    for (uint32_t w = 0; w < BloodPressureReading::kWords; ++w) out.U32(readings[i].words[w]);
-  }
-  if (length != nullptr) *length = len;
-  return buf;
+  const uint32_t n = readings != nullptr ? std::min(count, capacity) : 0;
+  return SerializeCounted(length, n, uint64_t{kReadingBytes} * n + kHeaderBytes, [&](ByteWriter& out) {
+    out.U32(kFormatMark);
+    for (uint32_t i = 0; i < n; ++i) {
+      for (uint32_t w = 0; w < BloodPressureReading::kWords; ++w) out.U32(readings[i].words[w]);
+    }
+  });
 }
 
 int32_t BloodPressureData::Read(std::span<const uint8_t> record) {
   count = 0;
   if (readings == nullptr) return 1;
-  const ByteReader in(record);
-  const size_t size = record.size();
-  // A record too short to say how many readings it holds is refused.
-  if (size < 8) return 0;
-  const uint32_t n = in.U32At(4);
-  if (n == 0 || n > capacity) return 1;
-  if (size < kHeaderBytes || in.U32At(8) != kFormatMark) return 0;
-  // A record that ends before its n readings yields the whole readings that
-  // it holds and is reported with 0.
-  const uint32_t m = static_cast<uint32_t>(std::min<size_t>(n, (size - kHeaderBytes) / kReadingBytes));
-  size_t at = kHeaderBytes;
-  for (uint32_t i = 0; i < m; ++i) {
-    for (uint32_t w = 0; w < BloodPressureReading::kWords; ++w, at += 4) readings[i].words[w] = in.U32At(at);
-    count = i + 1;
-  }
-  return m == n ? 1 : 0;
+  auto reading = [&](const ByteReader& in, size_t at, uint32_t i) {
+    for (uint32_t w = 0; w < BloodPressureReading::kWords; ++w) readings[i].words[w] = in.U32At(at + 4 * w);
+  };
+  return ReadCounted(record, capacity, kFormatMark, kReadingBytes, count, reading);
 }
 
 // ------------------------------------------------------------- results

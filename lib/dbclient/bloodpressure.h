@@ -46,15 +46,9 @@ class BloodPressureData {
   BloodPressureReading* readings;
 };
 
-constexpr auto BloodPressureDataLayout(std::size_t p) {
-  using namespace natural_layout;
-  return Offsets<3>({U32(), U32(), Ptr(p)});
-}
-static_assert(BloodPressureDataLayout(4)[3] == 12);
-static_assert(BloodPressureDataLayout(8)[3] == 16);
-static_assert(offsetof(BloodPressureData, count) == BloodPressureDataLayout(sizeof(void*))[1]);
-static_assert(offsetof(BloodPressureData, readings) == BloodPressureDataLayout(sizeof(void*))[2]);
-static_assert(sizeof(BloodPressureData) == BloodPressureDataLayout(sizeof(void*))[3]);
+static_assert(offsetof(BloodPressureData, count) == natural_layout::TwoWordsAndPointer(sizeof(void*))[1]);
+static_assert(offsetof(BloodPressureData, readings) == natural_layout::TwoWordsAndPointer(sizeof(void*))[2]);
+static_assert(sizeof(BloodPressureData) == natural_layout::TwoWordsAndPointer(sizeof(void*))[3]);
 
 // One results group: seven values and two extra words.
 struct BloodPressureGroup {

@@ -34,6 +34,17 @@ void Free(T*& slot) {
   slot = nullptr;
 }
 
+template <typename... T>
+void FreeAll(T*&... slots) {
+  (Free(slots), ...);
+}
+
+// Frees every slot unless all of them hold an object.
+template <typename... T>
+void AllOrNone(T*&... slots) {
+  if (!(... && (slots != nullptr))) FreeAll(slots...);
+}
+
 // Counted list helpers: used slots are 0..count-1. A count written directly
 // by the host is clamped so no index leaves the array.
 int32_t UsedSlots(int32_t count, int32_t slots) {
@@ -84,12 +95,32 @@ void CopyUntil(char* buffer, uint32_t size, const char* text, size_t available, 
   buffer[n] = '\0';
 }
 
+// Copies min(size, 512) - 1 bytes of a long text field, whatever they hold,
+// then a NUL.
+char* CopyLongText(char* buffer, uint32_t size, const char* field) {
+  if (buffer == nullptr || size == 0) return buffer;
+  const uint32_t n = (size < TestRecord::kLongTextCapacity ? size : TestRecord::kLongTextCapacity) - 1;
+  std::memcpy(buffer, field, n);
+  buffer[n] = '\0';
+  return buffer;
+}
+
+// Copies a date over another and tells whether any field changed: the date
+// types have no padding (their layouts are pinned), so their bytes are their
+// fields.
+template <typename D>
+bool CopyChanged(D* target, const D& value) {
+  const bool changed = std::memcmp(target, &value, sizeof value) != 0;
+  *target = value;
+  return changed;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------------ life
 TestRecord::TestRecord() {
-  // Dates and the audit trail: all or none, so accessors see a consistent
-  // record after an allocation failure.
+  // Every member starts zeroed (the field list declares it so); only the
+  // defaults that are not zero are set here.
   acquisitionDateTime = new (std::nothrow) DateTime(0, 0, 0);
   birthDate = new (std::nothrow) CalendarDate();
   tag209Date = new (std::nothrow) CalendarDate();
@@ -98,140 +129,26 @@ TestRecord::TestRecord() {
   confirmedDateTime = new (std::nothrow) DateTime(0, 0, 0);
   auditDateTime = new (std::nothrow) DateTime(0, 0, 0);
   auditTrailRecord = new (std::nothrow) AuditTrail();
-  if (!acquisitionDateTime || !birthDate || !tag209Date || !originalDateTime || !overreadDateTime ||
-      !confirmedDateTime || !auditDateTime || !auditTrailRecord) {
-    Free(acquisitionDateTime);
-    Free(birthDate);
-    Free(tag209Date);
-    Free(originalDateTime);
-    Free(overreadDateTime);
-    Free(confirmedDateTime);
-    Free(auditDateTime);
-    Free(auditTrailRecord);
-  }
-
-  filePath[0] = '\0';
-  hostText1[0] = '\0';
-  hostText2[0] = '\0';
-  testKey = 0;
-
-  SetTag186Text("");
-  SetAccessionNumber("");
-  SetTag185Text("");
-  SetStreet("");
-  SetCity("");
-  SetState("");
-  SetPostalCode("");
-  SetTag221Text("");
-  SetConfirmingPhysician("");
-  SetTechnician("");
-  SetDiagnosis("");
-  SetDrugs("");
-  SetTag240Text("");
-  SetOverreadingPhysician("");
-  SetTag229Text("");
-  SetTag225Text("");
-  SetReferringPhysician("");
-  SetTag222Text("");
-  SetTag223Text("");
-  SetTag224Text("");
-  SetTag231Text("");
-  SetDeviceName("");
-  SetDeviceSerial("");
-  SetDeviceRevision("");
-  SetFilePath("");
-  SetOriginalInterpreter("");
-  SetTag232Text("");
-  SetTag253Text("");
-  SetTag254Text("");
-  SetHostText3("");
-  SetTag227Text("");
-  SetTag228Text("");
-  SetScrambleKey("");
-  SetPatientName("", "", "");
-  SetStoredPatientId("");
-  SetOriginalInterpretation(nullptr, "");
-  CopyDateTime(acquisitionDateTime, nullptr);
-  CopyDate(birthDate, nullptr);
-  CopyDate(tag209Date, nullptr);
-  CopyDateTime(overreadDateTime, nullptr);
-  CopyDateTime(confirmedDateTime, nullptr);
-  CopyDateTime(auditDateTime, nullptr);
-
-  tag211Value = 0;
-  sex = 0;
-  age = 0;
-  weight = 0;
-  height = 0;
-  race = 0;
-  interpretationStatus = 0;
-  room = 0;
-  smoking = alcohol = family = pacemaker = ambulatory = 0;
-  metricUnits = 0;
-  bloodPressure = heartRate = 0;
-  tag187Value = tag188Value = 0;
-  tag220Value = tag218Value = tag219Value = 0;
-  highPassFilter = lowPassFilter = filterBitmap = 0;
-  targetHeartRate = 0;
-  exerciseType = 0;
-  exerciseFlag = 0;
-  tag235Value = tag236Value = tag237Value = tag238Value = 0;
-  pairValue1 = pairTime1 = pairValue2 = pairTime2 = pairValue3 = pairTime3 = 0;
-  pairValue4 = pairTime4 = pairValue5 = pairTime5 = pairValue6 = pairTime6 = 0;
-  measureValueA = measureTimeA = measureExtraA = 0;
-  measureValueB = measureTimeB = measureExtraB = 0;
-  measureLeadA = 6;  // V1
-  measureLeadB = 6;
-  tag199Value = tag198Value = tag197Value = 0;
-  tag183Value = 0;
-  procedureType = 1;
-  annotationIndex = 0;
-  tag212Flag = 0;
-  hostValue = 0;
-  identityReadable = 1;
-  tag181Value = 10;
-
-  hostBlock = nullptr;
-  waveform = nullptr;
-  annotations = pAnnotations = nullptr;
-  pacemakerList = nullptr;
-  episodes = nullptr;
-  complexDataCount = 0;
-  for (auto& p : complexes) p = nullptr;
-  for (auto& p : trends) p = nullptr;
-  extraTrend = nullptr;
-  rhythmCount = 0;
-  for (auto& p : rhythms) p = nullptr;
-  tripleCount = 0;
-  for (auto& p : triples) p = nullptr;
-  singleTriple = nullptr;
-  for (auto& p : spirometryItems) p = nullptr;
-  spirometryItemCount = 0;
-  bloodPressureDataRecord = nullptr;
-  bloodPressureResultsRecord = nullptr;
-  spirometryDataRecord = nullptr;
-  diaryDocument = reportDocument = nullptr;
-  holterConfig = nullptr;
-  holterConfigBlock = nullptr;
+  // Dates and the audit trail: all or none, so accessors see a consistent
+  // record after an allocation failure.
+  AllOrNone(acquisitionDateTime, birthDate, tag209Date, originalDateTime, overreadDateTime, confirmedDateTime,
+            auditDateTime, auditTrailRecord);
   rhythmSummary = new (std::nothrow) RhythmMeasurement();
 
+  SetPatientName("", "", "");
+  measureLeadA = 6;  // V1
+  measureLeadB = 6;
+  procedureType = 1;
+  identityReadable = 1;
+  tag181Value = 10;
   // Last, so that a new record reads as unmodified.
   modified = 0;
 }
 
 TestRecord::~TestRecord() {
-  Free(hostBlock);
-  Free(tag209Date);
-  Free(acquisitionDateTime);
-  Free(birthDate);
-  Free(originalDateTime);
-  Free(overreadDateTime);
-  Free(confirmedDateTime);
-  Free(auditDateTime);
-  Free(auditTrailRecord);
-  Free(spirometryDataRecord);
-  Free(bloodPressureResultsRecord);
-  Free(bloodPressureDataRecord);
+  FreeAll(hostBlock, tag209Date, acquisitionDateTime, birthDate, originalDateTime, overreadDateTime,
+          confirmedDateTime, auditDateTime, auditTrailRecord, spirometryDataRecord, bloodPressureResultsRecord,
+          bloodPressureDataRecord);
   // Every slot, whatever the count says.
   for (auto& item : spirometryItems) Free(item);
   Free(singleTriple);
@@ -241,15 +158,8 @@ TestRecord::~TestRecord() {
   Free(extraTrend);
   for (auto& trend : trends) Free(trend);
   FreeCountedDown(complexes, complexDataCount);
-  Free(episodes);
-  Free(pacemakerList);
-  Free(annotations);
-  Free(pAnnotations);
-  Free(waveform);
-  Free(diaryDocument);
-  Free(reportDocument);
-  Free(holterConfig);
-  Free(holterConfigBlock);
+  FreeAll(episodes, pacemakerList, annotations, pAnnotations, waveform, diaryDocument, reportDocument, holterConfig,
+          holterConfigBlock);
 }
 
 // ------------------------------------------------------------------ texts
@@ -267,21 +177,8 @@ void TestRecord::SetTextField(char* field, const char* source, int32_t capacity)
   for (; i < capacity; ++i) field[i] = '\0';
 }
 
-char* TestRecord::GetDrugs(char* buffer, uint32_t size) const {
-  if (buffer == nullptr || size == 0) return buffer;
-  const uint32_t n = (size < kLongTextCapacity ? size : kLongTextCapacity) - 1;
-  std::memcpy(buffer, drugs, n);
-  buffer[n] = '\0';
-  return buffer;
-}
-
-char* TestRecord::GetDiagnosis(char* buffer, uint32_t size) const {
-  if (buffer == nullptr || size == 0) return buffer;
-  const uint32_t n = (size < kLongTextCapacity ? size : kLongTextCapacity) - 1;
-  std::memcpy(buffer, diagnosis, n);
-  buffer[n] = '\0';
-  return buffer;
-}
+char* TestRecord::GetDrugs(char* buffer, uint32_t size) const { return CopyLongText(buffer, size, drugs); }
+char* TestRecord::GetDiagnosis(char* buffer, uint32_t size) const { return CopyLongText(buffer, size, diagnosis); }
 
 const char* TestRecord::GetInterpretationText(char* buffer, uint32_t size) const {
   if (buffer == nullptr || size == 0) return interpretationText;
@@ -302,38 +199,12 @@ void TestRecord::SetExercise(uint32_t type, uint8_t flag) {
 // ------------------------------------------------------------------ dates
 void TestRecord::CopyDate(CalendarDate* target, const CalendarDate* source) {
   if (target == nullptr) return;
-  if (source == nullptr) {
-    target->year = 0;
-    target->month = 0;
-    target->day = 0;
-    modified = 1;
-    return;
-  }
-  StoreMarked(target->year, source->year);
-  StoreMarked(target->month, source->month);
-  StoreMarked(target->day, source->day);
+  if (CopyChanged(target, source != nullptr ? *source : CalendarDate{}) || source == nullptr) modified = 1;
 }
 
 void TestRecord::CopyDateTime(DateTime* target, const DateTime* source) {
   if (target == nullptr) return;
-  if (source == nullptr) {
-    target->year = 0;
-    target->month = 0;
-    target->day = 0;
-    target->hour = 0;
-    target->minute = 0;
-    target->second = 0;
-    target->hundredths = 0;
-    modified = 1;
-    return;
-  }
-  StoreMarked(target->year, source->year);
-  StoreMarked(target->month, source->month);
-  StoreMarked(target->day, source->day);
-  StoreMarked(target->hour, source->hour);
-  StoreMarked(target->minute, source->minute);
-  StoreMarked(target->second, source->second);
-  StoreMarked(target->hundredths, source->hundredths);
+  if (CopyChanged(target, source != nullptr ? *source : DateTime(0, 0, 0)) || source == nullptr) modified = 1;
 }
 
 int TestRecord::HasAcquisitionDate() const {
@@ -379,7 +250,8 @@ void TestRecord::SetPatientName(const char* first, const char* secondLast, const
   SetTextField(patientName, text, sizeof patientName);
 }
 
-void TestRecord::CopyNamePart(char* buffer, uint32_t size, int separatorsToSkip) const {
+char* TestRecord::CopyNamePart(char* buffer, uint32_t size, int separatorsToSkip) const {
+  if (buffer == nullptr || size == 0) return buffer;
   const char* p = patientName;
   const char* end = patientName + sizeof patientName;
   for (int k = 0; k < separatorsToSkip; ++k) {
@@ -387,25 +259,12 @@ void TestRecord::CopyNamePart(char* buffer, uint32_t size, int separatorsToSkip)
     if (p < end && *p == '^') ++p;
   }
   CopyUntil(buffer, size, p, static_cast<size_t>(end - p), '^');
-}
-
-char* TestRecord::GetLastName(char* buffer, uint32_t size) const {
-  if (buffer == nullptr || size == 0) return buffer;
-  CopyNamePart(buffer, size, 0);
   return buffer;
 }
 
-char* TestRecord::GetFirstName(char* buffer, uint32_t size) const {
-  if (buffer == nullptr || size == 0) return buffer;
-  CopyNamePart(buffer, size, 1);
-  return buffer;
-}
-
-char* TestRecord::GetSecondLastName(char* buffer, uint32_t size) const {
-  if (buffer == nullptr || size == 0) return buffer;
-  CopyNamePart(buffer, size, 2);
-  return buffer;
-}
+char* TestRecord::GetLastName(char* buffer, uint32_t size) const { return CopyNamePart(buffer, size, 0); }
+char* TestRecord::GetFirstName(char* buffer, uint32_t size) const { return CopyNamePart(buffer, size, 1); }
+char* TestRecord::GetSecondLastName(char* buffer, uint32_t size) const { return CopyNamePart(buffer, size, 2); }
 
 void TestRecord::SetStoredPatientId(const char* id) {
   // Unscrambling again without a fresh copy would shift the plain text twice.

@@ -401,7 +401,8 @@ class TestRecord {
   // source zeroes the half and always marks. A null destination is skipped.
   void CopyDate(CalendarDate* target, const CalendarDate* source);
   void CopyDateTime(DateTime* target, const DateTime* source);
-  void CopyNamePart(char* buffer, uint32_t size, int separatorsToSkip) const;
+  // Component separatorsToSkip of patientName, as the name getters return it.
+  char* CopyNamePart(char* buffer, uint32_t size, int separatorsToSkip) const;
 };
 
 #undef SCP_TEXT_FIELD

@@ -68,19 +68,12 @@ uint32_t ComplexData::RequiredLength() const {
 
 namespace {
 
-// Text fields go up to their first NUL and are zero-filled to full width.
-void CopyText(uint8_t* dst, const char* src, size_t width) {
-  size_t n = 0;
-  while (n < width && src[n] != '\0') ++n;
+// Text fields go up to their first NUL and are zero-filled to full width,
+// in the record and in the complex alike.
+void CopyText(void* dst, const void* src, size_t width) {
+  const size_t n = strnlen(static_cast<const char*>(src), width);
   std::memcpy(dst, src, n);
-  std::memset(dst + n, 0, width - n);
-}
-
-void CopyTextBack(char* dst, const uint8_t* src, size_t width) {
-  size_t n = 0;
-  while (n < width && src[n] != 0) ++n;
-  std::memcpy(dst, src, n);
-  std::memset(dst + n, 0, width - n);
+  std::memset(static_cast<char*>(dst) + n, 0, width - n);
 }
 
 constexpr size_t kMeasBytes = sizeof(ComplexMeasurements);
@@ -126,8 +119,8 @@ void PutText(ByteWriter& out, uint8_t* base, size_t at, const ComplexText& t) {
 void GetText(const ByteReader& in, size_t at, ComplexText& t) {
   t.t1 = in.U32At(at);
   t.t2 = in.U32At(at + 4);
-  CopyTextBack(t.text, in.bytes().data() + at + 8, sizeof t.text);
-  CopyTextBack(t.code, in.bytes().data() + at + 1032, sizeof t.code);
+  CopyText(t.text, in.bytes().data() + at + 8, sizeof t.text);
+  CopyText(t.code, in.bytes().data() + at + 1032, sizeof t.code);
   t.t3 = in.U32At(at + 1036);
   t.t4 = in.U32At(at + 1040);
 }

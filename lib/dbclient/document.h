@@ -41,11 +41,6 @@ class DocumentBuffer {
   uint8_t* data;  // owned, capacity bytes
 };
 
-constexpr auto DocumentBufferLayout(std::size_t p) {
-  using namespace natural_layout;
-  return Offsets<3>({U32(), U32(), Ptr(p)});
-}
-static_assert(DocumentBufferLayout(4)[3] == 12 && DocumentBufferLayout(8)[3] == 16);
-static_assert(offsetof(DocumentBuffer, length) == DocumentBufferLayout(sizeof(void*))[1]);
-static_assert(offsetof(DocumentBuffer, data) == DocumentBufferLayout(sizeof(void*))[2]);
-static_assert(sizeof(DocumentBuffer) == DocumentBufferLayout(sizeof(void*))[3]);
+static_assert(offsetof(DocumentBuffer, length) == natural_layout::TwoWordsAndPointer(sizeof(void*))[1]);
+static_assert(offsetof(DocumentBuffer, data) == natural_layout::TwoWordsAndPointer(sizeof(void*))[2]);
+static_assert(sizeof(DocumentBuffer) == natural_layout::TwoWordsAndPointer(sizeof(void*))[3]);

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "lib/byte_cursor.h"
+#include "lib/dbclient/counted_record.h"
 
 namespace {
 
@@ -52,36 +52,25 @@ const char* EpisodeList::GetText(uint32_t i) const {
 }
 
 std::unique_ptr<uint8_t[]> EpisodeList::Serialize(uint32_t* length) const {
-  if (length != nullptr) *length = 0;
   // A count above the capacity is cut to the capacity, so that no entry
   // beyond the array is read.
-  const uint32_t n = std::min(count, capacity);
-  if (n < 1 || entries == nullptr) return nullptr;
-
+  const uint32_t n = entries != nullptr ? std::min(count, capacity) : 0;
   uint64_t total = kHeaderBytes;
   for (uint32_t i = 0; i < n; ++i) total += kItemFixedBytes + StoredTextLength(entries[i].text);
-  if (total > UINT32_MAX) return nullptr;
-  const uint32_t len = static_cast<uint32_t>(total);
-
-  std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[len]);
-  if (!buf) return nullptr;
-  ByteWriter out(buf.get(), len);
-  out.U32(len);
-  out.U32(n);
-  for (uint32_t i = 0; i < n; ++i) {
-    const EpisodeEntry& e = entries[i];
-    const uint32_t t = StoredTextLength(e.text);
-    out.U32(e.value1);
-    out.U32(e.value2);
-    out.U32(e.value3);
-    out.U32(e.value4);
-    out.U32(MapTypeCode(e.typeCode));
-    out.U32(e.value5);
-    out.U16(static_cast<uint16_t>(t));
-    out.Bytes(e.text, t);
-  }
-  if (length != nullptr) *length = len;
-  return buf;
+  return SerializeCounted(length, n, total, [&](ByteWriter& out) {
+    for (uint32_t i = 0; i < n; ++i) {
+      const EpisodeEntry& e = entries[i];
+      const uint32_t t = StoredTextLength(e.text);
+      out.U32(e.value1);
+      out.U32(e.value2);
+      out.U32(e.value3);
+      out.U32(e.value4);
+      out.U32(MapTypeCode(e.typeCode));
+      out.U32(e.value5);
+      out.U16(static_cast<uint16_t>(t));
+      out.Bytes(e.text, t);
+    }
+  });
 }
 
 int32_t EpisodeList::Read(std::span<const uint8_t> record) {

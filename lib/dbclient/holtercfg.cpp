@@ -6,28 +6,29 @@
 
 #include "lib/byte_cursor.h"
 
-// A constructor that throws runs no destructor: what it made goes first.
-HolterBlock1::HolterBlock1() : values{}, entries{} {
+namespace {
+
+// Fills every slot (null before) with a new entry. A constructor that throws
+// runs no destructor: what it made goes first.
+template <typename T, size_t N>
+void NewEntries(T* (&slots)[N]) {
   try {
-    for (HolterCodedEntry*& e : entries) e = new HolterCodedEntry{};
+    for (T*& e : slots) e = new T{};
   } catch (...) {
-    for (HolterCodedEntry* e : entries) delete e;
+    for (T* e : slots) delete e;
     throw;
   }
 }
+
+}  // namespace
+
+HolterBlock1::HolterBlock1() : values{}, entries{} { NewEntries(entries); }
 
 HolterBlock1::~HolterBlock1() {
   for (HolterCodedEntry* e : entries) delete e;
 }
 
-HolterBlock4::HolterBlock4() : value(0), entries{} {
-  try {
-    for (HolterFlaggedEntry*& e : entries) e = new HolterFlaggedEntry{};
-  } catch (...) {
-    for (HolterFlaggedEntry* e : entries) delete e;
-    throw;
-  }
-}
+HolterBlock4::HolterBlock4() : value(0), entries{} { NewEntries(entries); }
 
 HolterBlock4::~HolterBlock4() {
   for (HolterFlaggedEntry* e : entries) delete e;

@@ -41,12 +41,6 @@ class PacemakerList {
   uint32_t* values;
 };
 
-constexpr auto PacemakerListLayout(std::size_t p) {
-  using namespace natural_layout;
-  return Offsets<3>({U32(), U32(), Ptr(p)});
-}
-static_assert(PacemakerListLayout(4)[3] == 12);
-static_assert(PacemakerListLayout(8)[3] == 16);
-static_assert(offsetof(PacemakerList, count) == PacemakerListLayout(sizeof(void*))[1]);
-static_assert(offsetof(PacemakerList, values) == PacemakerListLayout(sizeof(void*))[2]);
-static_assert(sizeof(PacemakerList) == PacemakerListLayout(sizeof(void*))[3]);
+static_assert(offsetof(PacemakerList, count) == natural_layout::TwoWordsAndPointer(sizeof(void*))[1]);
+static_assert(offsetof(PacemakerList, values) == natural_layout::TwoWordsAndPointer(sizeof(void*))[2]);
+static_assert(sizeof(PacemakerList) == natural_layout::TwoWordsAndPointer(sizeof(void*))[3]);
