@@ -21,10 +21,6 @@ constexpr size_t kMaxErrors = 30;
 
 // ------------------------------------------------------------ dump helpers
 
-inline std::string FieldText(const char* field, size_t capacity) {
-  return Latin1ToUtf8(std::string_view(field, strnlen(field, capacity)));
-}
-
 // Raw bytes with trailing NULs dropped (NULs inside are kept).
 inline std::string TrimmedBytes(const char* bytes, size_t n) {
   while (n > 0 && bytes[n - 1] == '\0') --n;
