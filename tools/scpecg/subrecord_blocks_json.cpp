@@ -229,9 +229,7 @@ Json DumpAudit(const AuditTrail* a) {
     o["text"] = TrimmedBytes(e->text, sizeof e->text);
     entries.push_back(std::move(o));
   }
-  Json o;
-  o["entries"] = std::move(entries);
-  return o;
+  return Json{{"entries", std::move(entries)}};
 }
 
 void BuildAudit(In& in, const Json& j, const std::string& p, TestRecord& r) {

@@ -232,9 +232,7 @@ Json DumpEpisodes(const EpisodeList* e) {
     o["text"] = text.empty() ? Json(nullptr) : Json(Latin1ToUtf8(text));
     entries.push_back(std::move(o));
   }
-  Json o;
-  o["entries"] = std::move(entries);
-  return o;
+  return Json{{"entries", std::move(entries)}};
 }
 
 void BuildEpisodes(In& in, const Json& j, const std::string& p, TestRecord& r) {
@@ -274,9 +272,7 @@ void BuildEpisodes(In& in, const Json& j, const std::string& p, TestRecord& r) {
 
 Json DumpPacemaker(const PacemakerList* l) {
   if (l == nullptr || l->count == 0 || l->values == nullptr) return nullptr;
-  Json o;
-  o["values"] = Numbers(l->values, std::min(l->count, l->capacity));
-  return o;
+  return Json{{"values", Numbers(l->values, std::min(l->count, l->capacity))}};
 }
 
 void BuildPacemaker(In& in, const Json& j, const std::string& p, TestRecord& r) {
@@ -298,9 +294,7 @@ Json DumpBloodPressureData(const BloodPressureData* d) {
   Json readings = Json::array();
   for (uint32_t i = 0; i < std::min(d->count, d->capacity); ++i)
     readings.push_back(Numbers(d->readings[i].words, BloodPressureReading::kWords));
-  Json o;
-  o["readings"] = std::move(readings);
-  return o;
+  return Json{{"readings", std::move(readings)}};
 }
 
 void BuildBloodPressureData(In& in, const Json& j, const std::string& p, TestRecord& r) {
@@ -356,9 +350,7 @@ void BuildBloodPressureResults(In& in, const Json& j, const std::string& p, Test
 
 Json DumpSpirometry(const SpirometryData* s) {
   if (s == nullptr) return nullptr;
-  Json o;
-  o["words"] = Numbers(s->words, SpirometryData::kWords);
-  return o;
+  return Json{{"words", Numbers(s->words, SpirometryData::kWords)}};
 }
 
 void BuildSpirometry(In& in, const Json& j, const std::string& p, TestRecord& r) {
@@ -379,9 +371,7 @@ Json DumpSpirometryItems(const TestRecord& r) {
   for (int32_t i = 0; i < r.GetSpirometryItemCount(); ++i) {
     const SpirometryItem* item = r.GetSpirometryItemAt(i);
     if (item == nullptr) continue;
-    Json o;
-    o["words"] = Numbers(item->words, SpirometryItem::kWords);
-    a.push_back(std::move(o));
+    a.push_back(Json{{"words", Numbers(item->words, SpirometryItem::kWords)}});
   }
   return a;
 }
