@@ -61,6 +61,16 @@ class ByteReader {
     return true;
   }
 
+  // The next n bytes as a view, the position moving past them; an empty
+  // view when fewer remain, which under kFail is a failed read like any other.
+  std::span<const uint8_t> Bytes(size_t n) {
+    const size_t at = pos_;
+    pos_ += n;
+    if (!failed_ && Has(at, n)) return data_.subspan(at, n);
+    failed_ = failed_ || policy_ == PastEnd::kFail;
+    return {};
+  }
+
   // Copies n bytes from offset when they lie within the data.
   bool CopyAt(size_t offset, void* out, size_t n) const {
     if (!Has(offset, n)) return false;

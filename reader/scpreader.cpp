@@ -9,8 +9,10 @@
 #include <numeric>
 #include <optional>
 
-#include "reader/cursor.h"
+#include "lib/byte_cursor.h"
 #include "reader/huffman.h"
+#include "reader/record_parts.h"
+#include "scp/crc.h"
 
 namespace scpreader {
 
@@ -23,23 +25,7 @@ constexpr size_t kSectionHeaderBytes = 16;
 constexpr size_t kBitsPerByte = 8;
 constexpr uint32_t kMaxDecimation = 64;
 
-// CRC-CCITT (polynomial 0x1021, initial 0xFFFF), a byte at a time.
-constexpr std::array<uint16_t, 256> kCrcTable = [] {
-  std::array<uint16_t, 256> t{};
-  for (uint32_t b = 0; b < 256; ++b) {
-    uint16_t crc = static_cast<uint16_t>(b << 8);
-    for (int k = 0; k < 8; ++k) crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
-    t[b] = crc;
-  }
-  return t;
-}();
-static_assert(kCrcTable[1] == 0x1021);
-
-uint16_t Crc16(std::span<const uint8_t> data) {
-  uint16_t crc = 0xFFFF;
-  for (uint8_t b : data) crc = static_cast<uint16_t>(crc << 8 ^ kCrcTable[(crc >> 8 ^ b) & 0xFF]);
-  return crc;
-}
+uint16_t Crc16(std::span<const uint8_t> data) { return scpcrc::Continue(0xFFFF, data.data(), data.size()); }
 
 const char* SectionWhat(uint16_t id) {
   switch (id) {
@@ -89,7 +75,7 @@ class RecordReader {
       ReadTables();
       ReadQrsLocations();
       ReadRhythm();
-      DeriveLimbLeads();
+      DeriveLimbLeads(&r_.leads);
     }
     return std::move(r_);
   }
@@ -100,30 +86,30 @@ class RecordReader {
   }
 
   bool ReadPointers() {
-    Cursor c(file_);
-    const uint16_t crc = c.u16();
-    r_.recordLength = c.u32();
-    if (!c.ok() || file_.size() < kRecordHeaderBytes + kSectionHeaderBytes) {
+    ByteReader c(file_);
+    const uint16_t crc = c.U16();
+    r_.recordLength = c.U32();
+    if (c.failed() || file_.size() < kRecordHeaderBytes + kSectionHeaderBytes) {
       Problem(0, -1, "not an SCP-ECG record: " + std::to_string(file_.size()) + " bytes");
       return false;
     }
     if (r_.recordLength >= 2 && r_.recordLength <= file_.size())
       r_.recordCrcOk = Crc16(file_.subspan(2, r_.recordLength - 2)) == crc;
     // Section 0 starts right after the record header.
-    c.skip(2);  // its CRC, checked with the others below
-    const uint16_t id0 = c.u16();
-    const uint32_t len0 = c.u32();
+    c.Skip(2);  // its CRC, checked with the others below
+    const uint16_t id0 = c.U16();
+    const uint32_t len0 = c.U32();
     if (id0 != 0 || len0 < kSectionHeaderBytes || len0 > file_.size() - kRecordHeaderBytes) {
       Problem(0, -1, "not an SCP-ECG record: no section 0 after the record header");
       return false;
     }
     r_.protocolVersion = file_[kRecordHeaderBytes + 9];
-    Cursor p(file_.subspan(kRecordHeaderBytes, len0), kSectionHeaderBytes);
-    while (p.has(10)) {
+    ByteReader p(file_.subspan(kRecordHeaderBytes, len0), PastEnd::kFail, kSectionHeaderBytes);
+    while (p.remaining() >= 10) {
       SectionSummary s;
-      s.id = p.u16();
-      s.length = p.u32();
-      s.index = p.u32();
+      s.id = p.U16();
+      s.length = p.U32();
+      s.index = p.U32();
       s.present = s.length > 0;
       s.what = SectionWhat(s.id);
       r_.sections.push_back(std::move(s));
@@ -145,10 +131,10 @@ class RecordReader {
     Located l;
     for (uint64_t offset : {uint64_t{s.index} - 1, uint64_t{s.index}}) {
       if (s.index == 0 || offset + kSectionHeaderBytes > file_.size()) continue;
-      Cursor h(file_.subspan(static_cast<size_t>(offset)));
-      const uint16_t crc = h.u16();
-      const uint16_t id = h.u16();
-      const uint32_t length = h.u32();
+      ByteReader h(file_.subspan(static_cast<size_t>(offset)));
+      const uint16_t crc = h.U16();
+      const uint16_t id = h.U16();
+      const uint32_t length = h.U32();
       if (id != s.id) continue;
       const uint64_t room = file_.size() - offset;
       const uint64_t len = length >= kSectionHeaderBytes && length <= room ? length : s.length;
@@ -211,85 +197,8 @@ class RecordReader {
     return std::nullopt;
   }
 
-  static std::string Text(std::span<const uint8_t> v) {
-    std::string s(v.begin(), v.end());
-    const size_t nul = s.find('\0');
-    if (nul != std::string::npos) s.resize(nul);
-    return s;
-  }
-
   void ReadDemographics() {
-    auto data = Data(1);
-    if (!data) return;
-    Demographics& d = r_.demographics;
-    Cursor c(*data);
-    while (c.has(3)) {
-      const uint8_t tag = c.u8();
-      const uint16_t len = c.u16();
-      if (tag == 255) break;
-      if (!c.has(len)) {
-        Problem(1, -1, "tag " + std::to_string(tag) + " runs past the end of the section");
-        break;
-      }
-      std::span<const uint8_t> v = c.bytes(len);
-      Cursor t(v);
-      switch (tag) {
-        case 0: d.lastName = Text(v); break;
-        case 1: d.firstName = Text(v); break;
-        case 2: d.patientId = Text(v); break;
-        case 3: d.secondLastName = Text(v); break;
-        case 5:
-          d.birthYear = t.u16();
-          d.birthMonth = t.u8();
-          d.birthDay = t.u8();
-          break;
-        case 6: {
-          const uint16_t h = t.u16();
-          const uint8_t unit = t.u8();  // 1 cm, 2 inch, 3 mm
-          d.heightCm = unit == 2 ? static_cast<int>(std::lround(h * 2.54)) : unit == 3 ? (h + 5) / 10 : h;
-          break;
-        }
-        case 7: {
-          const uint16_t w = t.u16();
-          const uint8_t unit = t.u8();  // 1 kg, 2 g, 3 pound, 4 ounce
-          d.weightKg = unit == 2   ? (w + 500) / 1000
-                       : unit == 3 ? static_cast<int>(std::lround(w * 0.45359237))
-                       : unit == 4 ? static_cast<int>(std::lround(w * 0.028349523))
-                                   : w;
-          break;
-        }
-        case 8: d.sex = t.u8(); break;
-        case 14:
-          // Acquiring device: byte 14 is the protocol revision it writes.
-          if (len > 14 && v[14] != 0) r_.protocolVersion = v[14];
-          if (len > 35) {
-            // Four NUL-ended strings follow the fixed part; the last one
-            // (after the analysing program, serial number and software) is
-            // the manufacturer's name. Take the model from bytes 8 to 13.
-            d.device = Text(v.subspan(8, 6));
-          }
-          break;
-        case 16: d.institution = Text(v); break;
-        case 18: d.department = Text(v); break;
-        case 20: d.referringPhysician = Text(v); break;
-        case 22: d.technician = Text(v); break;
-        case 25:
-          d.acqYear = t.u16();
-          d.acqMonth = t.u8();
-          d.acqDay = t.u8();
-          break;
-        case 26:
-          d.acqHour = t.u8();
-          d.acqMinute = t.u8();
-          d.acqSecond = t.u8();
-          break;
-        case 27: d.highPassHz = t.u16() / 100.0; break;  // in 0.01 Hz
-        case 28: d.lowPassHz = t.u16(); break;
-        case 29: d.filterBitmap = t.u8(); break;
-        case 30: d.freeText.push_back(Text(v)); break;
-        default: break;
-      }
-    }
+    if (auto data = Data(1)) scpreader::ReadDemographics(*data, &r_);
   }
 
   bool ReadLeadDefinition() {
@@ -299,19 +208,19 @@ class RecordReader {
       else if (!HasSection(3) && HasSection(6)) Problem(3, -1, "absent: the rhythm data cannot be assigned to leads");
       return false;
     }
-    Cursor c(*data);
-    const uint8_t n = c.u8();
-    const uint8_t flags = c.u8();
+    ByteReader c(*data);
+    const uint8_t n = c.U8();
+    const uint8_t flags = c.U8();
     referenceBeat_ = flags & 1;
     for (uint8_t i = 0; i < n; ++i) {
-      if (!c.has(9)) {
+      if (c.remaining() < 9) {
         Problem(3, -1, "lists " + std::to_string(n) + " leads but holds " + std::to_string(i));
         break;
       }
       LeadEntry e;
-      e.start = c.u32();
-      e.end = c.u32();
-      e.id = c.u8();
+      e.start = c.U32();
+      e.end = c.U32();
+      e.id = c.U8();
       entries_.push_back(e);
       Lead l;
       l.id = e.id;
@@ -344,8 +253,8 @@ class RecordReader {
       }
       return;  // no Huffman coding
     }
-    Cursor c(*data);
-    const uint16_t count = c.u16();
+    ByteReader c(*data);
+    const uint16_t count = c.U16();
     std::vector<HuffmanTable> tables;
     std::string why;
     if (count == kDefaultTableMarker) {
@@ -357,18 +266,18 @@ class RecordReader {
         why = std::to_string(count) + " tables in " + std::to_string(data->size()) + " bytes";
       }
       for (uint16_t t = 0; why.empty() && t < count; ++t) {
-        const uint16_t codes = c.u16();
-        if (!c.has(size_t{codes} * 9) || codes == 0) {
+        const uint16_t codes = c.U16();
+        if (c.remaining() < size_t{codes} * 9 || codes == 0) {
           why = "table " + std::to_string(t + 1) + " of " + std::to_string(codes) + " codes runs past the section";
           break;
         }
         HuffmanTable table(codes);
         for (HuffmanCode& h : table) {
-          h.prefixBits = c.u8();
-          h.totalBits = c.u8();
-          h.mode = c.u8();
-          h.baseValue = c.i16();
-          h.baseCode = c.u32();
+          h.prefixBits = c.U8();
+          h.totalBits = c.U8();
+          h.mode = c.U8();
+          h.baseValue = c.I16();
+          h.baseCode = c.U32();
         }
         tables.push_back(std::move(table));
       }
@@ -394,28 +303,28 @@ class RecordReader {
     uint8_t protocol = 0;
     auto data = Data(4, &protocol);
     if (!data) return;
-    Cursor c(*data);
-    refLengthMs_ = c.u16();
-    refFiducial_ = c.u16();
-    const uint16_t n = c.u16();
-    if (!c.has(size_t{n} * 14)) {
+    ByteReader c(*data);
+    refLengthMs_ = c.U16();
+    refFiducial_ = c.U16();
+    const uint16_t n = c.U16();
+    if (c.remaining() < size_t{n} * 14) {
       Problem(4, -1, "lists " + std::to_string(n) + " QRS complexes but holds fewer");
       return;
     }
     qrs_.resize(n);
     for (QrsEntry& q : qrs_) {
-      q.type = c.u16();
-      q.sb = c.u32();
-      q.fc = c.u32();
-      q.se = c.u32();
+      q.type = c.U16();
+      q.sb = c.U32();
+      q.fc = c.U32();
+      q.se = c.U32();
     }
     // Versions 1.0 and 1.1 have no protected zones (nor has a section that
     // ends after the subtraction zones): the subtraction zones stand for them.
     const uint8_t version = protocol != 0 ? protocol : r_.protocolVersion;
-    const bool zones = version != 10 && version != 11 && c.has(size_t{n} * 8);
+    const bool zones = version != 10 && version != 11 && c.remaining() >= size_t{n} * 8;
     for (QrsEntry& q : qrs_) {
-      q.qb = zones ? c.u32() : q.sb;
-      q.qe = zones ? c.u32() : q.se;
+      q.qb = zones ? c.U32() : q.sb;
+      q.qe = zones ? c.U32() : q.se;
     }
     qrsRead_ = true;
   }
@@ -446,9 +355,9 @@ class RecordReader {
   // Reads a byte-count table of N entries from `c`: 2 bytes each, or 4 in
   // our plug-in's files with leads of 32000 samples or more, told apart by
   // which of the two adds up to the section's length (one pad byte allowed).
-  std::vector<uint32_t> ByteCounts(Cursor& c, uint16_t section) {
+  std::vector<uint32_t> ByteCounts(ByteReader& c, uint16_t section) {
     struct Try {
-      Cursor after;
+      ByteReader after;
       std::vector<uint32_t> counts;
       bool fits = false, exact = false;
     };
@@ -456,10 +365,10 @@ class RecordReader {
       Try t{c, std::vector<uint32_t>(entries_.size()), false, false};
       uint64_t sum = 0;
       for (uint32_t& k : t.counts) {
-        k = width == 2 ? t.after.u16() : t.after.u32();
+        k = width == 2 ? t.after.U16() : t.after.U32();
         sum += k;
       }
-      t.fits = t.after.ok() && sum <= t.after.remaining();
+      t.fits = !t.after.failed() && sum <= t.after.remaining();
       t.exact = t.fits && t.after.remaining() - sum <= 1;
       return t;
     };
@@ -483,12 +392,12 @@ class RecordReader {
       Problem(4, -1, "reference beat subtraction is flagged but no QRS locations are given; no samples decoded");
       return;
     }
-    Cursor c(*data);
-    refAvm_ = c.u16();
-    refInterval_ = c.u16();
-    const uint8_t differences = c.u8();
-    c.skip(1);
-    if (!c.ok() || refAvm_ == 0 || refInterval_ == 0 || differences > 2) {
+    ByteReader c(*data);
+    refAvm_ = c.U16();
+    refInterval_ = c.U16();
+    const uint8_t differences = c.U8();
+    c.U8();  // reserved, but part of the header all the same
+    if (c.failed() || refAvm_ == 0 || refInterval_ == 0 || differences > 2) {
       Problem(5, -1, "header: amplitude " + std::to_string(refAvm_) + " nV, interval " +
                          std::to_string(refInterval_) + " us, differences " + std::to_string(differences));
       return;
@@ -501,7 +410,7 @@ class RecordReader {
       std::string why;
       // Section 4 gives the beat's length in milliseconds; a producer that
       // rounded up stores one sample more, which is taken too.
-      refBeats_[i] = DecodeLead(c.bytes(counts[i]), length + 1, differences, &why);
+      refBeats_[i] = DecodeLead(c.Bytes(counts[i]), length + 1, differences, &why);
       if (refBeats_[i].size() < length) {
         Problem(5, static_cast<int>(i), "reference beat: " +
                                             std::to_string(refBeats_[i].size()) + " of " + std::to_string(length) +
@@ -580,12 +489,12 @@ class RecordReader {
       return;
     }
     if (tablesBad_) return;
-    Cursor c(*data);
-    const uint16_t avm = c.u16();
-    const uint16_t interval = c.u16();
-    const uint8_t differences = c.u8();
-    const uint8_t bimodal = c.u8();
-    if (!c.ok() || avm == 0 || interval == 0 || differences > 2) {
+    ByteReader c(*data);
+    const uint16_t avm = c.U16();
+    const uint16_t interval = c.U16();
+    const uint8_t differences = c.U8();
+    const uint8_t bimodal = c.U8();
+    if (c.failed() || avm == 0 || interval == 0 || differences > 2) {
       Problem(6, -1, "header: amplitude " + std::to_string(avm) + " nV, interval " +
                          std::to_string(interval) + " us, differences " + std::to_string(differences) +
                          "; no samples decoded");
@@ -604,9 +513,7 @@ class RecordReader {
     if (bimodal != 0 && !refOk_) {
       // The full-rate interval is Section 5's, even without subtraction.
       if (auto s5 = Data(5)) {
-        Cursor h(*s5);
-        h.skip(2);
-        refInterval_ = h.u16();
+        refInterval_ = ByteReader(*s5).U16At(2);
       }
     }
     if (bimodal != 0) {
@@ -641,7 +548,7 @@ class RecordReader {
     for (size_t i = 0; i < entries_.size(); ++i) {
       Lead& lead = r_.leads[i];
       const LeadEntry& e = entries_[i];
-      std::span<const uint8_t> bytes = c.bytes(counts[i]);
+      std::span<const uint8_t> bytes = c.Bytes(counts[i]);
       const uint32_t count = e.count();
       if (count == 0) {
         Problem(6, static_cast<int>(i), "section 3 gives it no samples");
@@ -699,44 +606,6 @@ class RecordReader {
         if (j < 0 || j >= static_cast<int64_t>(beat.size())) continue;
         (*v)[at] += beat[static_cast<size_t>(j)] * scale;
       }
-    }
-  }
-
-  // III, aVR, aVL and aVF from I and II when they are not stored.
-  void DeriveLimbLeads() {
-    auto find = [&](uint16_t id) -> const Lead* {
-      for (const Lead& l : r_.leads)
-        if (l.id == id && !l.samples.empty()) return &l;
-      return nullptr;
-    };
-    const Lead* one = find(1);
-    const Lead* two = find(2);
-    if (one == nullptr || two == nullptr || one->startSample != two->startSample ||
-        one->samples.size() != two->samples.size())
-      return;
-    const std::vector<int32_t> a = one->samples, b = two->samples;
-    const uint32_t start = one->startSample, end = one->endSample;
-    struct Rule {
-      uint16_t id;
-      int ia, ib;  // twice the weights of I and II
-    };
-    for (const Rule& rule : {Rule{61, -2, 2}, Rule{62, -1, -1}, Rule{63, 2, -1}, Rule{64, -1, 2}}) {
-      bool stored = false;
-      for (const Lead& l : r_.leads) stored = stored || l.id == rule.id;
-      if (stored) continue;
-      Lead l;
-      l.id = rule.id;
-      l.name = LeadName(rule.id);
-      l.startSample = start;
-      l.endSample = end;
-      l.derived = true;
-      l.samples.resize(a.size());
-      for (size_t k = 0; k < a.size(); ++k) {
-        const int64_t twice = int64_t{rule.ia} * a[k] + int64_t{rule.ib} * b[k];
-        // Halves rounded away from zero.
-        l.samples[k] = static_cast<int32_t>(twice >= 0 ? (twice + 1) / 2 : -((-twice + 1) / 2));
-      }
-      r_.leads.push_back(std::move(l));
     }
   }
 

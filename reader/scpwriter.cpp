@@ -4,19 +4,11 @@
 #include <cmath>
 
 #include "reader/huffman.h"
+#include "scp/crc.h"
 
 namespace scpreader {
 
 namespace {
-
-uint16_t Crc16(const uint8_t* data, size_t n) {
-  uint16_t crc = 0xFFFF;
-  for (size_t i = 0; i < n; ++i) {
-    crc ^= static_cast<uint16_t>(data[i] << 8);
-    for (int k = 0; k < 8; ++k) crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
-  }
-  return crc;
-}
 
 struct Bytes {
   std::vector<uint8_t> b;
@@ -325,10 +317,10 @@ std::vector<uint8_t> WriteRecord(const std::vector<WriteLead>& leads, const Writ
   }
   for (size_t st : starts) {
     const uint32_t len = rec.b[st + 4] | rec.b[st + 5] << 8 | rec.b[st + 6] << 16 | static_cast<uint32_t>(rec.b[st + 7]) << 24;
-    const uint16_t crc = Crc16(&rec.b[st + 2], len - 2);
+    const uint16_t crc = scpcrc::Continue(0xFFFF, &rec.b[st + 2], len - 2);
     rec.b[st] = static_cast<uint8_t>(crc), rec.b[st + 1] = static_cast<uint8_t>(crc >> 8);
   }
-  const uint16_t crc = Crc16(&rec.b[2], rec.b.size() - 2);
+  const uint16_t crc = scpcrc::Continue(0xFFFF, &rec.b[2], rec.b.size() - 2);
   rec.b[0] = static_cast<uint8_t>(crc), rec.b[1] = static_cast<uint8_t>(crc >> 8);
   return rec.b;
 }

@@ -58,48 +58,64 @@ template <typename T>
 using Declared = T;
 }  // namespace test_record_layout
 
-// The record's members in memory order, each with its type: the one list
-// from which the members are declared and their layout is checked for 4-
-// and 8-byte pointers.
-#define SCP_TEST_RECORD_FIELDS(X)                                                                              \
-  X(testKey, uint32_t) X(tag186Text, char[32]) X(acquisitionDateTime, DateTime*) X(tag211Value, uint32_t)      \
-  X(patientName, char[30]) X(patientId, char[16]) X(storedPatientId, char[16]) X(accessionNumber, char[32])    \
-  X(tag185Text, char[32]) X(street, char[64]) X(city, char[32]) X(state, char[8]) X(postalCode, char[12])      \
-  X(birthDate, CalendarDate*) X(tag221Text, char[32]) X(confirmingPhysician, char[39]) X(sex, uint32_t)        \
-  X(age, uint16_t) X(weight, uint32_t) X(height, uint32_t) X(race, uint32_t) X(technician, char[64])           \
-  X(diagnosis, char[512]) X(drugs, char[512]) X(tag240Text, char[512]) X(interpretationText, char[4096])       \
-  X(interpretationStatus, uint32_t) X(overreadingPhysician, char[64]) X(originalDateTime, DateTime*)           \
-  X(overreadDateTime, DateTime*) X(confirmedDateTime, DateTime*) X(hostText1, char[512])                       \
-  X(hostText2, char[512]) X(tag229Text, char[64]) X(room, int32_t) X(smoking, uint32_t) X(alcohol, uint32_t)   \
-  X(family, uint32_t) X(pacemaker, uint32_t) X(ambulatory, uint32_t) X(tag209Date, CalendarDate*)              \
-  X(tag225Text, char[12]) X(metricUnits, uint8_t) X(bloodPressure, uint32_t) X(heartRate, uint32_t)            \
-  X(tag187Value, uint32_t) X(tag188Value, uint32_t) X(referringPhysician, char[32]) X(tag222Text, char[32])    \
-  X(tag223Text, char[64]) X(tag224Text, char[32]) X(tag231Text, char[32]) X(deviceName, char[64])              \
-  X(deviceSerial, char[64]) X(deviceRevision, char[64]) X(tag220Value, uint32_t) X(tag218Value, uint32_t)      \
-  X(tag219Value, uint32_t) X(highPassFilter, uint32_t) X(lowPassFilter, uint32_t) X(filterBitmap, uint32_t)    \
-  X(filePath, char[512]) X(originalInterpreter, char[64]) X(tag232Text, char[32])                              \
-  X(targetHeartRate, uint32_t) X(exerciseType, uint32_t) X(exerciseFlag, uint8_t) X(tag253Text, char[64])      \
-  X(tag254Text, char[64]) X(hostText3, char[64]) X(tag235Value, uint32_t) X(tag236Value, uint32_t)             \
-  X(tag237Value, uint32_t) X(tag238Value, uint32_t) X(pairValue1, uint32_t) X(pairTime1, uint32_t)             \
-  X(pairValue2, uint32_t) X(pairTime2, uint32_t) X(pairValue3, uint32_t) X(pairTime3, uint32_t)                \
-  X(pairValue4, uint32_t) X(pairTime4, uint32_t) X(pairValue5, uint32_t) X(pairTime5, uint32_t)                \
-  X(pairValue6, uint32_t) X(pairTime6, uint32_t) X(measureValueA, uint32_t) X(measureTimeA, uint32_t)          \
-  X(measureLeadA, uint32_t) X(measureExtraA, uint32_t) X(measureValueB, uint32_t) X(measureTimeB, uint32_t)    \
-  X(measureLeadB, uint32_t) X(measureExtraB, uint32_t) X(tag199Value, uint32_t) X(tag198Value, uint32_t)       \
-  X(tag197Value, uint32_t) X(tag227Text, char[32]) X(tag228Text, char[32]) X(tag183Value, uint32_t)            \
-  X(procedureType, uint32_t) X(modified, uint8_t) X(annotationIndex, uint32_t) X(tag212Flag, uint8_t)          \
-  X(hostValue, uint32_t) X(auditDateTime, DateTime*) X(scrambleKey, char[48]) X(identityReadable, uint8_t)     \
-  X(tag181Value, uint32_t) X(hostBlock, HostBlock*) X(waveform, EcgWaveform*) X(annotations, AnnotationList*)  \
-  X(pAnnotations, AnnotationList*) X(pacemakerList, PacemakerList*) X(episodes, EpisodeList*)                  \
-  X(complexDataCount, int32_t) X(complexes, ComplexData*[TestRecord::kComplexSlots])                           \
-  X(trends, TrendRecord*[TestRecord::kTrendSlots]) X(extraTrend, TrendRecord*) X(rhythmCount, int32_t)         \
-  X(rhythms, RhythmMeasurement*[TestRecord::kRhythmSlots]) X(rhythmSummary, RhythmMeasurement*)                \
-  X(tripleCount, int32_t) X(triples, TripleBufferRecord*[TestRecord::kTripleSlots])                            \
-  X(singleTriple, TripleBufferRecord*) X(spirometryItems, SpirometryItem*[TestRecord::kSpirometryItemSlots])   \
-  X(spirometryItemCount, int32_t) X(bloodPressureDataRecord, BloodPressureData*)                               \
-  X(bloodPressureResultsRecord, BloodPressureResults*) X(spirometryDataRecord, SpirometryData*)                \
-  X(auditTrailRecord, AuditTrail*) X(diaryDocument, DocumentBuffer*) X(reportDocument, DocumentBuffer*)        \
-  X(holterConfig, HolterConfig*) X(holterConfigBlock, DocumentBuffer*)
+// The record's members in memory order, each with how the tool's JSON form
+// shows it and its type: the one list from which the members are declared,
+// their layout is checked for 4- and 8-byte pointers and the JSON form's
+// plain fields follow. The JSON column: Skip (not a plain field: host-only
+// values and sub-records), Plain (as the type says), Max(n) (a number up to
+// n, a text of at most n characters), Hundredths (a time stamp with them),
+// Own (a form of its own).
+#define SCP_TEST_RECORD_FIELDS(X)                                                                               \
+  X(testKey, Skip, uint32_t) X(tag186Text, Plain, char[32]) X(acquisitionDateTime, Plain, DateTime*)            \
+  X(tag211Value, Plain, uint32_t) X(patientName, Own, char[30]) X(patientId, Skip, char[16])                    \
+  X(storedPatientId, Own, char[16]) X(accessionNumber, Plain, char[32]) X(tag185Text, Plain, char[32])          \
+  X(street, Plain, char[64]) X(city, Plain, char[32]) X(state, Plain, char[8]) X(postalCode, Plain, char[12])   \
+  X(birthDate, Plain, CalendarDate*) X(tag221Text, Plain, char[32]) X(confirmingPhysician, Plain, char[39])     \
+  X(sex, Max(2), uint32_t) X(age, Plain, uint16_t) X(weight, Own, uint32_t) X(height, Own, uint32_t)            \
+  X(race, Max(4), uint32_t) X(technician, Plain, char[64]) X(diagnosis, Max(255), char[512])                    \
+  X(drugs, Max(255), char[512]) X(tag240Text, Plain, char[512]) X(interpretationText, Own, char[4096])          \
+  X(interpretationStatus, Max(2), uint32_t) X(overreadingPhysician, Plain, char[64])                            \
+  X(originalDateTime, Plain, DateTime*) X(overreadDateTime, Hundredths, DateTime*)                              \
+  X(confirmedDateTime, Plain, DateTime*) X(hostText1, Skip, char[512]) X(hostText2, Skip, char[512])            \
+  X(tag229Text, Plain, char[64]) X(room, Max(65535), int32_t) X(smoking, Max(3), uint32_t)                      \
+  X(alcohol, Max(3), uint32_t) X(family, Max(2), uint32_t) X(pacemaker, Max(4), uint32_t)                       \
+  X(ambulatory, Max(2), uint32_t) X(tag209Date, Plain, CalendarDate*) X(tag225Text, Plain, char[12])            \
+  X(metricUnits, Skip, uint8_t) X(bloodPressure, Own, uint32_t) X(heartRate, Plain, uint32_t)                   \
+  X(tag187Value, Plain, uint32_t) X(tag188Value, Plain, uint32_t) X(referringPhysician, Plain, char[32])        \
+  X(tag222Text, Plain, char[32]) X(tag223Text, Plain, char[64]) X(tag224Text, Plain, char[32])                  \
+  X(tag231Text, Plain, char[32]) X(deviceName, Plain, char[64]) X(deviceSerial, Plain, char[64])                \
+  X(deviceRevision, Plain, char[64]) X(tag220Value, Plain, uint32_t) X(tag218Value, Plain, uint32_t)            \
+  X(tag219Value, Plain, uint32_t) X(highPassFilter, Max(32767), uint32_t)                                       \
+  X(lowPassFilter, Max(32767), uint32_t) X(filterBitmap, Max(255), uint32_t) X(filePath, Skip, char[512])       \
+  X(originalInterpreter, Plain, char[64]) X(tag232Text, Plain, char[32])                                        \
+  X(targetHeartRate, Max(32767), uint32_t) X(exerciseType, Max(1), uint32_t) X(exerciseFlag, Max(1), uint8_t)   \
+  X(tag253Text, Plain, char[64]) X(tag254Text, Plain, char[64]) X(hostText3, Skip, char[64])                    \
+  X(tag235Value, Plain, uint32_t) X(tag236Value, Plain, uint32_t) X(tag237Value, Plain, uint32_t)               \
+  X(tag238Value, Plain, uint32_t) X(pairValue1, Plain, uint32_t) X(pairTime1, Plain, uint32_t)                  \
+  X(pairValue2, Plain, uint32_t) X(pairTime2, Plain, uint32_t) X(pairValue3, Plain, uint32_t)                   \
+  X(pairTime3, Plain, uint32_t) X(pairValue4, Plain, uint32_t) X(pairTime4, Plain, uint32_t)                    \
+  X(pairValue5, Plain, uint32_t) X(pairTime5, Plain, uint32_t) X(pairValue6, Plain, uint32_t)                   \
+  X(pairTime6, Plain, uint32_t) X(measureValueA, Plain, uint32_t) X(measureTimeA, Plain, uint32_t)              \
+  X(measureLeadA, Max(11), uint32_t) X(measureExtraA, Plain, uint32_t) X(measureValueB, Plain, uint32_t)        \
+  X(measureTimeB, Plain, uint32_t) X(measureLeadB, Max(11), uint32_t) X(measureExtraB, Plain, uint32_t)         \
+  X(tag199Value, Plain, uint32_t) X(tag198Value, Plain, uint32_t) X(tag197Value, Plain, uint32_t)               \
+  X(tag227Text, Plain, char[32]) X(tag228Text, Plain, char[32]) X(tag183Value, Plain, uint32_t)                 \
+  X(procedureType, Max(7), uint32_t) X(modified, Skip, uint8_t) X(annotationIndex, Skip, uint32_t)              \
+  X(tag212Flag, Max(1), uint8_t) X(hostValue, Skip, uint32_t) X(auditDateTime, Skip, DateTime*)                 \
+  X(scrambleKey, Plain, char[48]) X(identityReadable, Skip, uint8_t) X(tag181Value, Plain, uint32_t)            \
+  X(hostBlock, Skip, HostBlock*) X(waveform, Skip, EcgWaveform*) X(annotations, Skip, AnnotationList*)          \
+  X(pAnnotations, Skip, AnnotationList*) X(pacemakerList, Skip, PacemakerList*) X(episodes, Skip, EpisodeList*) \
+  X(complexDataCount, Skip, int32_t) X(complexes, Skip, ComplexData*[TestRecord::kComplexSlots])                \
+  X(trends, Skip, TrendRecord*[TestRecord::kTrendSlots]) X(extraTrend, Skip, TrendRecord*)                      \
+  X(rhythmCount, Skip, int32_t) X(rhythms, Skip, RhythmMeasurement*[TestRecord::kRhythmSlots])                  \
+  X(rhythmSummary, Skip, RhythmMeasurement*) X(tripleCount, Skip, int32_t)                                      \
+  X(triples, Skip, TripleBufferRecord*[TestRecord::kTripleSlots]) X(singleTriple, Skip, TripleBufferRecord*)    \
+  X(spirometryItems, Skip, SpirometryItem*[TestRecord::kSpirometryItemSlots])                                   \
+  X(spirometryItemCount, Skip, int32_t) X(bloodPressureDataRecord, Skip, BloodPressureData*)                    \
+  X(bloodPressureResultsRecord, Skip, BloodPressureResults*) X(spirometryDataRecord, Skip, SpirometryData*)     \
+  X(auditTrailRecord, Skip, AuditTrail*) X(diaryDocument, Skip, DocumentBuffer*)                                \
+  X(reportDocument, Skip, DocumentBuffer*) X(holterConfig, Skip, HolterConfig*)                                 \
+  X(holterConfigBlock, Skip, DocumentBuffer*)
 
 class TestRecord {
  public:
@@ -384,7 +400,7 @@ class TestRecord {
   // ---------------------------------------------------- the shared layout
   // Declared from the field list below, in its order; every member starts
   // zeroed.
-#define SCP_DECLARE_FIELD(name, ...) test_record_layout::Declared<__VA_ARGS__> name = {};
+#define SCP_DECLARE_FIELD(name, json, ...) test_record_layout::Declared<__VA_ARGS__> name = {};
   SCP_TEST_RECORD_FIELDS(SCP_DECLARE_FIELD)
 #undef SCP_DECLARE_FIELD
 
@@ -429,11 +445,11 @@ constexpr Field FieldOf(std::size_t P) {
     return U8();
 }
 
-#define SCP_FIELD_INDEX(name, ...) k_##name,
+#define SCP_FIELD_INDEX(name, json, ...) k_##name,
 enum FieldIndex : std::size_t { SCP_TEST_RECORD_FIELDS(SCP_FIELD_INDEX) kFieldCount };
 #undef SCP_FIELD_INDEX
 
-#define SCP_FIELD_ENTRY(name, ...) FieldOf<__VA_ARGS__>(P),
+#define SCP_FIELD_ENTRY(name, json, ...) FieldOf<__VA_ARGS__>(P),
 constexpr std::array<std::size_t, kFieldCount + 1> ForPointerSize(std::size_t P) {
   return Offsets(std::array<Field, kFieldCount>{SCP_TEST_RECORD_FIELDS(SCP_FIELD_ENTRY)});
 }
@@ -449,7 +465,7 @@ static_assert(k32[kFieldCount] == 14116);
 static_assert(k64[kFieldCount] == 19480);
 }  // namespace test_record_layout
 
-#define SCP_CHECK_FIELD(name, ...)                                                                        \
+#define SCP_CHECK_FIELD(name, json, ...)                                                                        \
   static_assert(offsetof(TestRecord, name) == test_record_layout::kNative[test_record_layout::k_##name], \
                 "TestRecord::" #name " moved");
 SCP_TEST_RECORD_FIELDS(SCP_CHECK_FIELD)

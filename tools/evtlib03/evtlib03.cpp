@@ -125,39 +125,28 @@ EVT_EXPORT int32_t SCP_STDCALL LOGMEMORYERROR(const char* source, int32_t line) 
   Emit("LOGMEMORYERROR", source, &line, nullptr, false);
   return 1;
 }
-EVT_EXPORT int32_t SCP_STDCALL LOGEXCEPTION(const char* text) {
-  Emit("LOGEXCEPTION", nullptr, nullptr, text, true);
-  return 1;
-}
-EVT_EXPORT int32_t SCP_STDCALL LOGINFORMATION(const char* text) {
-  Emit("LOGINFORMATION", nullptr, nullptr, text, true);
-  return 1;
-}
-EVT_EXPORT int32_t SCP_STDCALL LOGSYSTEMERROR(const char* text) {
-  Emit("LOGSYSTEMERROR", nullptr, nullptr, text, true);
-  return 1;
-}
+// The calls that log one text; every call returns 1.
+#define EVT_TEXT_CALL(NAME)                                 \
+  EVT_EXPORT int32_t SCP_STDCALL NAME(const char* text) {   \
+    Emit(#NAME, nullptr, nullptr, text, true);              \
+    return 1;                                               \
+  }
+// The calls that log nothing but themselves.
+#define EVT_BARE_CALL(NAME)                                 \
+  EVT_EXPORT int32_t SCP_STDCALL NAME() {                   \
+    Emit(#NAME, nullptr, nullptr, nullptr, false);          \
+    return 1;                                               \
+  }
+
+EVT_TEXT_CALL(LOGEXCEPTION)
+EVT_TEXT_CALL(LOGINFORMATION)
+EVT_TEXT_CALL(LOGSYSTEMERROR)
 #ifndef EVTLIB_OMIT_LOGOEMMESSAGE
-EVT_EXPORT int32_t SCP_STDCALL LOGOEMMESSAGE(const char* text) {
-  Emit("LOGOEMMESSAGE", nullptr, nullptr, text, true);
-  return 1;
-}
+EVT_TEXT_CALL(LOGOEMMESSAGE)
 #endif
-EVT_EXPORT int32_t SCP_STDCALL LOGSERVICESTART(const char* name) {
-  Emit("LOGSERVICESTART", nullptr, nullptr, name, true);
-  return 1;
-}
-EVT_EXPORT int32_t SCP_STDCALL LOGSERVICESTOP(const char* name) {
-  Emit("LOGSERVICESTOP", nullptr, nullptr, name, true);
-  return 1;
-}
+EVT_TEXT_CALL(LOGSERVICESTART)
+EVT_TEXT_CALL(LOGSERVICESTOP)
 #ifndef EVTLIB_OMIT_LIBSTART
-EVT_EXPORT int32_t SCP_STDCALL LIBSTART() {
-  Emit("LIBSTART", nullptr, nullptr, nullptr, false);
-  return 1;
-}
+EVT_BARE_CALL(LIBSTART)
 #endif
-EVT_EXPORT int32_t SCP_STDCALL LIBSTOP() {
-  Emit("LIBSTOP", nullptr, nullptr, nullptr, false);
-  return 1;
-}
+EVT_BARE_CALL(LIBSTOP)

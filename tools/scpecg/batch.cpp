@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 namespace scpecg {
 
@@ -195,6 +196,14 @@ bool WriteAtomically(const std::string& out, const std::function<bool(const std:
   if (!ok) fs::remove(partial, ec);
   g_partial[0] = '\0';
   return ok;
+}
+
+bool WriteText(const std::string& path, const std::string& content, std::string* error) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+  out.close();
+  if (!out) *error = "cannot be written";
+  return static_cast<bool>(out);
 }
 
 }  // namespace scpecg

@@ -40,5 +40,7 @@ BatchSummary RunBatch(const std::vector<BatchItem>& items, int jobs,
 // it otherwise, and also when the process is stopped by a signal meanwhile.
 bool WriteAtomically(const std::string& out, const std::function<bool(const std::string& partial)>& write,
                      std::string* error);
+// Writes content to path; false with *error "cannot be written" when it fails.
+bool WriteText(const std::string& path, const std::string& content, std::string* error);
 
 }  // namespace scpecg

@@ -4,13 +4,16 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "lib/dbclient/testrecord.h"
 #include "reader/scpreader.h"
+#include "tools/scpecg/batch.h"
 #include "tools/scpecg/console.h"
+#include "tools/scpecg/convert_leads.h"
 #include "tools/scpecg/fetch.h"
 #include "tools/scpecg/host.h"
 #include "tools/scpecg/plot.h"
@@ -33,31 +36,11 @@ void Fail(const std::string& file, const std::string& what) { Console::Get().Err
 // Writes through a sibling file and renames it, so that a failed command
 // leaves no half-written output behind.
 bool WriteFile(const std::string& path, const std::string& content) {
-  std::error_code ec;
-  const fs::path target(path);
-  if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
-  const std::string partial = path + ".partial";
-  {
-    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-    if (!out) {
-      Fail(path, "cannot be written");
-      return false;
-    }
-    out << content;
-    out.close();
-    if (!out) {
-      Fail(path, "cannot be written");
-      fs::remove(partial, ec);
-      return false;
-    }
-  }
-  fs::rename(partial, target, ec);
-  if (ec) {
-    Fail(path, "cannot be written: " + ec.message());
-    fs::remove(partial, ec);
-    return false;
-  }
-  return true;
+  std::string error;
+  if (WriteAtomically(path, [&](const std::string& partial) { return WriteText(partial, content, &error); }, &error))
+    return true;
+  Fail(path, error);
+  return false;
 }
 
 bool ReadText(const std::string& path, std::string* out) {
@@ -108,51 +91,40 @@ bool FetchFile(Library& lib, const std::string& path, Fetched* fetched) {
 }  // namespace
 
 bool SaveVerified(Library& lib, TestRecord& record, const std::string& out, std::string* summary) {
-  std::error_code ec;
-  const fs::path target(out);
-  if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
-  const std::string partial = out + ".partial";
-  if (partial.size() > kMaxPath) {
+  if (out.size() + std::strlen(".partial") > kMaxPath) {
     Fail(out, "path too long: the tool saves through OUT.partial, and the plug-in takes at most 511 characters");
     return false;
   }
-  if (lib.Save(&record, partial) != 1) {
-    Fail(out, "the library could not save the record");
-    fs::remove(partial, ec);
-    return false;
-  }
-  // The save gave the record its path and, when it had none, an accession
-  // number; this is the record as it should come back.
-  const Json expected = DumpRecord(record);
-  Fetched fetched;
-  ScpFile file(partial);
-  std::string error;
-  bool good = FetchWhole(lib, file, partial, &fetched, &error);
-  if (!good) {
-    Fail(out, "the saved file cannot be read back: " + error);
-  } else {
+  auto saveAndCheck = [&](const std::string& partial) {
+    if (lib.Save(&record, partial) != 1) {
+      Fail(out, "the library could not save the record");
+      return false;
+    }
+    // The save gave the record its path and, when it had none, an accession
+    // number; this is the record as it should come back.
+    const Json expected = DumpRecord(record);
+    Fetched fetched;
+    ScpFile file(partial);
+    std::string error;
+    if (!FetchWhole(lib, file, partial, &fetched, &error)) {
+      Fail(out, "the saved file cannot be read back: " + error);
+      return false;
+    }
     for (const std::string& note : fetched.notes) Fail(out, note);
     const std::vector<std::string> diffs = DiffJson(expected, DumpRecord(*fetched.record), 12, {"derived"});
-    if (!diffs.empty() || !fetched.notes.empty()) {
-      Fail(out, "the saved record did not come back unchanged (saved / read back):");
-      for (const std::string& d : diffs) Console::Get().Line("  " + d);
-      good = false;
-    }
-  }
-  if (!good) {
-    fs::remove(partial, ec);
+    if (diffs.empty() && fetched.notes.empty()) return true;
+    Fail(out, "the saved record did not come back unchanged (saved / read back):");
+    for (const std::string& d : diffs) Console::Get().Line("  " + d);
     return false;
-  }
-  fs::rename(partial, target, ec);
-  if (ec) {
-    Fail(out, "cannot be written: " + ec.message());
-    fs::remove(partial, ec);
+  };
+  std::string error;
+  if (!WriteAtomically(out, saveAndCheck, &error)) {
+    if (!error.empty()) Fail(out, error);
     return false;
   }
   if (summary != nullptr) {
-    std::ostringstream s;
-    s << fs::file_size(target, ec) << " bytes";
-    *summary = s.str();
+    std::error_code ec;
+    *summary = std::to_string(fs::file_size(out, ec)) + " bytes";
   }
   return true;
 }
@@ -166,46 +138,25 @@ const char* const kInfoNames[18] = {
 const char* const kInfoUnits[18] = {"samples", "Hz",      "nV per unit", "leads", "", "", "", "", "", "", "", "",
                                     "records", "records", "bytes + 4",   "bytes + 4", "bytes", "bytes + 4"};
 
-std::string MicrovoltText(int64_t nanovolts) {
-  const bool negative = nanovolts < 0;
-  const uint64_t a = static_cast<uint64_t>(negative ? -nanovolts : nanovolts);
-  std::string s = (negative ? "-" : "") + std::to_string(a / 1000);
-  uint64_t frac = a % 1000;
-  if (frac != 0) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, ".%03" PRIu64, frac);
-    std::string f = buf;
-    while (f.back() == '0') f.pop_back();
-    s += f;
-  }
-  return s;
-}
-
 }  // namespace
 
 std::string WaveformCsv(const scpreader::Record& r) {
   std::string out;
-  std::vector<const scpreader::Lead*> leads;
-  size_t rows = 0;
-  auto offset = [](const scpreader::Lead& l) -> size_t { return l.startSample > 1 ? l.startSample - 1 : 0; };
-  for (const scpreader::Lead& l : r.leads) {
-    if (l.derived || l.samples.empty()) continue;
-    leads.push_back(&l);
-    rows = std::max(rows, offset(l) + l.samples.size());
-  }
-  if (leads.empty() || r.sampleIntervalUs == 0) return out;
+  const ConvertLeads stored = StoredLeads(r);
+  if (stored.leads.empty() || r.sampleIntervalUs == 0) return out;
   out += "time_s";
-  for (const scpreader::Lead* l : leads) out += "," + l->name;
+  for (const scpreader::Lead* l : stored.leads) out += "," + l->name;
   out += "\n";
   char buf[32];
-  for (size_t i = 0; i < rows; ++i) {
+  for (size_t i = 0; i < stored.samples; ++i) {
     std::snprintf(buf, sizeof buf, "%.6f", static_cast<double>(i) * r.sampleIntervalUs / 1e6);
     out += buf;
-    for (const scpreader::Lead* l : leads) {
+    for (const scpreader::Lead* l : stored.leads) {
       out += ',';
       // Empty before a lead's first sample and after its last.
-      if (i >= offset(*l) && i - offset(*l) < l->samples.size())
-        out += MicrovoltText(int64_t{l->samples[i - offset(*l)]} * r.amplitudeNanovolts);
+      const size_t at = ConvertLeads::Offset(*l);
+      if (i >= at && i - at < l->samples.size())
+        out += MicrovoltDecimal(int64_t{l->samples[i - at]} * r.amplitudeNanovolts);
     }
     out += '\n';
   }

@@ -86,11 +86,7 @@ ItemResult ConvertOne(const BatchItem& item, const std::string& to) {
       [&](const std::string& partial) {
         if (to == "edf") return WriteEdf(record, partial, &error);
         if (to == "dicom") return WriteDicom(record, !identityShown, partial, &error);
-        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        out << WaveformCsv(record);
-        out.close();
-        if (!out) error = "cannot be written";
-        return static_cast<bool>(out);
+        return WriteText(partial, WaveformCsv(record), &error);
       },
       &error);
   if (!ok) return {Outcome::kFailed, output + ": " + error};

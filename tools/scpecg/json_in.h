@@ -21,10 +21,6 @@ constexpr size_t kMaxErrors = 30;
 
 // ------------------------------------------------------------ dump helpers
 
-inline std::string FieldText(const char* field, size_t capacity) {
-  return Latin1ToUtf8(std::string_view(field, strnlen(field, capacity)));
-}
-
 // Raw bytes with trailing NULs dropped (NULs inside are kept).
 inline std::string TrimmedBytes(const char* bytes, size_t n) {
   while (n > 0 && bytes[n - 1] == '\0') --n;
@@ -185,6 +181,31 @@ class In {
       return false;
     }
     return true;
+  }
+
+  // An optional key of obj: true when it is absent or holds a number in
+  // lo..hi (then in *out).
+  template <typename T>
+  bool Field(const Json& obj, const std::string& path, const char* key, int64_t lo, int64_t hi, T* out) {
+    return !obj.contains(key) || Number(obj[key], Key(path, key), lo, hi, out);
+  }
+
+  // An optional key of obj that fills the whole of out, each value in lo..hi.
+  template <typename T, size_t N>
+  bool Fill(const Json& obj, const std::string& path, const char* key, int64_t lo, int64_t hi, T (&out)[N]) {
+    std::vector<T> v;
+    if (!obj.contains(key)) return true;
+    if (!Numbers(obj[key], Key(path, key), N, N, lo, hi, &v)) return false;
+    std::copy(v.begin(), v.end(), out);
+    return true;
+  }
+
+  // A list of at most max elements that holds something: null, not an
+  // empty list, stands for none.
+  bool List(const Json& j, const std::string& path, size_t max, const std::string& what) {
+    if (!Array(j, path, 0, max)) return false;
+    if (j.empty()) Fail(path, "an empty list is not stored; use null for no " + what);
+    return !j.empty();
   }
 
   template <typename T>

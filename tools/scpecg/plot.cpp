@@ -30,10 +30,6 @@ std::string Xml(const std::string& utf8) {
   return out;
 }
 
-std::string Field(const char* text, size_t capacity) {
-  return Latin1ToUtf8(std::string_view(text, strnlen(text, capacity)));
-}
-
 std::string Fmt(const char* format, double a) {
   char buf[64];
   std::snprintf(buf, sizeof buf, format, a);
@@ -121,7 +117,7 @@ PlotPage PageOf(const TestRecord& r) {
   const bool readable = r.identityReadable != 0;
   std::string name, id;
   if (readable) {
-    std::string full = Field(r.patientName, sizeof r.patientName);
+    std::string full = FieldText(r.patientName, sizeof r.patientName);
     std::string last = full.substr(0, full.find('^'));
     std::string rest = full.find('^') == std::string::npos ? "" : full.substr(full.find('^') + 1);
     std::string first = rest.substr(0, rest.find('^'));
@@ -129,10 +125,10 @@ PlotPage PageOf(const TestRecord& r) {
     name = last;
     if (!second.empty()) name += " " + second;
     if (!first.empty()) name += (name.empty() ? "" : ", ") + first;
-    id = Field(r.patientId, sizeof r.patientId);
+    id = FieldText(r.patientId, sizeof r.patientId);
   } else {
     // The key is not registered here: no name, and the identifier as stored.
-    id = Field(r.storedPatientId, sizeof r.storedPatientId) + " (as stored)";
+    id = FieldText(r.storedPatientId, sizeof r.storedPatientId) + " (as stored)";
   }
   const char* sexes[] = {"sex not stated", "male", "female"};
   std::string who = readable ? (name.empty() ? "(no name)" : name) : "(identity not shown on this workstation)";
@@ -145,8 +141,8 @@ PlotPage PageOf(const TestRecord& r) {
   if (r.age > 0) page.who += "   age " + std::to_string(r.age / 365) + " y";
   page.recorded = DateText(r.acquisitionDateTime);
   page.filters = Filters(r);
-  page.device = Field(r.deviceName, sizeof r.deviceName);
-  std::string text = Field(r.interpretationText, sizeof r.interpretationText);
+  page.device = FieldText(r.deviceName, sizeof r.deviceName);
+  std::string text = FieldText(r.interpretationText, sizeof r.interpretationText);
   size_t start = 0;
   while (start < text.size() && page.statements.size() < 3) {
     size_t end = text.find("\r\n", start);

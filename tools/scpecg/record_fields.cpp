@@ -1,39 +1,18 @@
 // The record's scalar fields in JSON: one row each, dump and build.
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <functional>
+#include <limits>
+#include <type_traits>
+#include <utility>
 
-#include "lib/byte_cursor.h"
 #include "lib/dbclient/testrecord.h"
 #include "tools/scpecg/record_json.h"
 #include "tools/scpecg/record_parts.h"
-#include "tools/scpecg/scpfile.h"
 
 namespace scpecg {
 
-#define SCP_TEXT_UP_TO(member, maxChars)                                                            \
-  FieldSpec{#member, [](const TestRecord& r) -> Json { return FieldText(r.member, sizeof r.member); }, \
-            [](In& in, const Json& j, const std::string& p, TestRecord& r) {                       \
-              std::string t;                                                                        \
-              if (in.Text(j, p, maxChars, &t)) CopyText(r.member, sizeof r.member, t);              \
-            }}
-// A text as long as its member holds, less the NUL.
-#define SCP_TEXT(member) SCP_TEXT_UP_TO(member, sizeof(TestRecord::member) - 1)
-
-#define SCP_NUMBER(member, lo, hi)                                                     \
-  FieldSpec{#member, [](const TestRecord& r) -> Json { return r.member; },             \
-            [](In& in, const Json& j, const std::string& p, TestRecord& r) {          \
-              in.Number(j, p, lo, hi, &r.member);                                      \
-            }}
-
-#define SCP_DATE(member, kind, store, dumpExpr)                                        \
-  FieldSpec{#member, [](const TestRecord& r) -> Json { return dumpExpr; },             \
-            [](In& in, const Json& j, const std::string& p, TestRecord& r) {          \
-              DateParts d;                                                             \
-              if (j.is_null()) { store(r.member, d); return; }                         \
-              if (ParseDate(in, j, p, kind, &d)) store(r.member, d);                   \
-            }}
+namespace {
 
 // Height and weight travel in millimetres and ounces; only values that come
 // back unchanged are accepted, so that nothing is altered silently.
@@ -55,13 +34,10 @@ void BuildConverted(In& in, const Json& j, const std::string& p, uint32_t* membe
   *member = static_cast<uint32_t>(v);
 }
 
-std::vector<FieldSpec> RecordFields() {
-  std::vector<FieldSpec> f;
-  f.push_back(SCP_TEXT(tag186Text));
-  f.push_back(SCP_DATE(acquisitionDateTime, DateKind::kDateTime, StoreDateTime,
-                       DateTimeJson(r.acquisitionDateTime, false)));
-  f.push_back(SCP_NUMBER(tag211Value, 0, kU32));
-  f.push_back(FieldSpec{
+// The fields whose JSON form is their own (Own in the field list).
+const FieldSpec& OwnRow(const std::string& name) {
+  static const std::vector<FieldSpec> kOwn = {
+      FieldSpec{
       "patientName", [](const TestRecord& r) -> Json { return FieldText(r.patientName, sizeof r.patientName); },
       [](In& in, const Json& j, const std::string& p, TestRecord& r) {
         std::string t;
@@ -74,40 +50,23 @@ std::vector<FieldSpec> RecordFields() {
         }
         const std::string last = t.substr(0, a), first = t.substr(a + 1, b - a - 1), second = t.substr(b + 1);
         r.SetPatientName(first.c_str(), second.c_str(), last.c_str());
-      }});
-  f.push_back(FieldSpec{
+      }},
+      FieldSpec{
       "storedPatientId",
       [](const TestRecord& r) -> Json { return FieldText(r.storedPatientId, sizeof r.storedPatientId); },
       [](In& in, const Json& j, const std::string& p, TestRecord& r) {
         std::string t;
         if (in.Text(j, p, sizeof(TestRecord::storedPatientId) - 1, &t)) r.SetStoredPatientId(t.c_str());
-      }});
-  f.push_back(SCP_TEXT(accessionNumber));
-  f.push_back(SCP_TEXT(tag185Text));
-  f.push_back(SCP_TEXT(street));
-  f.push_back(SCP_TEXT(city));
-  f.push_back(SCP_TEXT(state));
-  f.push_back(SCP_TEXT(postalCode));
-  f.push_back(SCP_DATE(birthDate, DateKind::kDate, StoreDate, DateJson(r.birthDate)));
-  f.push_back(SCP_TEXT(tag221Text));
-  f.push_back(SCP_TEXT(confirmingPhysician));
-  f.push_back(SCP_NUMBER(sex, 0, 2));
-  f.push_back(SCP_NUMBER(age, 0, 65535));
-  f.push_back(FieldSpec{"weight", [](const TestRecord& r) -> Json { return r.weight; },
+      }},
+      FieldSpec{"weight", [](const TestRecord& r) -> Json { return r.weight; },
                         [](In& in, const Json& j, const std::string& p, TestRecord& r) {
                           BuildConverted(in, j, p, &r.weight, 16, 100, "ounces", 100, 16);
-                        }});
-  f.push_back(FieldSpec{"height", [](const TestRecord& r) -> Json { return r.height; },
+                        }},
+      FieldSpec{"height", [](const TestRecord& r) -> Json { return r.height; },
                         [](In& in, const Json& j, const std::string& p, TestRecord& r) {
                           BuildConverted(in, j, p, &r.height, 254, 1000, "millimetres", 1000, 254);
-                        }});
-  f.push_back(SCP_NUMBER(race, 0, 4));
-  f.push_back(SCP_TEXT(technician));
-  f.push_back(SCP_TEXT_UP_TO(diagnosis, 255));
-  f.push_back(SCP_TEXT_UP_TO(drugs, 255));
-  f.push_back(SCP_TEXT(tag240Text));
-  f.push_back(SCP_NUMBER(interpretationStatus, 0, 2));
-  f.push_back(FieldSpec{
+                        }},
+      FieldSpec{
       "interpretationText",
       [](const TestRecord& r) -> Json {
         Json a = Json::array();
@@ -142,23 +101,8 @@ std::vector<FieldSpec> RecordFields() {
           return;
         }
         if (good) CopyText(r.interpretationText, sizeof r.interpretationText, text);
-      }});
-  f.push_back(SCP_TEXT(overreadingPhysician));
-  f.push_back(SCP_DATE(originalDateTime, DateKind::kDateTime, StoreDateTime, DateTimeJson(r.originalDateTime, false)));
-  f.push_back(SCP_DATE(overreadDateTime, DateKind::kDateTimeHundredths, StoreDateTime,
-                       DateTimeJson(r.overreadDateTime, true)));
-  f.push_back(
-      SCP_DATE(confirmedDateTime, DateKind::kDateTime, StoreDateTime, DateTimeJson(r.confirmedDateTime, false)));
-  f.push_back(SCP_TEXT(tag229Text));
-  f.push_back(SCP_NUMBER(room, 0, 65535));
-  f.push_back(SCP_NUMBER(smoking, 0, 3));
-  f.push_back(SCP_NUMBER(alcohol, 0, 3));
-  f.push_back(SCP_NUMBER(family, 0, 2));
-  f.push_back(SCP_NUMBER(pacemaker, 0, 4));
-  f.push_back(SCP_NUMBER(ambulatory, 0, 2));
-  f.push_back(SCP_DATE(tag209Date, DateKind::kDate, StoreDate, DateJson(r.tag209Date)));
-  f.push_back(SCP_TEXT(tag225Text));
-  f.push_back(FieldSpec{"bloodPressure",
+      }},
+      FieldSpec{"bloodPressure",
                         [](const TestRecord& r) -> Json {
                           Json o;
                           o["systolic"] = r.bloodPressure >> 16;
@@ -171,72 +115,75 @@ std::vector<FieldSpec> RecordFields() {
                           const bool a = in.Int(j["systolic"], Key(p, "systolic"), 0, 65535, &s);
                           const bool b = in.Int(j["diastolic"], Key(p, "diastolic"), 0, 65535, &d);
                           if (a && b) r.bloodPressure = static_cast<uint32_t>((s << 16) | d);
-                        }});
-  f.push_back(SCP_NUMBER(heartRate, 0, kU32));
-  f.push_back(SCP_NUMBER(tag187Value, 0, kU32));
-  f.push_back(SCP_NUMBER(tag188Value, 0, kU32));
-  f.push_back(SCP_TEXT(referringPhysician));
-  f.push_back(SCP_TEXT(tag222Text));
-  f.push_back(SCP_TEXT(tag223Text));
-  f.push_back(SCP_TEXT(tag224Text));
-  f.push_back(SCP_TEXT(tag231Text));
-  f.push_back(SCP_TEXT(deviceName));
-  f.push_back(SCP_TEXT(deviceSerial));
-  f.push_back(SCP_TEXT(deviceRevision));
-  f.push_back(SCP_NUMBER(tag220Value, 0, kU32));
-  f.push_back(SCP_NUMBER(tag218Value, 0, kU32));
-  f.push_back(SCP_NUMBER(tag219Value, 0, kU32));
-  // Filters and the target rate are 16-bit in the file and read back signed.
-  f.push_back(SCP_NUMBER(highPassFilter, 0, 32767));
-  f.push_back(SCP_NUMBER(lowPassFilter, 0, 32767));
-  f.push_back(SCP_NUMBER(filterBitmap, 0, 255));
-  f.push_back(SCP_TEXT(originalInterpreter));
-  f.push_back(SCP_TEXT(tag232Text));
-  f.push_back(SCP_NUMBER(targetHeartRate, 0, 32767));
-  f.push_back(SCP_NUMBER(exerciseType, 0, 1));
-  f.push_back(SCP_NUMBER(exerciseFlag, 0, 1));
-  f.push_back(SCP_TEXT(tag253Text));
-  f.push_back(SCP_TEXT(tag254Text));
-  f.push_back(SCP_NUMBER(tag235Value, 0, kU32));
-  f.push_back(SCP_NUMBER(tag236Value, 0, kU32));
-  f.push_back(SCP_NUMBER(tag237Value, 0, kU32));
-  f.push_back(SCP_NUMBER(tag238Value, 0, kU32));
-  f.push_back(SCP_NUMBER(pairValue1, 0, kU32));
-  f.push_back(SCP_NUMBER(pairTime1, 0, kU32));
-  f.push_back(SCP_NUMBER(pairValue2, 0, kU32));
-  f.push_back(SCP_NUMBER(pairTime2, 0, kU32));
-  f.push_back(SCP_NUMBER(pairValue3, 0, kU32));
-  f.push_back(SCP_NUMBER(pairTime3, 0, kU32));
-  f.push_back(SCP_NUMBER(pairValue4, 0, kU32));
-  f.push_back(SCP_NUMBER(pairTime4, 0, kU32));
-  f.push_back(SCP_NUMBER(pairValue5, 0, kU32));
-  f.push_back(SCP_NUMBER(pairTime5, 0, kU32));
-  f.push_back(SCP_NUMBER(pairValue6, 0, kU32));
-  f.push_back(SCP_NUMBER(pairTime6, 0, kU32));
-  f.push_back(SCP_NUMBER(measureValueA, 0, kU32));
-  f.push_back(SCP_NUMBER(measureTimeA, 0, kU32));
-  f.push_back(SCP_NUMBER(measureLeadA, 0, 11));
-  f.push_back(SCP_NUMBER(measureExtraA, 0, kU32));
-  f.push_back(SCP_NUMBER(measureValueB, 0, kU32));
-  f.push_back(SCP_NUMBER(measureTimeB, 0, kU32));
-  f.push_back(SCP_NUMBER(measureLeadB, 0, 11));
-  f.push_back(SCP_NUMBER(measureExtraB, 0, kU32));
-  f.push_back(SCP_NUMBER(tag199Value, 0, kU32));
-  f.push_back(SCP_NUMBER(tag198Value, 0, kU32));
-  f.push_back(SCP_NUMBER(tag197Value, 0, kU32));
-  f.push_back(SCP_TEXT(tag227Text));
-  f.push_back(SCP_TEXT(tag228Text));
-  f.push_back(SCP_NUMBER(tag183Value, 0, kU32));
-  f.push_back(SCP_NUMBER(procedureType, 0, 7));
-  f.push_back(SCP_NUMBER(tag212Flag, 0, 1));
-  f.push_back(SCP_TEXT(scrambleKey));
-  f.push_back(SCP_NUMBER(tag181Value, 0, kU32));
-  return f;
+                        }},
+  };
+  return *std::find_if(kOwn.begin(), kOwn.end(), [&](const FieldSpec& f) { return f.name == name; });
 }
 
-#undef SCP_TEXT
-#undef SCP_TEXT_UP_TO
-#undef SCP_NUMBER
-#undef SCP_DATE
+// The JSON column of the field list.
+struct JsonForm {
+  enum Kind { kSkip, kPlain, kOwn } kind;
+  int64_t max = -1;  // the largest number or the longest text; -1: what the member holds
+  bool hundredths = false;
+};
+struct JsonAs {
+  static constexpr JsonForm Skip{JsonForm::kSkip}, Plain{JsonForm::kPlain}, Own{JsonForm::kOwn};
+  static constexpr JsonForm Hundredths{JsonForm::kPlain, -1, true};
+  static constexpr JsonForm Max(int64_t max) { return {JsonForm::kPlain, max}; }
+};
+
+// A field's row, its JSON form following from the member's type: a text,
+// a number from 0, a date or a time stamp.
+template <auto Member>
+void AddRow(std::vector<FieldSpec>* rows, const char* name, JsonForm form) {
+  using T = std::remove_reference_t<decltype(std::declval<TestRecord&>().*Member)>;
+  using Build = std::function<void(In&, const Json&, const std::string&, TestRecord&)>;
+  if (form.kind == JsonForm::kSkip) return;
+  if (form.kind == JsonForm::kOwn) {
+    rows->push_back(OwnRow(name));
+  } else if constexpr (std::is_array_v<T> && std::is_same_v<std::remove_extent_t<T>, char>) {
+    const size_t maxChars = form.max >= 0 ? static_cast<size_t>(form.max) : sizeof(T) - 1;
+    rows->push_back({name, [](const TestRecord& r) -> Json { return FieldText(r.*Member, sizeof(T)); },
+                     Build([maxChars](In& in, const Json& j, const std::string& p, TestRecord& r) {
+                       std::string t;
+                       if (in.Text(j, p, maxChars, &t)) CopyText(r.*Member, sizeof(T), t);
+                     })});
+  } else if constexpr (std::is_integral_v<T>) {
+    const int64_t hi = form.max >= 0 ? form.max : int64_t{std::numeric_limits<T>::max()};
+    rows->push_back({name, [](const TestRecord& r) -> Json { return r.*Member; },
+                     Build([hi](In& in, const Json& j, const std::string& p, TestRecord& r) {
+                       in.Number(j, p, 0, hi, &(r.*Member));
+                     })});
+  } else if constexpr (std::is_same_v<T, CalendarDate*> || std::is_same_v<T, DateTime*>) {
+    constexpr bool kDate = std::is_same_v<T, CalendarDate*>;
+    const bool hs = form.hundredths;
+    const DateKind kind = kDate ? DateKind::kDate : hs ? DateKind::kDateTimeHundredths : DateKind::kDateTime;
+    auto store = [](T target, const DateParts& d) {
+      if constexpr (kDate) StoreDate(target, d); else StoreDateTime(target, d);
+    };
+    rows->push_back({name,
+                     [hs](const TestRecord& r) -> Json {
+                       if constexpr (kDate) return DateJson(r.*Member); else return DateTimeJson(r.*Member, hs);
+                     },
+                     Build([kind, store](In& in, const Json& j, const std::string& p, TestRecord& r) {
+                       DateParts d;
+                       if (j.is_null() || ParseDate(in, j, p, kind, &d)) store(r.*Member, d);
+                     })});
+  }
+}
+
+}  // namespace
+
+std::vector<FieldSpec> RecordFields() {
+  std::vector<FieldSpec> rows;
+#define SCP_JSON_ROW(name, json, ...) AddRow<&TestRecord::name>(&rows, #name, JsonAs::json);
+  SCP_TEST_RECORD_FIELDS(SCP_JSON_ROW)
+#undef SCP_JSON_ROW
+  // The form gives the interpretation's status before its text, which the
+  // record's layout keeps the other way round.
+  auto text = std::find_if(rows.begin(), rows.end(), [](const FieldSpec& f) { return f.name == "interpretationText"; });
+  std::iter_swap(text, text + 1);
+  return rows;
+}
 
 }  // namespace scpecg

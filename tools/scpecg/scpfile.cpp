@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "lib/byte_cursor.h"
+#include "scp/crc.h"
 #include "scp/lead_table.h"
 
 namespace scpecg {
@@ -16,25 +17,7 @@ constexpr const char* kChannelNames[kChannelSlotCount] = {"I",  "II", "V1", "V2"
 // memory twice.
 constexpr size_t kChunk = 1 << 20;
 
-uint16_t CrcUpdate(uint16_t crc, const uint8_t* data, size_t count) {
-  for (size_t i = 0; i < count; ++i) {
-    crc ^= static_cast<uint16_t>(data[i] << 8);
-    for (int b = 0; b < 8; ++b) crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021) : static_cast<uint16_t>(crc << 1);
-  }
-  return crc;
-}
-
 }  // namespace
-
-uint16_t Crc16(const uint8_t* data, size_t count) { return CrcUpdate(0xFFFF, data, count); }
-
-const char* StatusName(SectionStatus s) {
-  switch (s) {
-    case SectionStatus::kOk: return "ok";
-    case SectionStatus::kBad: return "bad";
-    default: return "absent";
-  }
-}
 
 bool ScpFile::ReadAt(uint64_t offset, uint8_t* out, size_t count) {
   in_.clear();
@@ -80,7 +63,7 @@ ScpFile::ScpFile(const std::string& path) {
     return;
   }
   const ByteReader table(s0);
-  if (Crc16(s0.data() + 2, s0.size() - 2) != table.U16At(0)) {
+  if (scpcrc::Continue(0xFFFF, s0.data() + 2, s0.size() - 2) != table.U16At(0)) {
     error_ = "not an SCP-ECG record: section 0 CRC is wrong";
     // The table is still listed, for what it is worth.
   }
@@ -93,79 +76,43 @@ ScpFile::ScpFile(const std::string& path) {
   }
   readable_ = error_.empty();
 
-  // Check every listed section against the file.
-  std::vector<uint8_t> chunk;
   for (SectionInfo& s : sections_) {
-    if (s.length == 0) {
-      s.status = SectionStatus::kAbsent;
-      continue;
-    }
-    s.status = SectionStatus::kBad;
-    if (s.index == 0) {
-      s.problem = "no position in the pointer table";
-      continue;
-    }
-    if (s.length < kSectionHeaderBytes) {
-      s.problem = "shorter than a section header";
-      continue;
-    }
-    if (s.offset() + s.length > fileSize_) {
-      s.problem = "reaches past the end of the file";
-      continue;
-    }
-    uint8_t h[kSectionHeaderBytes];
-    if (!ReadAt(s.offset(), h, sizeof h)) {
-      s.problem = "read error";
-      continue;
-    }
-    const ByteReader header(h, sizeof h);
-    if (header.U16At(2) != s.id) {
-      s.problem = "its header says section " + std::to_string(header.U16At(2));
-      continue;
-    }
-    if (header.U32At(4) != s.length) {
-      s.problem = "its header says length " + std::to_string(header.U32At(4));
-      continue;
-    }
-    uint16_t crc = 0xFFFF;
-    uint64_t done = 2;
-    bool readOk = true;
-    while (done < s.length) {
-      const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, s.length - done));
-      chunk.resize(n);
-      if (!ReadAt(s.offset() + done, chunk.data(), n)) {
-        readOk = false;
-        break;
-      }
-      crc = CrcUpdate(crc, chunk.data(), n);
-      done += n;
-    }
-    if (!readOk) {
-      s.problem = "read error";
-      continue;
-    }
-    if (crc != header.U16At(0)) {
-      s.problem = "CRC is wrong";
-      continue;
-    }
-    s.status = SectionStatus::kOk;
+    s.problem = Check(s);
+    s.status = s.length == 0 ? SectionStatus::kAbsent : s.problem.empty() ? SectionStatus::kOk : SectionStatus::kBad;
   }
-
   // The record CRC covers bytes 2 to the end of the file.
-  uint16_t crc = 0xFFFF;
-  uint64_t done = 2;
-  bool readOk = true;
-  while (done < fileSize_) {
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, fileSize_ - done));
+  uint16_t crc = 0;
+  recordCrcOk_ = CrcAt(2, fileSize_ - 2, &crc) && crc == recordCrc_;
+}
+
+// Why a listed section cannot be trusted; empty when it passes every check
+// (or is absent).
+std::string ScpFile::Check(const SectionInfo& s) {
+  if (s.length == 0) return "";
+  if (s.index == 0) return "no position in the pointer table";
+  if (s.length < kSectionHeaderBytes) return "shorter than a section header";
+  if (s.offset() + s.length > fileSize_) return "reaches past the end of the file";
+  uint8_t h[kSectionHeaderBytes];
+  if (!ReadAt(s.offset(), h, sizeof h)) return "read error";
+  const ByteReader header(h, sizeof h);
+  if (header.U16At(2) != s.id) return "its header says section " + std::to_string(header.U16At(2));
+  if (header.U32At(4) != s.length) return "its header says length " + std::to_string(header.U32At(4));
+  uint16_t crc = 0;
+  if (!CrcAt(s.offset() + 2, s.length - 2, &crc)) return "read error";
+  return crc != header.U16At(0) ? "CRC is wrong" : "";
+}
+
+bool ScpFile::CrcAt(uint64_t offset, uint64_t count, uint16_t* crc) {
+  std::vector<uint8_t> chunk;
+  *crc = 0xFFFF;
+  for (uint64_t done = 0; done < count;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, count - done));
     chunk.resize(n);
-    if (!ReadAt(done, chunk.data(), n)) {
-      readOk = false;
-      break;
-    }
-    crc = CrcUpdate(crc, chunk.data(), n);
+    if (!ReadAt(offset + done, chunk.data(), n)) return false;
+    *crc = scpcrc::Continue(*crc, chunk.data(), n);
     done += n;
   }
-  recordCrcOk_ = readOk && crc == recordCrc_;
+  return true;
 }
 
 const SectionInfo* ScpFile::Find(uint16_t id) const {
@@ -234,10 +181,6 @@ std::vector<ComplexShape> ComplexShapes(ScpFile& file) {
 }
 
 int ChannelOfLeadId(uint8_t id) { return ::ChannelOfLeadId(id); }
-
-uint8_t LeadIdOfChannel(int channel) {
-  return channel >= 0 && channel < kChannelSlotCount ? kChannelLeadIds[channel] : 0;
-}
 
 const char* ChannelName(int channel) {
   return channel >= 0 && channel < kChannelSlotCount ? kChannelNames[channel] : "?";

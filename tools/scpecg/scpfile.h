@@ -11,13 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "scp/crc.h"
+
 namespace scpecg {
 
-// CRC-CCITT: polynomial 0x1021, initial value 0xFFFF, no final XOR.
-uint16_t Crc16(const uint8_t* data, size_t count);
+// The record's CRC (the codec's), under the name the tool's callers know.
+inline uint16_t Crc16(const uint8_t* data, size_t count) { return scpcrc::Continue(0xFFFF, data, count); }
 
 enum class SectionStatus { kOk, kBad, kAbsent };
-const char* StatusName(SectionStatus s);
 
 struct SectionInfo {
   uint16_t id = 0;
@@ -43,7 +44,6 @@ class ScpFile {
   uint64_t fileSize() const { return fileSize_; }
   uint32_t recordLength() const { return recordLength_; }
   bool recordCrcOk() const { return recordCrcOk_; }
-  uint16_t recordCrc() const { return recordCrc_; }
   const std::vector<SectionInfo>& sections() const { return sections_; }
 
   // The first pointer-table entry with this id, or null.
@@ -55,6 +55,9 @@ class ScpFile {
 
  private:
   bool ReadAt(uint64_t offset, uint8_t* out, size_t count);
+  // The CRC register after count bytes from offset, read in chunks.
+  bool CrcAt(uint64_t offset, uint64_t count, uint16_t* crc);
+  std::string Check(const SectionInfo& s);
 
   std::ifstream in_;
   bool readable_ = false;
@@ -86,8 +89,6 @@ std::vector<ComplexShape> ComplexShapes(ScpFile& file);
 // The channel slot (0..13) of a Section 3 lead identifier; 0 for unknown ones,
 // as the library maps them.
 int ChannelOfLeadId(uint8_t id);
-// The lead identifier of a channel slot (0..13).
-uint8_t LeadIdOfChannel(int channel);
 // "I", "II", "V1".."V6", "X", "Y", "Z", "ch11".."ch13".
 const char* ChannelName(int channel);
 

@@ -83,21 +83,15 @@ void BuildComplexes(In& in, const Json& j, const std::string& p, TestRecord& r) 
       if (!in.Number(x["value1"], Key(cp, "value1"), -32768, 32767, &v)) return;
       c->value1 = v;
     }
-    if (x.contains("codeA") && !in.Number(x["codeA"], Key(cp, "codeA"), 0, 4, &c->codeA)) return;
-    if (x.contains("value5") && !in.Number(x["value5"], Key(cp, "value5"), 0, kU32, &c->value5)) return;
-    if (x.contains("codeB") && !in.Number(x["codeB"], Key(cp, "codeB"), 0, 2, &c->codeB)) return;
-    if (x.contains("values7to15")) {
-      std::vector<uint32_t> v;
-      if (!in.Numbers(x["values7to15"], Key(cp, "values7to15"), 9, 9, 0, kU32, &v)) return;
-      std::copy(v.begin(), v.end(), c->values7to15);
-    }
+    if (!in.Field(x, cp, "codeA", 0, 4, &c->codeA) || !in.Field(x, cp, "value5", 0, kU32, &c->value5) ||
+        !in.Field(x, cp, "codeB", 0, 2, &c->codeB) || !in.Fill(x, cp, "values7to15", 0, kU32, c->values7to15))
+      return;
     for (size_t k = 0; k < leads.size(); ++k) {
       const std::string lp = At(Key(cp, "leads"), k);
       if (!in.Object(leads[k], lp, {"leadCode", "samples"}, {"samples"})) return;
       ComplexLead* lead = c->leads[k];
       if (lead == nullptr || (s > 0 && lead->samples == nullptr)) return in.Fail(lp, "no memory");
-      if (leads[k].contains("leadCode") && !in.Number(leads[k]["leadCode"], Key(lp, "leadCode"), 0, 20, &lead->leadCode))
-        return;
+      if (!in.Field(leads[k], lp, "leadCode", 0, 20, &lead->leadCode)) return;
       std::vector<int16_t> v;
       if (!in.Numbers(leads[k]["samples"], Key(lp, "samples"), static_cast<size_t>(s), static_cast<size_t>(s), -32768,
                       32767, &v))
@@ -109,18 +103,11 @@ void BuildComplexes(In& in, const Json& j, const std::string& p, TestRecord& r) 
       const Json& m = x["measurements"];
       if (!in.Object(m, mp, {"m1", "flag", "m2to9", "m10", "m11to17", "groups"})) return;
       ComplexMeasurements& cm = c->measurements;
-      if (m.contains("m1") && !in.Number(m["m1"], Key(mp, "m1"), 0, kU32, &cm.m1)) return;
-      if (m.contains("flag") && !in.Number(m["flag"], Key(mp, "flag"), 0, 1, &cm.flag)) return;
-      if (m.contains("m10") && !in.Number(m["m10"], Key(mp, "m10"), 0, kU32, &cm.m10)) return;
+      if (!in.Field(m, mp, "m1", 0, kU32, &cm.m1) || !in.Field(m, mp, "flag", 0, 1, &cm.flag) ||
+          !in.Field(m, mp, "m10", 0, kU32, &cm.m10) || !in.Fill(m, mp, "m2to9", 0, 65535, cm.m2to9) ||
+          !in.Fill(m, mp, "m11to17", 0, 65535, cm.m11to17))
+        return;
       std::vector<uint16_t> v;
-      if (m.contains("m2to9")) {
-        if (!in.Numbers(m["m2to9"], Key(mp, "m2to9"), 8, 8, 0, 65535, &v)) return;
-        std::copy(v.begin(), v.end(), cm.m2to9);
-      }
-      if (m.contains("m11to17")) {
-        if (!in.Numbers(m["m11to17"], Key(mp, "m11to17"), 7, 7, 0, 65535, &v)) return;
-        std::copy(v.begin(), v.end(), cm.m11to17);
-      }
       if (m.contains("groups")) {
         const std::string gp = Key(mp, "groups");
         if (!in.Array(m["groups"], gp, 15, 15)) return;
@@ -135,10 +122,9 @@ void BuildComplexes(In& in, const Json& j, const std::string& p, TestRecord& r) 
       const Json& t = x["text"];
       if (!in.Object(t, tp, {"t1", "t2", "text", "code", "t3", "t4"})) return;
       ComplexText& ct = c->textBlock;
-      if (t.contains("t1") && !in.Number(t["t1"], Key(tp, "t1"), 0, kU32, &ct.t1)) return;
-      if (t.contains("t2") && !in.Number(t["t2"], Key(tp, "t2"), 0, kU32, &ct.t2)) return;
-      if (t.contains("t3") && !in.Number(t["t3"], Key(tp, "t3"), 0, kU32, &ct.t3)) return;
-      if (t.contains("t4") && !in.Number(t["t4"], Key(tp, "t4"), 0, kU32, &ct.t4)) return;
+      if (!in.Field(t, tp, "t1", 0, kU32, &ct.t1) || !in.Field(t, tp, "t2", 0, kU32, &ct.t2) ||
+          !in.Field(t, tp, "t3", 0, kU32, &ct.t3) || !in.Field(t, tp, "t4", 0, kU32, &ct.t4))
+        return;
       std::string s2;
       if (t.contains("text")) {
         if (!in.Text(t["text"], Key(tp, "text"), sizeof ct.text, &s2)) return;
@@ -243,9 +229,7 @@ Json DumpAudit(const AuditTrail* a) {
     o["text"] = TrimmedBytes(e->text, sizeof e->text);
     entries.push_back(std::move(o));
   }
-  Json o;
-  o["entries"] = std::move(entries);
-  return o;
+  return Json{{"entries", std::move(entries)}};
 }
 
 void BuildAudit(In& in, const Json& j, const std::string& p, TestRecord& r) {
@@ -264,17 +248,16 @@ void BuildAudit(In& in, const Json& j, const std::string& p, TestRecord& r) {
       return;
     AuditEntry* e = trail->entries[i];
     if (e == nullptr) return in.Fail(ip, "no memory");
-    if (!in.Number(x["year"], Key(ip, "year"), -32768, 32767, &e->year)) return;
-    if (!in.Number(x["month"], Key(ip, "month"), 0, 12, &e->month)) return;
-    if (!in.Number(x["day"], Key(ip, "day"), 0, 31, &e->day)) return;
+    if (!in.Field(x, ip, "year", -32768, 32767, &e->year) || !in.Field(x, ip, "month", 0, 12, &e->month) ||
+        !in.Field(x, ip, "day", 0, 31, &e->day))
+      return;
     e->hour = e->minute = e->milliseconds = 0;
     e->actionCode = 1;
     std::memset(e->text, 0, sizeof e->text);
-    if (x.contains("hour") && !in.Number(x["hour"], Key(ip, "hour"), 0, 23, &e->hour)) return;
-    if (x.contains("minute") && !in.Number(x["minute"], Key(ip, "minute"), 0, 59, &e->minute)) return;
-    if (x.contains("milliseconds") && !in.Number(x["milliseconds"], Key(ip, "milliseconds"), 0, 59999, &e->milliseconds))
+    if (!in.Field(x, ip, "hour", 0, 23, &e->hour) || !in.Field(x, ip, "minute", 0, 59, &e->minute) ||
+        !in.Field(x, ip, "milliseconds", 0, 59999, &e->milliseconds) ||
+        !in.Field(x, ip, "actionCode", 0, 3, &e->actionCode))
       return;
-    if (x.contains("actionCode") && !in.Number(x["actionCode"], Key(ip, "actionCode"), 0, 3, &e->actionCode)) return;
     if (x.contains("text")) {
       std::string t;
       if (!in.Text(x["text"], Key(ip, "text"), sizeof e->text, &t, true)) return;
@@ -351,23 +334,18 @@ void BuildHolterConfig(In& in, const Json& j, const std::string& p, TestRecord& 
     return;
   auto h = std::make_unique<HolterConfig>();
   if (!h->block1 || !h->block2 || !h->block3 || !h->block4 || !h->block5 || !h->block6) return in.Fail(p, "no memory");
-  if (j.contains("sizeWord") &&
-      !in.Number(j["sizeWord"], Key(p, "sizeWord"), HolterConfig::kMinimumSizeWord, 16 * 1024 * 1024, &h->sizeWord))
+  // A fetch always reads the current layout and reports version 13 (the
+  // only version taken).
+  if (!in.Field(j, p, "sizeWord", HolterConfig::kMinimumSizeWord, 16 * 1024 * 1024, &h->sizeWord) ||
+      !in.Field(j, p, "version", HolterConfig::kCurrentVersion, HolterConfig::kCurrentVersion, &h->version) ||
+      !in.Field(j, p, "closingFlag", 0, 1, &h->closingFlag))
     return;
-  // A fetch always reads the current layout and reports version 13.
-  if (j.contains("version") && !in.Number(j["version"], Key(p, "version"), HolterConfig::kCurrentVersion,
-                                          HolterConfig::kCurrentVersion, &h->version))
-    return;
-  if (j.contains("closingFlag") && !in.Number(j["closingFlag"], Key(p, "closingFlag"), 0, 1, &h->closingFlag)) return;
   std::vector<uint32_t> v;
   if (j.contains("block1")) {
     const std::string bp = Key(p, "block1");
     const Json& b = j["block1"];
     if (!in.Object(b, bp, {"values", "entries"})) return;
-    if (b.contains("values")) {
-      if (!in.Numbers(b["values"], Key(bp, "values"), 3, 3, 0, kU32, &v)) return;
-      std::copy(v.begin(), v.end(), h->block1->values);
-    }
+    if (!in.Fill(b, bp, "values", 0, kU32, h->block1->values)) return;
     if (b.contains("entries")) {
       const std::string ep = Key(bp, "entries");
       if (!in.Array(b["entries"], ep, HolterBlock1::kEntries, HolterBlock1::kEntries)) return;
@@ -383,37 +361,24 @@ void BuildHolterConfig(In& in, const Json& j, const std::string& p, TestRecord& 
     const std::string bp = Key(p, "block2");
     const Json& b = j["block2"];
     if (!in.Object(b, bp, {"flags", "values", "extra"})) return;
-    if (b.contains("flags")) {
-      if (!in.Numbers(b["flags"], Key(bp, "flags"), 5, 5, 0, 1, &v)) return;
-      for (int i = 0; i < 5; ++i) h->block2->flags[i] = static_cast<uint8_t>(v[i]);
-    }
-    if (b.contains("values")) {
-      if (!in.Numbers(b["values"], Key(bp, "values"), 5, 5, 0, kU32, &v)) return;
-      std::copy(v.begin(), v.end(), h->block2->values);
-    }
-    if (b.contains("extra")) {
-      if (!in.Numbers(b["extra"], Key(bp, "extra"), 2, 2, 0, kU32, &v)) return;
-      std::copy(v.begin(), v.end(), h->block2->extra);
-    }
+    if (!in.Fill(b, bp, "flags", 0, 1, h->block2->flags) || !in.Fill(b, bp, "values", 0, kU32, h->block2->values) ||
+        !in.Fill(b, bp, "extra", 0, kU32, h->block2->extra))
+      return;
   }
   if (j.contains("block3")) {
     const std::string bp = Key(p, "block3");
     const Json& b = j["block3"];
     if (!in.Object(b, bp, {"values", "value68", "flags"})) return;
-    if (b.contains("values")) {
-      if (!in.Numbers(b["values"], Key(bp, "values"), 17, 17, 0, kU32, &v)) return;
-      std::copy(v.begin(), v.end(), h->block3->values);
-    }
-    if (b.contains("value68") && !in.Number(b["value68"], Key(bp, "value68"), 0, kU32, &h->block3->value68)) return;
-    if (b.contains("flags") &&
-        !in.Number(b["flags"], Key(bp, "flags"), 0, HolterBlock3::kStoredFlagBits, &h->block3->flags))
+    if (!in.Fill(b, bp, "values", 0, kU32, h->block3->values) ||
+        !in.Field(b, bp, "value68", 0, kU32, &h->block3->value68) ||
+        !in.Field(b, bp, "flags", 0, HolterBlock3::kStoredFlagBits, &h->block3->flags))
       return;
   }
   if (j.contains("block4")) {
     const std::string bp = Key(p, "block4");
     const Json& b = j["block4"];
     if (!in.Object(b, bp, {"value", "entries"})) return;
-    if (b.contains("value") && !in.Number(b["value"], Key(bp, "value"), 0, kU32, &h->block4->value)) return;
+    if (!in.Field(b, bp, "value", 0, kU32, &h->block4->value)) return;
     if (b.contains("entries")) {
       const std::string ep = Key(bp, "entries");
       if (!in.Array(b["entries"], ep, HolterBlock4::kEntries, HolterBlock4::kEntries)) return;
@@ -425,14 +390,8 @@ void BuildHolterConfig(In& in, const Json& j, const std::string& p, TestRecord& 
       }
     }
   }
-  if (j.contains("block5")) {
-    if (!in.Numbers(j["block5"], Key(p, "block5"), 4, 4, 0, kU32, &v)) return;
-    std::copy(v.begin(), v.end(), h->block5->values);
-  }
-  if (j.contains("block6")) {
-    if (!in.Numbers(j["block6"], Key(p, "block6"), 18, 18, 0, kU32, &v)) return;
-    std::copy(v.begin(), v.end(), h->block6->values);
-  }
+  if (!in.Fill(j, p, "block5", 0, kU32, h->block5->values) || !in.Fill(j, p, "block6", 0, kU32, h->block6->values))
+    return;
   r.SetHolterConfig(h.release());
 }
 

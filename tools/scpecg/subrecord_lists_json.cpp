@@ -129,15 +129,10 @@ void BuildAnnotations(In& in, const Json& j, const std::string& p, TestRecord& r
   if (j.is_null()) return;
   if (!in.Object(j, p, {"valueA", "valueB", "entries", "extensions"}, {"entries"})) return;
   uint32_t valueA = 0, valueB = 0;
-  if (j.contains("valueA") && !in.Number(j["valueA"], Key(p, "valueA"), 0, kU32, &valueA)) return;
-  if (j.contains("valueB") && !in.Number(j["valueB"], Key(p, "valueB"), 0, kU32, &valueB)) return;
+  if (!in.Field(j, p, "valueA", 0, kU32, &valueA) || !in.Field(j, p, "valueB", 0, kU32, &valueB)) return;
   const Json& entries = j["entries"];
   const std::string ep = Key(p, "entries");
-  if (!in.Array(entries, ep, 0, 10000000)) return;
-  if (entries.empty()) {
-    in.Fail(ep, "an empty list is not stored; use null for no annotations");
-    return;
-  }
+  if (!in.List(entries, ep, 10000000, "annotations")) return;
   const uint32_t n = static_cast<uint32_t>(entries.size());
   uint32_t mask = 0;
   std::vector<std::pair<uint32_t, const Json*>> exts;
@@ -237,9 +232,7 @@ Json DumpEpisodes(const EpisodeList* e) {
     o["text"] = text.empty() ? Json(nullptr) : Json(Latin1ToUtf8(text));
     entries.push_back(std::move(o));
   }
-  Json o;
-  o["entries"] = std::move(entries);
-  return o;
+  return Json{{"entries", std::move(entries)}};
 }
 
 void BuildEpisodes(In& in, const Json& j, const std::string& p, TestRecord& r) {
@@ -247,11 +240,7 @@ void BuildEpisodes(In& in, const Json& j, const std::string& p, TestRecord& r) {
   if (!in.Object(j, p, {"entries"}, {"entries"})) return;
   const Json& entries = j["entries"];
   const std::string ep = Key(p, "entries");
-  if (!in.Array(entries, ep, 0, 1000000)) return;
-  if (entries.empty()) {
-    in.Fail(ep, "an empty list is not stored; use null for no episodes");
-    return;
-  }
+  if (!in.List(entries, ep, 1000000, "episodes")) return;
   auto list = std::make_unique<EpisodeList>(static_cast<uint32_t>(entries.size()), 0);
   if (list->entries == nullptr) {
     in.Fail(p, "no memory for the episodes");
@@ -266,8 +255,8 @@ void BuildEpisodes(In& in, const Json& j, const std::string& p, TestRecord& r) {
     const char* keys[] = {"value1", "value2", "value3", "value4", "value5"};
     uint32_t* members[] = {&e.value1, &e.value2, &e.value3, &e.value4, &e.value5};
     for (int k = 0; k < 5; ++k)
-      if (x.contains(keys[k]) && !in.Number(x[keys[k]], Key(ip, keys[k]), 0, kU32, members[k])) return;
-    if (!in.Number(x["typeCode"], Key(ip, "typeCode"), 0, EpisodeList::kOtherType, &e.typeCode)) return;
+      if (!in.Field(x, ip, keys[k], 0, kU32, members[k])) return;
+    if (!in.Field(x, ip, "typeCode", 0, EpisodeList::kOtherType, &e.typeCode)) return;
     if (x.contains("text") && !x["text"].is_null()) {
       std::string t;
       if (!in.Text(x["text"], Key(ip, "text"), EpisodeList::kMaxTextLength, &t)) return;
@@ -283,9 +272,7 @@ void BuildEpisodes(In& in, const Json& j, const std::string& p, TestRecord& r) {
 
 Json DumpPacemaker(const PacemakerList* l) {
   if (l == nullptr || l->count == 0 || l->values == nullptr) return nullptr;
-  Json o;
-  o["values"] = Numbers(l->values, std::min(l->count, l->capacity));
-  return o;
+  return Json{{"values", Numbers(l->values, std::min(l->count, l->capacity))}};
 }
 
 void BuildPacemaker(In& in, const Json& j, const std::string& p, TestRecord& r) {
@@ -307,9 +294,7 @@ Json DumpBloodPressureData(const BloodPressureData* d) {
   Json readings = Json::array();
   for (uint32_t i = 0; i < std::min(d->count, d->capacity); ++i)
     readings.push_back(Numbers(d->readings[i].words, BloodPressureReading::kWords));
-  Json o;
-  o["readings"] = std::move(readings);
-  return o;
+  return Json{{"readings", std::move(readings)}};
 }
 
 void BuildBloodPressureData(In& in, const Json& j, const std::string& p, TestRecord& r) {
@@ -317,8 +302,7 @@ void BuildBloodPressureData(In& in, const Json& j, const std::string& p, TestRec
   if (!in.Object(j, p, {"readings"}, {"readings"})) return;
   const Json& readings = j["readings"];
   const std::string rp = Key(p, "readings");
-  if (!in.Array(readings, rp, 0, 100000)) return;
-  if (readings.empty()) return in.Fail(rp, "an empty list is not stored; use null for no readings");
+  if (!in.List(readings, rp, 100000, "readings")) return;
   auto d = std::make_unique<BloodPressureData>(static_cast<uint32_t>(readings.size()));
   if (d->readings == nullptr) return in.Fail(p, "no memory");
   for (size_t i = 0; i < readings.size(); ++i) {
@@ -351,28 +335,22 @@ void BuildBloodPressureResults(In& in, const Json& j, const std::string& p, Test
   if (j.is_null()) return;
   if (!in.Object(j, p, {"value1", "value2", "groups"}, {"groups"})) return;
   auto b = std::make_unique<BloodPressureResults>();
-  if (j.contains("value1") && !in.Number(j["value1"], Key(p, "value1"), 0, kU32, &b->value1)) return;
-  if (j.contains("value2") && !in.Number(j["value2"], Key(p, "value2"), 0, kU32, &b->value2)) return;
+  if (!in.Field(j, p, "value1", 0, kU32, &b->value1) || !in.Field(j, p, "value2", 0, kU32, &b->value2)) return;
   const std::string gp = Key(p, "groups");
   if (!in.Array(j["groups"], gp, BloodPressureResults::kGroups, BloodPressureResults::kGroups)) return;
   for (uint32_t g = 0; g < BloodPressureResults::kGroups; ++g) {
     const std::string ip = At(gp, g);
     const Json& x = j["groups"][g];
     if (!in.Object(x, ip, {"values", "extra"}, {"values", "extra"})) return;
-    std::vector<uint32_t> v, e;
-    if (!in.Numbers(x["values"], Key(ip, "values"), 7, 7, 0, kU32, &v)) return;
-    if (!in.Numbers(x["extra"], Key(ip, "extra"), 2, 2, 0, kU32, &e)) return;
-    std::copy(v.begin(), v.end(), b->groups[g].values);
-    std::copy(e.begin(), e.end(), b->groups[g].extra);
+    if (!in.Fill(x, ip, "values", 0, kU32, b->groups[g].values) || !in.Fill(x, ip, "extra", 0, kU32, b->groups[g].extra))
+      return;
   }
   r.SetBloodPressureResultsRecord(b.release());
 }
 
 Json DumpSpirometry(const SpirometryData* s) {
   if (s == nullptr) return nullptr;
-  Json o;
-  o["words"] = Numbers(s->words, SpirometryData::kWords);
-  return o;
+  return Json{{"words", Numbers(s->words, SpirometryData::kWords)}};
 }
 
 void BuildSpirometry(In& in, const Json& j, const std::string& p, TestRecord& r) {
@@ -393,9 +371,7 @@ Json DumpSpirometryItems(const TestRecord& r) {
   for (int32_t i = 0; i < r.GetSpirometryItemCount(); ++i) {
     const SpirometryItem* item = r.GetSpirometryItemAt(i);
     if (item == nullptr) continue;
-    Json o;
-    o["words"] = Numbers(item->words, SpirometryItem::kWords);
-    a.push_back(std::move(o));
+    a.push_back(Json{{"words", Numbers(item->words, SpirometryItem::kWords)}});
   }
   return a;
 }

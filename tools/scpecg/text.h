@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,7 +19,11 @@ using Json = nlohmann::ordered_json;
 // The record's texts are 8-bit ANSI; in JSON each byte becomes the Unicode
 // character of the same number (Latin-1), so every byte survives.
 std::string Latin1ToUtf8(std::string_view bytes);
-// The inverse. False when a character lies beyond U+00FF; *bad receives it.
+// A record's text field of `capacity` bytes, up to its NUL, in UTF-8.
+inline std::string FieldText(const char* field, size_t capacity) {
+  return Latin1ToUtf8(std::string_view(field, strnlen(field, capacity)));
+}
+// The inverse of Latin1ToUtf8. False when a character lies beyond U+00FF; *bad receives it.
 bool Utf8ToLatin1(std::string_view utf8, std::string* out, uint32_t* bad);
 
 // For the terminal: UTF-8, with control characters shown as \xNN.
