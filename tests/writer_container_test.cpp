@@ -187,17 +187,6 @@ TEST_F(WriterContainer, InterpretationLinesBecomeStatements) {
   for (size_t i = 0; i < 257; ++i) ASSERT_EQ(d[9 + 4 * i], static_cast<uint8_t>(i + 1)) << i;
 }
 
-// A Holter configuration travels in section 150: count 1, then its
-// 700-byte version-13 payload behind a length word.
-TEST_F(WriterContainer, HolterConfigurationIsSaved) {
-  TestRecord r;
-  r.SetHolterConfig(new HolterConfig());
-  const auto s = TakeApart(Save(r));
-  ASSERT_NE(Find(s, 150), nullptr);
-  EXPECT_EQ(Find(s, 150)->data.size(), 708u);
-  EXPECT_EQ(U32(Find(s, 150)->data, 0), 1u);
-}
-
 TEST_F(WriterContainer, LeadDefinitionWalksThePresentChannels) {
   // Slots 1, 7, 8 and 13: lead ids 2, 8, 16, 102; 300 samples each.
   const std::vector<uint8_t> slots = {1, 7, 8, 13};
