@@ -181,26 +181,6 @@ TEST(ScrambledId, RoundTripsAgainstTheHostScrambler) {
   }
 }
 
-TEST(ScrambledId, WrapNullCutAndLength) {
-  auto r = NewRecord();
-  r->SetScrambleKey("\x01\x01\x01");
-  r->SetStoredPatientId("A0a-Zz9");
-  EXPECT_STREQ(r->GetPatientId(), "Z9z-Yy8");
-  EXPECT_STREQ(r->GetStoredPatientId(), "A0a-Zz9");
-  EXPECT_FALSE(Marks(*r, [&] { r->SetStoredPatientId(nullptr); }));
-  EXPECT_STREQ(r->GetPatientId(), "Z9z-Yy8");
-  EXPECT_TRUE(Marks(*r, [&] { r->SetStoredPatientId("123456789012345678"); }));
-  EXPECT_STREQ(r->GetStoredPatientId(), "123456789012345");  // cut to 15
-  char buf[5];
-  EXPECT_STREQ(r->GetStoredPatientId(buf, sizeof buf), "1234");
-  EXPECT_EQ(r->GetStoredPatientId(nullptr, 3), nullptr);
-  r->SetScrambleKey("\x02\x02\x02");
-  char text[] = "5599";
-  r->UnscrambleText(text, 2);
-  EXPECT_STREQ(text, "3399");
-  r->UnscrambleText(nullptr, 4);  // no crash
-}
-
 TEST(Room, TextInNumberOutAndTheRange) {
   for (auto [text, room] : {std::pair<const char*, int32_t>{" 42", 42}, {"\t \t7x9", 7}, {"70000", 0}, {"65535", 65535},
                             {"65536", 0}, {"000123", 123}, {"abc", 0}, {"", 0}, {"-5", 0}, {"\n5", 0}, {nullptr, 0},
