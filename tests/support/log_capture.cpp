@@ -27,8 +27,7 @@ bool ParseString(const std::string& s, size_t& i, std::string* out) {
   return i++ < s.size();
 }
 
-}  // namespace
-
+// One line of the stand-in's output; false when it is not such a line.
 bool ParseLogLine(const std::string& s, LogLine* out) {
   *out = LogLine{};
   if (s.empty() || s[0] != '{') return false;
@@ -55,6 +54,8 @@ bool ParseLogLine(const std::string& s, LogLine* out) {
   }
   return false;
 }
+
+}  // namespace
 
 LogCapture::LogCapture() {
   static int serial = 0;
