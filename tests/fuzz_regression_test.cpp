@@ -69,19 +69,4 @@ TEST(FuzzCorpus, EveryHarnessHasSeeds) {
   EXPECT_TRUE(fs::is_directory(kFuzzDir / "regressions"));
 }
 
-// The seeds of the format check come from the library's own writer: each
-// must still be a record that the format check accepts, with its sections
-// there to be summarized.
-TEST(FuzzCorpus, WriterSeedsAreValidRecords) {
-  int seen = 0;
-  for (const auto& entry : fs::directory_iterator(kFuzzDir / "corpus" / "check")) {
-    const std::vector<uint8_t> bytes = ReadFileBytes(entry.path().string());
-    ValidFormatInfo info{};
-    EXPECT_EQ(1, scpfuzz::Service().IsValidFormat(scpfuzz::WriteFileInput(bytes.data(), bytes.size()), &info))
-        << entry.path();
-    ++seen;
-  }
-  EXPECT_GE(seen, 5);
-}
-
 }  // namespace
