@@ -9,8 +9,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,45 +20,39 @@
 
 namespace {
 
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
 std::string Trim(const std::string& s) {
   const size_t a = s.find_first_not_of(" \t"), b = s.find_last_not_of(" \t\r");
   return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
 }
 
-struct PeerChannel {
-  std::map<std::string, std::string> fields;
-  std::vector<double> samples;  // microvolts
-};
+// What the peer read: [Header 1] as key/value pairs, one map per channel of
+// [Header 2] with its samples (microvolts) from the file it names, the log.
 struct PeerRead {
-  std::map<std::string, std::string> header;  // [Header 1]
-  std::vector<PeerChannel> channels;          // [Header 2], one per channel
+  std::map<std::string, std::string> header;
+  std::vector<std::map<std::string, std::string>> channels;
+  std::vector<std::vector<double>> samples;
   std::string log;
 };
 
 PeerRead RunPeer(const TempDir& dir, const std::string& scp) {
   // The channel files land in the working folder, beside the header file.
-  std::system(("cd " + Quote(dir.path()) + " && save2gdf -f=ASCII -n " + Quote(scp) + " peer.asc >peer.log 2>&1").c_str());
+  std::system(("cd '" + dir.path() + "' && save2gdf -f=ASCII -n '" + scp + "' peer.asc >peer.log 2>&1").c_str());
   PeerRead r;
-  std::stringstream log;
-  log << std::ifstream(dir.File("peer.log")).rdbuf();
-  r.log = log.str();
+  r.log.assign(std::istreambuf_iterator<char>(std::ifstream(dir.File("peer.log")).rdbuf()), {});
   std::ifstream in(dir.File("peer.asc"));
-  std::string line;
   int part = 0;
-  while (std::getline(in, line)) {
+  for (std::string line; std::getline(in, line);) {
     if (line.rfind("[Header ", 0) == 0) part = line[8] - '0';
     const size_t eq = line.find('=');
     if (line.empty() || line[0] == '#' || eq == std::string::npos) continue;
-    const std::string key = Trim(line.substr(0, eq));
-    const std::string value = Trim(line.substr(eq + 1).substr(0, line.substr(eq + 1).find('#')));
+    const std::string key = Trim(line.substr(0, eq)), value = Trim(line.substr(eq + 1, line.find('#', eq) - eq - 1));
     if (part == 1) r.header[key] = value;
     if (part == 2 && key == "Filename") r.channels.emplace_back();
-    if (part == 2 && !r.channels.empty()) r.channels.back().fields[key] = value;
+    if (part == 2 && !r.channels.empty()) r.channels.back()[key] = value;
   }
   for (auto& c : r.channels) {
-    std::ifstream samples(dir.File(c.fields["Filename"]));
-    for (double v; samples >> v;) c.samples.push_back(v);
+    std::ifstream samples(dir.File(c["Filename"]));
+    r.samples.emplace_back(std::istream_iterator<double>(samples), std::istream_iterator<double>());
   }
   return r;
 }
@@ -124,15 +118,15 @@ TEST_P(BiosigReadsOurFiles, SamplesRateLabelsAndDemographicsMatch) {
   std::sort(order.begin(), order.end());
   for (uint32_t i = 0; i < leads; ++i) {
     SCOPED_TRACE("channel " + std::to_string(i));
-    const PeerChannel& ch = peer.channels[i];
-    if (order[i] < 11) EXPECT_EQ(kLabels[order[i]], ch.fields.at("Label"));
-    EXPECT_DOUBLE_EQ(c.rate, std::stod(ch.fields.at("SamplingRate")));
+    const auto& ch = peer.channels[i];
+    if (order[i] < 11) EXPECT_EQ(kLabels[order[i]], ch.at("Label"));
+    EXPECT_DOUBLE_EQ(c.rate, std::stod(ch.at("SamplingRate")));
     // The peer counts a lead of start 0 and end S as S + 1 samples.
-    EXPECT_EQ(std::to_string(c.samples + 1), ch.fields.at("NumberOfSamples"));
-    ASSERT_GE(ch.samples.size(), c.samples);
+    EXPECT_EQ(std::to_string(c.samples + 1), ch.at("NumberOfSamples"));
+    ASSERT_GE(peer.samples[i].size(), c.samples);
     const int16_t* saved = wave->Channel(order[i]);
     for (uint32_t n = 0; n < c.samples; ++n)
-      ASSERT_EQ(saved[n], std::lround(ch.samples[n] * 1000.0 / c.resolution)) << "sample " << n;
+      ASSERT_EQ(saved[n], std::lround(peer.samples[i][n] * 1000.0 / c.resolution)) << "sample " << n;
   }
   EXPECT_EQ("4711", peer.header.at("Patient.Id"));
   EXPECT_EQ("1961-03-14", peer.header.at("Patient.Birthday"));

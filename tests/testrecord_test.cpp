@@ -1,18 +1,15 @@
-// The test record's accessors: text limits and change marks as one table,
-// numbers, dates and the age, the patient identity, the room, the
+// The test record's accessors where they hold rules of their own: text
+// cuts and copies, date marks, the age, the patient identity, the room, the
 // interpretation, the sub-record slots and the record's own objects.
 #include "lib/dbclient/testrecord.h"
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstring>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
-
-#include "lib/bytes.h"
 
 namespace {
 
@@ -54,67 +51,6 @@ TEST(TestRecordNew, HasTheDocumentedDefaults) {
   EXPECT_EQ(r->GetAuditTrailRecord()->GetCount(), 0);
   EXPECT_EQ(r->GetWaveform(), nullptr);
   for (int32_t i = 0; i < 32; ++i) EXPECT_EQ(r->GetTrendAt(i), nullptr);
-}
-
-// ------------------------------------------------------------------- texts
-// Every text setter: its capacity (NUL included) from the record's table.
-struct TextField {
-  const char* name;
-  void (TestRecord::*set)(const char*);
-  const char* (TestRecord::*get)() const;
-  size_t capacity;
-};
-#define T(Name, cap) TextField{#Name, &TestRecord::Set##Name, &TestRecord::Get##Name, cap}
-const TextField kTextFields[] = {
-    T(Tag186Text, 32),          T(AccessionNumber, 32),      T(Tag185Text, 32),       T(Street, 64),
-    T(City, 32),                T(State, 8),                 T(PostalCode, 12),       T(Tag221Text, 32),
-    T(ConfirmingPhysician, 39), T(Technician, 64),           T(Tag240Text, 512),      T(OverreadingPhysician, 64),
-    T(Tag229Text, 64),          T(Tag225Text, 12),           T(ReferringPhysician, 32), T(Tag222Text, 32),
-    T(Tag223Text, 64),          T(Tag224Text, 32),           T(Tag231Text, 32),       T(DeviceName, 64),
-    T(DeviceSerial, 64),        T(DeviceRevision, 64),       T(FilePath, 512),        T(OriginalInterpreter, 64),
-    T(Tag232Text, 32),          T(Tag253Text, 64),           T(Tag254Text, 64),       T(HostText3, 64),
-    T(Tag227Text, 32),          T(Tag228Text, 32),           T(ScrambleKey, 48),      T(HostText1, 512),
-    T(HostText2, 512),
-    {"Diagnosis", &TestRecord::SetDiagnosis, static_cast<const char* (TestRecord::*)() const>(&TestRecord::GetDiagnosis), 512},
-    {"Drugs", &TestRecord::SetDrugs, static_cast<const char* (TestRecord::*)() const>(&TestRecord::GetDrugs), 512}};
-#undef T
-
-TEST(TextFields, KeepCapacityMinusOneCharactersAndMarkOnEveryChange) {
-  for (const TextField& f : kTextFields) {
-    SCOPED_TRACE(f.name);
-    auto r = NewRecord();
-    auto set = [&](const char* s) { (r.get()->*f.set)(s); };
-    // The field lies inside the record and its bytes past the text are zero.
-    auto stored = [&](const std::string& want) {
-      const char* text = (r.get()->*f.get)();
-      const auto* base = reinterpret_cast<const char*>(r.get());
-      ASSERT_TRUE(text >= base && text + f.capacity <= base + sizeof(TestRecord));
-      EXPECT_EQ(std::string(text), want);
-      for (size_t i = want.size(); i < f.capacity; ++i) ASSERT_EQ(text[i], '\0') << i;
-    };
-    auto marks = [&](const char* s) { return Marks(*r, [&] { set(s); }); };
-    const std::string full = Text(f.capacity - 1);
-    EXPECT_TRUE(marks(full.c_str()));
-    stored(full);
-    EXPECT_FALSE(marks(full.c_str())) << "same text again";
-    std::string last = full;
-    last.back() = '#';
-    EXPECT_TRUE(marks(last.c_str())) << "last byte differs";
-    stored(last);
-    // One past the capacity is cut, and marks each time.
-    const std::string tooLong = Text(f.capacity);
-    EXPECT_TRUE(marks(tooLong.c_str()));
-    EXPECT_TRUE(marks(tooLong.c_str()));
-    stored(tooLong.substr(0, f.capacity - 1));
-    // A prefix changes no byte, only where the text ends.
-    const std::string prefix = tooLong.substr(0, f.capacity / 2);
-    EXPECT_TRUE(marks(prefix.c_str()));
-    stored(prefix);
-    EXPECT_FALSE(marks(nullptr)) << "null leaves the field";
-    stored(prefix);
-    EXPECT_TRUE(marks(""));
-    stored("");
-  }
 }
 
 TEST(TextFields, CapacityBelowOneOrNullFieldDoesNothing) {
@@ -163,59 +99,6 @@ TEST(CopyOutTexts, FixedCountsAndTheInterpretation) {
   EXPECT_EQ(r->GetInterpretationText(small, 0), r->interpretationText);
 }
 
-// ----------------------------------------------------------------- numbers
-// The exercise pair marks once when either part changes. (The other numbers'
-// accessors are one-line templates in the header, stated once there.)
-TEST(NumberFields, ExercisePair) {
-  auto r = NewRecord();
-  EXPECT_FALSE(Marks(*r, [&] { r->SetExercise(0, 0); }));
-  EXPECT_TRUE(Marks(*r, [&] { r->SetExercise(0, 1); }));
-  EXPECT_TRUE(Marks(*r, [&] { r->SetExercise(1, 1); }));
-  EXPECT_FALSE(Marks(*r, [&] { r->SetExercise(1, 1); }));
-  EXPECT_TRUE(r->GetExerciseType() == 1 && r->GetExerciseFlag() == 1);
-}
-
-// ------------------------------------------------------------------- dates
-TEST(Dates, CopyMarksPerChangedPartAndAlwaysForNull) {
-  auto r = NewRecord();
-  const DateTime t(2020, 5, 6, 7, 8, 9, 10);
-  EXPECT_TRUE(Marks(*r, [&] { r->SetAcquisitionDateTime(&t); }));
-  EXPECT_TRUE(SameStamp(r->GetAcquisitionDateTime(), t));
-  EXPECT_FALSE(Marks(*r, [&] { r->SetAcquisitionDateTime(&t); }));
-  // Each single part on its own marks.
-  for (const DateTime& v : {DateTime(2021, 5, 6, 7, 8, 9, 10), DateTime(2020, 6, 6, 7, 8, 9, 10),
-                            DateTime(2020, 5, 7, 7, 8, 9, 10), DateTime(2020, 5, 6, 8, 8, 9, 10),
-                            DateTime(2020, 5, 6, 7, 9, 9, 10), DateTime(2020, 5, 6, 7, 8, 10, 10),
-                            DateTime(2020, 5, 6, 7, 8, 9, 11)}) {
-    r->SetAcquisitionDateTime(&t);
-    EXPECT_TRUE(Marks(*r, [&] { r->SetAcquisitionDateTime(&v); }));
-    EXPECT_TRUE(SameStamp(r->GetAcquisitionDateTime(), v));
-  }
-  // Null clears and marks, even when already clear.
-  EXPECT_TRUE(Marks(*r, [&] { r->SetAcquisitionDateTime(nullptr); }));
-  EXPECT_TRUE(Marks(*r, [&] { r->SetAcquisitionDateTime(nullptr); }));
-  EXPECT_TRUE(r->GetAcquisitionDateTime()->IsZero());
-  // A calendar date copies the date half only, with the same marks.
-  const CalendarDate d{1999, 31, 12};
-  r->SetTag209Date(&d);
-  EXPECT_EQ(std::memcmp(r->GetTag209Date(), &d, 4), 0);
-  EXPECT_FALSE(Marks(*r, [&] { r->SetTag209Date(&d); }));
-  EXPECT_TRUE(Marks(*r, [&] { r->SetTag209Date(nullptr); }));
-  EXPECT_TRUE(Marks(*r, [&] { r->SetTag209Date(nullptr); }));
-  EXPECT_EQ(r->GetTag209Date()->year, 0);
-}
-
-TEST(Dates, ValidMeansYearAbove1800) {
-  auto r = NewRecord();
-  for (uint16_t year : {1800, 1801}) {
-    const CalendarDate d{year, 1, 1};
-    r->SetBirthDate(&d);
-    r->GetAcquisitionDateTime()->year = year;
-    EXPECT_EQ(r->HasBirthDate(), year > 1800);
-    EXPECT_EQ(r->HasAcquisitionDate(), year > 1800);
-  }
-}
-
 TEST(Age, ComesFromBirthAndAcquisitionWithoutAMark) {
   struct Case {
     DateTime acquisition;
@@ -240,52 +123,6 @@ TEST(Age, ComesFromBirthAndAcquisitionWithoutAMark) {
     EXPECT_EQ(r->GetAge(), c.expected) << c.birth.year;
     EXPECT_FALSE(r->IsModified());
   }
-}
-
-TEST(Age, SetAgeMarksAndIsIgnoredWhileABirthDateIsValid) {
-  auto r = NewRecord();
-  EXPECT_FALSE(Marks(*r, [&] { r->SetAge(0); }));
-  EXPECT_TRUE(Marks(*r, [&] { r->SetAge(400); }));
-  CalendarDate birth{1970, 1, 1};
-  r->SetBirthDate(&birth);  // no acquisition date: age kept
-  EXPECT_FALSE(Marks(*r, [&] { r->SetAge(12); }));
-  EXPECT_EQ(r->GetAge(), 400);
-  r->SetBirthDate(nullptr);
-  r->SetAge(12);
-  EXPECT_EQ(r->GetAge(), 12);
-  // Month 0 of the acquisition date is raised to 1 by the computation.
-  *r->GetAcquisitionDateTime() = DateTime(2001, 0, 10);
-  birth = {2001, 1, 1};
-  r->SetBirthDate(&birth);
-  EXPECT_EQ(r->GetAge(), 9);
-  EXPECT_EQ(r->GetAcquisitionDateTime()->month, 1);
-}
-
-// -------------------------------------------------------- patient identity
-TEST(PatientName, ComponentsCaretsAndTheCut) {
-  auto r = NewRecord();
-  char buf[64];
-  r->SetPatientName("Jo^n", nullptr, "Smith");
-  EXPECT_STREQ(r->GetPatientName(), "Smith^Jo_n^");
-  EXPECT_TRUE(r->IsModified());
-  EXPECT_STREQ(r->GetLastName(buf, sizeof buf), "Smith");
-  EXPECT_STREQ(r->GetFirstName(buf, sizeof buf), "Jo_n");
-  EXPECT_STREQ(r->GetSecondLastName(buf, sizeof buf), "");
-  r->SetPatientName("Ana", "Ruiz", "Garcia");
-  EXPECT_STREQ(r->GetSecondLastName(buf, sizeof buf), "Ruiz");
-  r->SetPatientName(nullptr, nullptr, nullptr);
-  EXPECT_STREQ(r->GetPatientName(), "^^");
-  // Cut to 29 characters, marking every time; 300 fill the 256-byte build too.
-  const std::string last(300, 'L');
-  r->SetPatientName("First", "Second", last.c_str());
-  EXPECT_EQ(std::string(r->GetPatientName()), std::string(29, 'L'));
-  EXPECT_TRUE(Marks(*r, [&] { r->SetPatientName("First", "Second", last.c_str()); }));
-  EXPECT_STREQ(r->GetFirstName(buf, sizeof buf), "");
-  // 14 + 1 + 10 + 1 + 3 = 29 characters: exactly full; one more is cut.
-  r->SetPatientName("Maximilian", "Yzz", "Abcdefghijklmn");
-  EXPECT_FALSE(Marks(*r, [&] { r->SetPatientName("Maximilian", "Yzz", "Abcdefghijklmn"); }));
-  EXPECT_TRUE(Marks(*r, [&] { r->SetPatientName("Maximilian", "Yzzz", "Abcdefghijklmn"); }));
-  EXPECT_STREQ(r->GetPatientName(), "Abcdefghijklmn^Maximilian^Yzz");
 }
 
 TEST(PatientName, GettersRespectTheBufferAndAFieldWithoutNul) {
@@ -344,27 +181,6 @@ TEST(ScrambledId, RoundTripsAgainstTheHostScrambler) {
   }
 }
 
-TEST(ScrambledId, WrapNullCutAndLength) {
-  auto r = NewRecord();
-  r->SetScrambleKey("\x01\x01\x01");
-  r->SetStoredPatientId("A0a-Zz9");
-  EXPECT_STREQ(r->GetPatientId(), "Z9z-Yy8");
-  EXPECT_STREQ(r->GetStoredPatientId(), "A0a-Zz9");
-  EXPECT_FALSE(Marks(*r, [&] { r->SetStoredPatientId(nullptr); }));
-  EXPECT_STREQ(r->GetPatientId(), "Z9z-Yy8");
-  EXPECT_TRUE(Marks(*r, [&] { r->SetStoredPatientId("123456789012345678"); }));
-  EXPECT_STREQ(r->GetStoredPatientId(), "123456789012345");  // cut to 15
-  char buf[5];
-  EXPECT_STREQ(r->GetStoredPatientId(buf, sizeof buf), "1234");
-  EXPECT_EQ(r->GetStoredPatientId(nullptr, 3), nullptr);
-  r->SetScrambleKey("\x02\x02\x02");
-  char text[] = "5599";
-  r->UnscrambleText(text, 2);
-  EXPECT_STREQ(text, "3399");
-  r->UnscrambleText(nullptr, 4);  // no crash
-}
-
-// -------------------------------------------------------------------- room
 TEST(Room, TextInNumberOutAndTheRange) {
   for (auto [text, room] : {std::pair<const char*, int32_t>{" 42", 42}, {"\t \t7x9", 7}, {"70000", 0}, {"65535", 65535},
                             {"65536", 0}, {"000123", 123}, {"abc", 0}, {"", 0}, {"-5", 0}, {"\n5", 0}, {nullptr, 0},
@@ -399,7 +215,6 @@ TEST(Room, TextInNumberOutAndTheRange) {
   EXPECT_EQ(r->GetRoom(), 0);
 }
 
-// ---------------------------------------------------------- interpretation
 TEST(Interpretation, EachFormSetsItsStatusStampAndText) {
   auto r = NewRecord();
   const DateTime t1(2020, 1, 2, 3, 4, 5, 6), t2(2021, 7, 8, 9, 10, 11, 12);
@@ -428,7 +243,6 @@ TEST(Interpretation, EachFormSetsItsStatusStampAndText) {
   EXPECT_STREQ(r->GetInterpretationText(), "original");
 }
 
-// -------------------------------------------------------------- sub-records
 TEST(SubRecords, IndexGettersStayInsideTheUsedSlots) {
   auto r = NewRecord();
   EXPECT_TRUE(r->GetComplexAt(0) == nullptr && r->GetRhythmAt(0) == nullptr && r->GetSpirometryItemAt(0) == nullptr);
@@ -493,30 +307,6 @@ TEST(SubRecords, AttachingReplacesAndFreesTheOldObject) {
   EXPECT_EQ(r->GetSpirometryItemAt(200), nullptr);
 }
 
-TEST(SubRecords, RecordBufferSizeFollowsTheSamplesPerLead) {
-  struct Case {
-    bool waveform;
-    uint32_t samples, expected;
-  };
-  for (const Case& c : {Case{false, 0, 128000000}, Case{true, 0, 1000000}, Case{true, 49999, 1000000},
-                        Case{true, 50000, 128000000}, Case{true, 16000000, 128000000},
-                        Case{true, 16000001, 128000000}, Case{true, 32000000, 128000000},
-                        Case{true, 32000001, 256000000}, Case{true, 0xFFFFFFFFu, 256000000}}) {
-    auto r = NewRecord();
-    if (c.waveform) {
-      // The header claims the samples per lead; the storage stays small.
-      const uint8_t slots[] = {0};
-      auto* w = new EcgWaveform(1, 10, 500, 5000, slots);
-      ASSERT_NE(w->block, nullptr);
-      StoreU32(w->block + 16, c.samples);
-      r->SetWaveform(w);
-      ASSERT_EQ(r->GetWaveform()->SamplesPerLead(), c.samples);
-    }
-    EXPECT_EQ(r->EstimateRecordBufferSize(), c.expected) << c.samples;
-  }
-}
-
-// ------------------------------------------------------------- audit date
 TEST(AuditDate, FilledOnceFromTheLastEntry) {
   auto r = NewRecord();
   DateTime* empty = r->GetAuditDateTime();

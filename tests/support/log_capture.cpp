@@ -9,73 +9,53 @@
 
 namespace {
 
+// A JSON string at s[i] (i on the opening quote); the stand-in writes bytes
+// above 127 as \u00XX, which come back as the one byte they stand for.
 bool ParseString(const std::string& s, size_t& i, std::string* out) {
-  if (i >= s.size() || s[i] != '"') return false;
-  ++i;
   out->clear();
-  while (i < s.size() && s[i] != '"') {
-    char c = s[i++];
-    if (c != '\\') {
-      out->push_back(c);
-      continue;
-    }
-    if (i >= s.size()) return false;
-    char e = s[i++];
-    switch (e) {
-      case 'n': out->push_back('\n'); break;
-      case 'r': out->push_back('\r'); break;
-      case 't': out->push_back('\t'); break;
-      case 'u': {
-        if (i + 4 > s.size()) return false;
-        unsigned v = static_cast<unsigned>(std::stoul(s.substr(i, 4), nullptr, 16));
-        i += 4;
-        out->push_back(static_cast<char>(v & 0xFF));  // the stand-in escapes Latin-1 bytes
-        break;
-      }
-      default: out->push_back(e);
+  if (s[i++] != '"') return false;
+  for (; i < s.size() && s[i] != '"'; ++i) {
+    if (s[i] != '\\') {
+      out->push_back(s[i]);
+    } else if (++i < s.size()) {
+      const char e = s[i];
+      if (e == 'u' && i + 4 < s.size()) out->push_back(static_cast<char>(std::stoul(s.substr(i + 1, 4), nullptr, 16)));
+      else out->push_back(e == 'n' ? '\n' : e == 'r' ? '\r' : e == 't' ? '\t' : e);
+      if (e == 'u') i += 4;
     }
   }
-  if (i >= s.size()) return false;
-  ++i;
-  return true;
+  return i++ < s.size();
+}
+
+// One line of the stand-in's output; false when it is not such a line.
+bool ParseLogLine(const std::string& s, LogLine* out) {
+  *out = LogLine{};
+  if (s.empty() || s[0] != '{') return false;
+  for (size_t i = 1; i < s.size();) {
+    if (s[i] == ' ' || s[i] == ',') {
+      ++i;
+      continue;
+    }
+    if (s[i] == '}') return !out->call.empty();
+    std::string key, value;
+    if (!ParseString(s, i, &key) || i >= s.size() || s[i++] != ':') return false;
+    if (key == "text") out->hasText = true;
+    if (s.compare(i, 4, "null") == 0) {
+      i += 4;
+    } else if (s[i] == '"') {
+      if (!ParseString(s, i, &value)) return false;
+      (key == "call" ? out->call : key == "source" ? out->source : key == "text" ? out->text : key) = value;
+    } else {
+      const size_t end = s.find_first_not_of("-0123456789", i);
+      if (end == i || end == std::string::npos) return false;
+      if (key == "line") out->line = std::stoi(s.substr(i, end - i));
+      i = end;
+    }
+  }
+  return false;
 }
 
 }  // namespace
-
-bool ParseLogLine(const std::string& s, LogLine* out) {
-  size_t i = 0;
-  auto skip = [&] { while (i < s.size() && (s[i] == ' ' || s[i] == ',')) ++i; };
-  if (s.empty() || s[0] != '{') return false;
-  ++i;
-  *out = LogLine{};
-  while (true) {
-    skip();
-    if (i >= s.size()) return false;
-    if (s[i] == '}') return !out->call.empty();
-    std::string key;
-    if (!ParseString(s, i, &key)) return false;
-    if (i >= s.size() || s[i] != ':') return false;
-    ++i;
-    if (s.compare(i, 4, "null") == 0) {
-      i += 4;
-      if (key == "text") out->hasText = true;
-      continue;
-    }
-    if (s[i] == '"') {
-      std::string value;
-      if (!ParseString(s, i, &value)) return false;
-      if (key == "call") out->call = value;
-      else if (key == "source") out->source = value;
-      else if (key == "text") { out->text = value; out->hasText = true; }
-      continue;
-    }
-    size_t end = i;
-    while (end < s.size() && (s[end] == '-' || (s[end] >= '0' && s[end] <= '9'))) ++end;
-    if (end == i) return false;
-    if (key == "line") out->line = std::stoi(s.substr(i, end - i));
-    i = end;
-  }
-}
 
 LogCapture::LogCapture() {
   static int serial = 0;

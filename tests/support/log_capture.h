@@ -37,6 +37,3 @@ class LogCapture {
   std::string previous_;
   bool hadPrevious_ = false;
 };
-
-// Parses one line of the stand-in's output; false when it is not such a line.
-bool ParseLogLine(const std::string& json, LogLine* out);

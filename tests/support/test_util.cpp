@@ -51,15 +51,13 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
-std::string ModuleFileName(const std::string& name) {
+std::string BuiltModulePath(const std::string& name) {
 #ifdef _WIN32
-  return name + ".dll";
+  return std::string(SCP_TEST_BIN_DIR) + "/" + name + ".dll";
 #else
-  return "lib" + name + ".so";
+  return std::string(SCP_TEST_BIN_DIR) + "/lib" + name + ".so";
 #endif
 }
-
-std::string BuiltModulePath(const std::string& name) { return std::string(SCP_TEST_BIN_DIR) + "/" + ModuleFileName(name); }
 
 void SetEnv(const char* name, const char* value) { plat::SetEnvironmentVariable(name, value); }
 

@@ -22,10 +22,8 @@ class TempDir {
   std::string path_;
 };
 
-// The file name of a module this build makes, on this platform:
-// "lib<name>.so" on POSIX, "<name>.dll" on Windows.
-std::string ModuleFileName(const std::string& name);
-// The path of that module in the build's bin folder.
+// A module this build makes, in the build's bin folder: "lib<name>.so" on
+// POSIX, "<name>.dll" on Windows.
 std::string BuiltModulePath(const std::string& name);
 
 void SetEnv(const char* name, const char* value);
