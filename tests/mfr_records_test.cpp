@@ -21,46 +21,16 @@
 #include "lib/dbclient/holtercfg.h"
 #include "lib/dbclient/rhythmmeas.h"
 #include "lib/dbclient/trend.h"
-#include "plugin_module.h"
-#include "support/log_capture.h"
-#include "support/scp_file.h"
-#include "support/test_util.h"
+#include "support/plugin_cases.h"
 
 namespace {
 
 using scpfile::Bytes;
+using scpfile::Hex;
 using Sections = std::vector<std::pair<uint16_t, Bytes>>;
 
 // Section 1 of every crafted record: procedure type 3, then the end tag.
 const Bytes kSection1 = {0xd5, 0x04, 0x00, 0x03, 0x00, 0x00, 0x00, 0xff, 0x00, 0x00};
-
-void Word(Bytes& b, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> 8 * i));
-}
-
-// Hex bytes, plus: *N:XX repeats a byte, "TEXT" is text without its NUL,
-// =N is a u32 (decimal or 0x..), ~N:S is N u32 words S, S+4, S+8, ...
-Bytes Hex(std::istream& in) {
-  Bytes out;
-  std::string t;
-  while (in >> t) {
-    const size_t colon = t.find(':');
-    if (t[0] == '*') {
-      out.insert(out.end(), std::stoul(t.substr(1, colon - 1)),
-                 static_cast<uint8_t>(std::stoul(t.substr(colon + 1), nullptr, 16)));
-    } else if (t[0] == '"') {
-      out.insert(out.end(), t.begin() + 1, t.end() - 1);
-    } else if (t[0] == '=') {
-      Word(out, static_cast<uint32_t>(std::stoul(t.substr(1), nullptr, 0)));
-    } else if (t[0] == '~') {
-      for (uint32_t i = 0, n = std::stoul(t.substr(1, colon - 1)), s = std::stoul(t.substr(colon + 1)); i < n; ++i)
-        Word(out, s + 4 * i);
-    } else {
-      out.push_back(static_cast<uint8_t>(std::stoul(t, nullptr, 16)));
-    }
-  }
-  return out;
-}
 
 std::string List(auto begin, auto end) {
   std::string s;
@@ -162,23 +132,8 @@ std::string Field(const TestRecord& r, const std::string& name) {
   return "<no field " + name + ">";
 }
 
-class MfrRecords : public ::testing::Test {
+class MfrRecords : public PluginCases {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(plugin_.loaded());
-    SetEnv("XDG_CONFIG_HOME", dir_.path().c_str());
-    start_();
-  }
-  void TearDown() override {
-    if (stop_) stop_();
-    UnsetEnv("XDG_CONFIG_HOME");
-  }
-  std::vector<std::string> Messages() const {
-    std::vector<std::string> out;
-    for (const auto& l : cap_.Messages())
-      out.push_back(l.call + " " + l.source + ":" + std::to_string(l.line) + (l.hasText ? " " + l.text : ""));
-    return out;
-  }
   std::string Write(const std::string& name, const Bytes& file) {
     const std::string path = dir_.File(name);
     EXPECT_TRUE(WriteFileBytes(path, file));
@@ -203,14 +158,6 @@ class MfrRecords : public ::testing::Test {
     return fetch_(&rec);
   }
 
-  TempDir dir_;
-  LogCapture cap_;
-  PluginModule plugin_;
-  PluginModule::Void start_ = plugin_.Fn<PluginModule::Void>("LIBSTART");
-  PluginModule::Void stop_ = plugin_.Fn<PluginModule::Void>("LIBSTOP");
-  PluginModule::Save save_ = plugin_.Fn<PluginModule::Save>("SAVETESTRECORD");
-  PluginModule::Fetch fetch_ = plugin_.Fn<PluginModule::Fetch>("FETCHTEST");
-  PluginModule::Check check_ = plugin_.Fn<PluginModule::Check>("ISVALIDFORMAT");
 };
 
 // ------------------------------------------------------ crafted sections

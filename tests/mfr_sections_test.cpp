@@ -19,40 +19,18 @@
 #include "lib/dbclient/pacemaker.h"
 #include "lib/dbclient/spirometry.h"
 #include "lib/eventlog.h"
-#include "log_capture.h"
-#include "plugin_module.h"
 #include "record_builder.h"
-#include "support/scp_file.h"
+#include "support/plugin_cases.h"
 
 namespace {
 
 using scpfile::Bytes;
+using scpfile::Hex;
 using Fields = std::map<std::string, std::string>;
 
 // What a target holds before a read, so that whatever a reader leaves shows.
 constexpr uint8_t kMark = 0xA5;
 constexpr uint32_t kMarkWord = 0xA5A5A5A5u;
-
-// Manifest bytes: hex, *N:XX repeats a byte, "TEXT" is text without its NUL,
-// .N is a 32-bit little-endian word (decimal or 0x hex).
-Bytes Hex(std::istream& in) {
-  Bytes out;
-  std::string t;
-  while (in >> t) {
-    if (t[0] == '*') {
-      const size_t colon = t.find(':');
-      out.insert(out.end(), std::stoul(t.substr(1, colon - 1)), static_cast<uint8_t>(std::stoul(t.substr(colon + 1), nullptr, 16)));
-    } else if (t[0] == '"') {
-      out.insert(out.end(), t.begin() + 1, t.end() - 1);
-    } else if (t[0] == '.') {
-      const uint32_t w = static_cast<uint32_t>(std::stoul(t.substr(1), nullptr, 0));
-      for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(w >> (8 * i)));
-    } else {
-      out.push_back(static_cast<uint8_t>(std::stoul(t, nullptr, 16)));
-    }
-  }
-  return out;
-}
 
 // Memory as the manifest writes it: hex, runs of four or more as *N:XX.
 std::string Blob(const void* p, size_t n) {
@@ -225,23 +203,8 @@ void Put(TestRecord& r, const std::string& kind, std::istream& a) {
 
 Bytes Section1(uint32_t procedure) { return {0xd5, 4, 0, static_cast<uint8_t>(procedure), 0, 0, 0, 0xff, 0, 0}; }
 
-class MfrSections : public ::testing::Test {
+class MfrSections : public PluginCases {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(plugin_.loaded());
-    SetEnv("XDG_CONFIG_HOME", dir_.path().c_str());
-    start_();
-  }
-  void TearDown() override {
-    if (stop_) stop_();
-    UnsetEnv("XDG_CONFIG_HOME");
-  }
-  std::vector<std::string> Messages() const {
-    std::vector<std::string> out;
-    for (const auto& l : cap_.Messages())
-      out.push_back(l.call + (l.line >= 0 ? " " + l.source + ":" + Num(l.line) : "") + (l.hasText ? " " + l.text : ""));
-    return out;
-  }
   // Fetches file into back (targets attached already); the export's result.
   int Fetch(const Bytes& file, TestRecord& back) {
     cap_.Clear();
@@ -254,14 +217,7 @@ class MfrSections : public ::testing::Test {
     return save_(&rec, path_.c_str());
   }
 
-  TempDir dir_;
   std::string path_ = dir_.File("record.scp");
-  LogCapture cap_;
-  PluginModule plugin_;
-  PluginModule::Void start_ = plugin_.Fn<PluginModule::Void>("LIBSTART");
-  PluginModule::Void stop_ = plugin_.Fn<PluginModule::Void>("LIBSTOP");
-  PluginModule::Save save_ = plugin_.Fn<PluginModule::Save>("SAVETESTRECORD");
-  PluginModule::Fetch fetch_ = plugin_.Fn<PluginModule::Fetch>("FETCHTEST");
 };
 
 TEST_F(MfrSections, EveryCaseOfTheManifest) {

@@ -14,36 +14,14 @@
 #include <map>
 #include <sstream>
 
-#include "plugin_module.h"
-#include "support/scp_file.h"
-#include "support/log_capture.h"
-#include "support/test_util.h"
+#include "support/plugin_cases.h"
 
 namespace {
 
 using scpfile::Bytes;
 using scpfile::BuildRecord;
 using scpfile::Entries;
-
-Bytes Hex(std::istream& in) {
-  Bytes out;
-  std::string tok;
-  while (in >> tok) {
-    if (tok[0] == '#') break;
-    if (tok.size() > 2 && tok[0] == '*') {  // *N:XX repeats a byte
-      const size_t colon = tok.find(':');
-      out.insert(out.end(), std::stoul(tok.substr(1, colon - 1)),
-                 static_cast<uint8_t>(std::stoul(tok.substr(colon + 1), nullptr, 16)));
-      continue;
-    }
-    if (tok.size() > 1 && tok[0] == '"') {  // "TEXT" as bytes without a NUL
-      out.insert(out.end(), tok.begin() + 1, tok.end() - 1);
-      continue;
-    }
-    out.push_back(static_cast<uint8_t>(std::stoul(tok, nullptr, 16)));
-  }
-  return out;
-}
+using scpfile::Hex;
 
 struct Expect {
   std::string op;  // check, proc, fetch
@@ -209,42 +187,12 @@ std::string Field(const TestRecord& r, const std::string& name) {
   return it == kFields.end() ? "<no field " + name + ">" : it->second(r, buf);
 }
 
-class ReaderCases : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(plugin_.loaded());
-    SetEnv("XDG_CONFIG_HOME", dir_.path().c_str());
-    start_();
-  }
-  void TearDown() override {
-    if (stop_) stop_();
-    UnsetEnv("XDG_CONFIG_HOME");
-  }
-  std::vector<std::string> Messages(const std::string& path) const {
-    std::vector<std::string> out;
-    for (const auto& l : cap_.Messages()) {
-      std::string s = l.call;
-      if (!l.source.empty() || l.line >= 0) s += " " + l.source + ":" + std::to_string(l.line);
-      if (l.hasText) s += " " + l.text;
-      out.push_back(s);
-    }
-    return out;
-  }
-
-  TempDir dir_;
-  LogCapture cap_;
-  PluginModule plugin_;
-  PluginModule::Void start_ = plugin_.Fn<PluginModule::Void>("LIBSTART");
-  PluginModule::Void stop_ = plugin_.Fn<PluginModule::Void>("LIBSTOP");
-  PluginModule::Check check_ = plugin_.Fn<PluginModule::Check>("ISVALIDFORMAT");
-  PluginModule::Procedure proc_ = plugin_.Fn<PluginModule::Procedure>("GETPROCEDURETYPE");
-  PluginModule::Fetch fetch_ = plugin_.Fn<PluginModule::Fetch>("FETCHTEST");
-};
-
 std::string Replace(std::string s, const std::string& from, const std::string& to) {
   for (size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size())) s.replace(p, from.size(), to);
   return s;
 }
+
+class ReaderCases : public PluginCases {};
 
 TEST_F(ReaderCases, EveryCaseOfTheManifest) {
   const auto cases = LoadCases();
@@ -279,7 +227,7 @@ TEST_F(ReaderCases, EveryCaseOfTheManifest) {
       }
       std::vector<std::string> want;
       for (const auto& l : e.logs) want.push_back(Replace(l, "{path}", path));
-      EXPECT_EQ(Messages(path), want) << "log of " << e.op;
+      EXPECT_EQ(Messages(), want) << "log of " << e.op;
     }
   }
 }
@@ -288,7 +236,7 @@ TEST_F(ReaderCases, EveryCaseOfTheManifest) {
 TEST_F(ReaderCases, EmptyPath) {
   uint32_t info[18] = {};
   EXPECT_EQ(check_("", reinterpret_cast<ValidFormatInfo*>(info)), 0);
-  EXPECT_EQ(Messages(""), (std::vector<std::string>{"LOGOEMERROR scpecg:1351 invalid file name",
+  EXPECT_EQ(Messages(), (std::vector<std::string>{"LOGOEMERROR scpecg:1351 invalid file name",
                                                     "LOGOEMERROR scpsrv:287 IsValidFormat: []"}));
 }
 
