@@ -15,8 +15,7 @@
 #include <vector>
 
 #include "ecg_synth.h"
-#include "plugin_module.h"
-#include "support/log_capture.h"
+#include "support/plugin_cases.h"
 
 namespace {
 
@@ -65,22 +64,12 @@ struct WaveCase {
 };
 void PrintTo(const WaveCase& c, std::ostream* os) { *os << c.name; }
 
-class BiosigReadsOurFiles : public ::testing::TestWithParam<WaveCase> {
+class BiosigReadsOurFiles : public PluginCases, public ::testing::WithParamInterface<WaveCase> {
  protected:
   void SetUp() override {
     if (std::system("command -v save2gdf >/dev/null 2>&1") != 0) GTEST_SKIP() << "save2gdf is not installed";
-    ASSERT_TRUE(plugin_.loaded());
-    start_();
+    PluginCases::SetUp();
   }
-  void TearDown() override {
-    if (stop_) stop_();
-  }
-  LogCapture capture_;
-  TempDir dir_;
-  PluginModule plugin_;
-  PluginModule::Void start_ = plugin_.Fn<PluginModule::Void>("LIBSTART");
-  PluginModule::Void stop_ = plugin_.Fn<PluginModule::Void>("LIBSTOP");
-  PluginModule::Save save_ = plugin_.Fn<PluginModule::Save>("SAVETESTRECORD");
 };
 
 TEST_P(BiosigReadsOurFiles, SamplesRateLabelsAndDemographicsMatch) {
@@ -108,7 +97,7 @@ TEST_P(BiosigReadsOurFiles, SamplesRateLabelsAndDemographicsMatch) {
   }
   record.SetWaveform(wave);
   const std::string path = dir_.File("ours.scp");
-  ASSERT_EQ(1, save_(&record, path.c_str())) << capture_.Dump();
+  ASSERT_EQ(1, save_(&record, path.c_str())) << cap_.Dump();
 
   const PeerRead peer = RunPeer(dir_, path);
   EXPECT_EQ(std::string::npos, peer.log.find("CRC")) << peer.log;

@@ -11,9 +11,8 @@
 #include <vector>
 
 #include "lib/dbclient/testrecord.h"
-#include "plugin_module.h"
 #include "rhythm_fixtures.h"
-#include "support/log_capture.h"
+#include "support/plugin_cases.h"
 
 using namespace rhythm_fixtures;
 
@@ -25,20 +24,13 @@ int16_t Sample(uint32_t rate, uint32_t k, uint64_t n, const SyntheticEcg& ecg) {
   return k == 11 ? NoiseSample(n, k) : ecg(n);
 }
 
-class WaveformRoundtrip : public ::testing::Test {
+class WaveformRoundtrip : public PluginCases {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(plugin_.loaded()) << "plug-in not loaded from " SCP_TEST_BIN_DIR;
-    start_();
-  }
-  void TearDown() override {
-    if (stop_) stop_();
-  }
 
   // Saves n leads of s samples on the given slots, then fetches them into a
   // waveform sized from ISVALIDFORMAT and checks every sample.
   void RoundTrip(uint32_t s, uint32_t rate, const std::vector<uint8_t>& slots, uint32_t expectedBuffer) {
-    capture_.Clear();
+    cap_.Clear();
     const std::string path = dir_.File("wave.scp");
     const uint32_t n = static_cast<uint32_t>(slots.size());
     {
@@ -52,18 +44,18 @@ class WaveformRoundtrip : public ::testing::Test {
       }
       record.SetWaveform(wave);
       EXPECT_EQ(record.EstimateRecordBufferSize(), expectedBuffer);
-      ASSERT_EQ(save_(&record, path.c_str()), 1) << capture_.Dump();
+      ASSERT_EQ(save_(&record, path.c_str()), 1) << cap_.Dump();
     }
-    EXPECT_TRUE(capture_.HasText("LOGINFORMATION", "SCP Save Test Record [" + path + "]"));
-    EXPECT_EQ(capture_.Count("LOGOEMERROR"), 0u) << capture_.Dump();
+    EXPECT_TRUE(cap_.HasText("LOGINFORMATION", "SCP Save Test Record [" + path + "]"));
+    EXPECT_EQ(cap_.Count("LOGOEMERROR"), 0u) << cap_.Dump();
     const std::string report = "SAVE: " + std::to_string(uint64_t{n} * s * 2) + ":";
     bool reported = false;
-    for (const auto& l : capture_.Lines()) reported |= l.call == "LOGOEMMESSAGE" && l.text.rfind(report, 0) == 0;
-    EXPECT_TRUE(reported) << capture_.Dump();
+    for (const auto& l : cap_.Lines()) reported |= l.call == "LOGOEMMESSAGE" && l.text.rfind(report, 0) == 0;
+    EXPECT_TRUE(reported) << cap_.Dump();
 
     ValidFormatInfo info;
     std::memset(&info, 0xEE, sizeof info);
-    ASSERT_EQ(check_(path.c_str(), &info), 1) << capture_.Dump();
+    ASSERT_EQ(check_(path.c_str(), &info), 1) << cap_.Dump();
     EXPECT_EQ(info.longestLead, s);
     EXPECT_EQ(info.samplingRate, rate);
     EXPECT_EQ(info.amplitudeMultiplier, 5000u);
@@ -81,9 +73,9 @@ class WaveformRoundtrip : public ::testing::Test {
     fetched.SetFilePath(path.c_str());
     fetched.SetWaveform(new EcgWaveform(info.leadCount, info.longestLead, info.samplingRate,
                                         info.amplitudeMultiplier, wanted));
-    capture_.Clear();
-    ASSERT_EQ(fetch_(&fetched), 1) << capture_.Dump();
-    EXPECT_EQ(capture_.Count("LOGOEMERROR"), 0u) << capture_.Dump();
+    cap_.Clear();
+    ASSERT_EQ(fetch_(&fetched), 1) << cap_.Dump();
+    EXPECT_EQ(cap_.Count("LOGOEMERROR"), 0u) << cap_.Dump();
     const EcgWaveform* got = fetched.GetWaveform();
     EXPECT_EQ(got->GetValidSampleCount(), s);
     for (uint8_t k : slots) {
@@ -101,14 +93,6 @@ class WaveformRoundtrip : public ::testing::Test {
     }
   }
 
-  LogCapture capture_;
-  TempDir dir_;
-  PluginModule plugin_;
-  PluginModule::Void start_ = plugin_.Fn<PluginModule::Void>("LIBSTART");
-  PluginModule::Void stop_ = plugin_.Fn<PluginModule::Void>("LIBSTOP");
-  PluginModule::Save save_ = plugin_.Fn<PluginModule::Save>("SAVETESTRECORD");
-  PluginModule::Fetch fetch_ = plugin_.Fn<PluginModule::Fetch>("FETCHTEST");
-  PluginModule::Check check_ = plugin_.Fn<PluginModule::Check>("ISVALIDFORMAT");
 };
 
 // Twelve and fourteen leads; slots out of the host's order (the file lists

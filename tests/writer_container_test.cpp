@@ -11,9 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "plugin_module.h"
+#include "support/plugin_cases.h"
 #include "support/scp_file.h"
-#include "support/log_capture.h"
 #include "support/test_util.h"
 
 namespace {
@@ -100,27 +99,14 @@ Bytes HexFile(const std::string& name) {
   return out;
 }
 
-class WriterContainer : public ::testing::Test {
+class WriterContainer : public PluginCases {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(plugin_.loaded());
-    start_();
-  }
-  void TearDown() override {
-    if (stop_) stop_();
-  }
   Bytes Save(TestRecord& r) {
     const std::string path = dir_.File("w.scp");
     EXPECT_EQ(save_(&r, path.c_str()), 1) << cap_.Dump();
     return ReadFileBytes(path);
   }
 
-  TempDir dir_;
-  LogCapture cap_;
-  PluginModule plugin_;
-  PluginModule::Void start_ = plugin_.Fn<PluginModule::Void>("LIBSTART");
-  PluginModule::Void stop_ = plugin_.Fn<PluginModule::Void>("LIBSTOP");
-  PluginModule::Save save_ = plugin_.Fn<PluginModule::Save>("SAVETESTRECORD");
 };
 
 TEST_F(WriterContainer, Section1OfTheGoldenRecordByteForByte) {
