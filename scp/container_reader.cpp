@@ -99,13 +99,18 @@ std::unique_ptr<uint8_t[]> ScpEcg::GetSection(uint16_t id, uint32_t* length) {
     std::unique_ptr<uint8_t[]> data;
     // A section that reaches past the end of the file cannot be read whole;
     // it fails as a short read without reserving its claimed size. A failed
-    // allocation is no check failure: it goes to the outer handler.
+    // allocation is no check failure: it goes to the outer handler. The ID
+    // header is read apart, so the data lands where the caller wants it and
+    // is not moved down afterwards.
     uint64_t end = static_cast<uint64_t>(e->index) + e->length;
+    uint8_t head[SectionHeader::kSize] = {};
+    const uint32_t headBytes = std::min(e->length, SectionHeader::kSize);
     uint32_t got = 0;
-    uint16_t crc = 0;
+    uint16_t crc = 0xFFFF;
     if (end <= file_.GetFullSize()) {
-      data.reset(new uint8_t[e->length]);
-      got = ReadWithCrc(file_, e->length, data.get(), log_, &crc);
+      if (e->length > headBytes) data.reset(new uint8_t[e->length - headBytes]);
+      got = ReadWithCrc(file_, headBytes, head, log_, &crc, 2);
+      if (got == headBytes && data) got += ReadWithCrc(file_, e->length - headBytes, data.get(), log_, &crc, 0);
     }
     try {
       if (got != e->length) {
@@ -113,7 +118,7 @@ std::unique_ptr<uint8_t[]> ScpEcg::GetSection(uint16_t id, uint32_t* length) {
       } else {
         // An entry of 16 bytes or less has no complete ID header: the parse
         // fails, and it is reported as damaged length.
-        SectionHeader h = SectionHeader::Parse(data.get(), 0, got);
+        SectionHeader h = SectionHeader::Parse(head, 0, got);
         if (!h.valid || h.length != e->length) {
           text = "SCP-ECG: Record length damage";
         } else if (crc != h.crc) {  // h.length == e->length: the CRC read along covers it
@@ -121,9 +126,7 @@ std::unique_ptr<uint8_t[]> ScpEcg::GetSection(uint16_t id, uint32_t* length) {
         } else if (h.id != id) {
           text = "SCP-ECG: id does not match pointer id";
         } else {
-          uint32_t n = h.length - SectionHeader::kSize;
-          std::memmove(data.get(), data.get() + SectionHeader::kSize, n);
-          if (length) *length = n;
+          if (length) *length = h.length - SectionHeader::kSize;
           return data;
         }
       }

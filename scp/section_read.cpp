@@ -10,14 +10,14 @@ namespace {
 constexpr uint32_t kSlice = 256 * 1024;
 }  // namespace
 
-uint32_t ReadWithCrc(FileUtil& file, uint32_t count, uint8_t* buffer, EventLog* log, uint16_t* crc) {
-  uint16_t running = 0xFFFF;
+uint32_t ReadWithCrc(FileUtil& file, uint32_t count, uint8_t* buffer, EventLog* log, uint16_t* crc,
+                     uint32_t uncovered) {
+  uint16_t running = *crc;
   uint32_t done = 0;
   while (done < count) {
     const uint32_t want = std::min(kSlice, count - done);
     const uint32_t got = file.Read(want, buffer + done, log);
-    // The two CRC bytes at the start are not covered.
-    const uint32_t from = std::max<uint32_t>(done, 2);
+    const uint32_t from = std::max(done, uncovered);
     if (done + got > from) running = scpcrc::Continue(running, buffer + from, done + got - from);
     done += got;
     if (got != want) break;

@@ -74,8 +74,8 @@ TEST(Crc, ReadAlongGivesTheCrcOfTheBytesRead) {
     FileUtil in;
     ASSERT_TRUE(in.SetFileName(path.c_str()) && in.OpenForRead(nullptr));
     std::vector<uint8_t> read(length);
-    uint16_t crc = 0;
-    ASSERT_EQ(ReadWithCrc(in, length, read.data(), nullptr, &crc), length);
+    uint16_t crc = 0xFFFF;
+    ASSERT_EQ(ReadWithCrc(in, length, read.data(), nullptr, &crc, 2), length);
     EXPECT_TRUE(std::equal(read.begin(), read.end(), bytes.begin())) << length;
     EXPECT_EQ(crc, scpcrc::Portable(bytes.data() + 2, length - 2)) << length;
   }

@@ -82,7 +82,7 @@ TEST_F(Fidelity, FailedAllocationsInTheReader) {
   uint32_t length = 0;
   EXPECT_NE(codec.GetSection(131, &length), nullptr);
   EXPECT_EQ(length, 8u);
-  g_failSize = 16 + 1005 + 1;  // the padded section 130
+  g_failSize = 1005 + 1;  // the padded section 130 past its ID header
   EXPECT_EQ(codec.GetSection(130, &length), nullptr);
   ASSERT_EQ(cap.Messages().size(), 1u) << cap.Dump();
   EXPECT_TRUE(cap.Has("LOGMEMORYERROR", "scpecg", 4835, "")) << cap.Dump();
