@@ -45,12 +45,14 @@ void decodeLeads(const HuffmanMode& mode, LeadSpan* leads, uint32_t leadCount, u
 }
 
 namespace scpcodec {
-
+namespace {
+// x[n] = 2 x[n-1] - x[n-2] + d[n] from n = 2 on, in 16-bit arithmetic.
 void RebuildSecondDifferences(int16_t* values, uint32_t count) {
   for (uint32_t n = 2; n < count; ++n) {
     values[n] = static_cast<int16_t>(2 * values[n - 1] - values[n - 2] + values[n]);
   }
 }
+}  // namespace
 
 uint32_t DecodePlain(int16_t* dest, uint32_t destCount, const uint8_t* lead, uint32_t byteCount,
                      bool secondDifference) {
@@ -66,13 +68,23 @@ uint32_t DecodePlain(int16_t* dest, uint32_t destCount, const uint8_t* lead, uin
   return available;
 }
 
-uint32_t EncodePlain(bool secondDifference, uint8_t* out, const int16_t* samples, uint32_t count) {
-  for (uint32_t n = 0; n < count; ++n) {
-    int value = samples[n];
-    if (secondDifference && n >= 2) value = samples[n] - 2 * samples[n - 1] + samples[n - 2];
-    StoreU16(out + 2 * n, static_cast<uint16_t>(value));
+bool EncodeSettled(const RhythmEncoder& encoder, uint8_t* out, uint32_t room, const int16_t* samples,
+                   uint32_t count, uint32_t* bytes) {
+  *bytes = 0;
+  // Room for the uncompressed lead is asked for even though it compresses.
+  if (room / 2 < count) return true;
+  if (!encoder.huffman) {
+    for (uint32_t n = 0; n < count; ++n) {
+      int value = samples[n];
+      if (encoder.secondDifference && n >= 2) value = samples[n] - 2 * samples[n - 1] + samples[n - 2];
+      StoreU16(out + 2 * n, static_cast<uint16_t>(value));
+    }
+    *bytes = 2 * count;
+    return true;
   }
-  return 2 * count;
+  // An empty lead still takes its closing zero byte; with no room at all it
+  // does not fit.
+  return room == 0;
 }
 
 namespace portable {
@@ -164,12 +176,8 @@ int16_t GetValue(BitReader& reader) {
 
 uint32_t encodeLead(const RhythmEncoder& encoder, uint8_t* out, uint32_t offset, uint32_t room,
                     const int16_t* samples, uint32_t count) {
-  // Room for the uncompressed lead is asked for even though it compresses.
-  if (room / 2 < count) return 0;
-  if (!encoder.huffman) return EncodePlain(encoder.secondDifference != 0, out + offset, samples, count);
-  // An empty lead still takes its closing zero byte; with no room at all it
-  // does not fit.
-  if (room == 0) return 0;
+  uint32_t settled = 0;
+  if (EncodeSettled(encoder, out + offset, room, samples, count, &settled)) return settled;
 
   std::vector<int16_t> values(samples, samples + count);
   if (encoder.secondDifference && count > 2) {

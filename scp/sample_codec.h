@@ -35,22 +35,6 @@ HuffmanMode MakeHuffmanMode(bool huffman);
 // The writer's settings: Huffman, second differences, fastPath from MMX.
 RhythmEncoder MakeRhythmEncoder();
 
-// Codes `count` samples into out[offset ...], using at most `room` bytes.
-// Returns the bytes written including the closing byte, or 0 when room / 2 is
-// less than count (nothing is written then) or when the codes do not fit.
-// Only out[offset, offset + room) is ever written, and on success nothing
-// past the returned count.
-uint32_t encodeLead(const RhythmEncoder& encoder, uint8_t* out, uint32_t offset, uint32_t room,
-                    const int16_t* samples, uint32_t count);
-
-// Decodes the lead held in src[offset, offset + byteCount) into dest[0,
-// destCount). Returns the samples delivered: destCount for Huffman-coded
-// leads; for plain leads the samples copied, or 0 when the lead holds more
-// samples than dest has room for. Never reads outside the lead's bytes and
-// never writes past dest[destCount - 1].
-uint32_t decodeLead(const HuffmanMode& mode, int16_t* dest, uint32_t destCount, const uint8_t* src,
-                    uint32_t offset, uint32_t byteCount, bool secondDifference);
-
 // One lead of a section for decodeLeads: its bytes at src[offset, offset +
 // byteCount), its samples to dest (null: not decoded, 0 delivered).
 struct LeadSpan {
@@ -60,40 +44,54 @@ struct LeadSpan {
   uint32_t delivered;  // set by decodeLeads: what decodeLead returns
 };
 
-// Decodes the leads as decodeLead would, one after the other: same samples,
-// same counts, a later lead written over an earlier one when their
-// destinations are the same. The fast path decodes up to three at a time.
-void decodeLeads(const HuffmanMode& mode, LeadSpan* leads, uint32_t leadCount, uint32_t destCount,
-                 const uint8_t* src, bool secondDifference);
+// The codec's entry points, declared alike for the dispatching free
+// functions and for each implementation.
+//
+// encodeLead codes `count` samples into out[offset ...], using at most
+// `room` bytes. Returns the bytes written including the closing byte, or 0
+// when room / 2 is less than count (nothing is written then) or when the
+// codes do not fit. Only out[offset, offset + room) is ever written, and on
+// success nothing past the returned count.
+//
+// decodeLead decodes the lead held in src[offset, offset + byteCount) into
+// dest[0, destCount). Returns the samples delivered: destCount for
+// Huffman-coded leads; for plain leads the samples copied, or 0 when the
+// lead holds more samples than dest has room for. Never reads outside the
+// lead's bytes and never writes past dest[destCount - 1].
+//
+// decodeLeads decodes the leads as decodeLead would, one after the other:
+// same samples, same counts, a later lead written over an earlier one when
+// their destinations are the same. The fast path decodes up to three at a
+// time.
+#define SCP_CODEC_ENTRY_POINTS                                                                              \
+  uint32_t encodeLead(const RhythmEncoder& encoder, uint8_t* out, uint32_t offset, uint32_t room,          \
+                      const int16_t* samples, uint32_t count);                                              \
+  uint32_t decodeLead(const HuffmanMode& mode, int16_t* dest, uint32_t destCount, const uint8_t* src,      \
+                      uint32_t offset, uint32_t byteCount, bool secondDifference);                          \
+  void decodeLeads(const HuffmanMode& mode, LeadSpan* leads, uint32_t leadCount, uint32_t destCount,       \
+                   const uint8_t* src, bool secondDifference);
+
+// The free functions dispatch on the settings' fastPath flag.
+SCP_CODEC_ENTRY_POINTS
 
 namespace scpcodec {
 
 // The two implementations, callable directly; they ignore fastPath.
 namespace portable {
-uint32_t encodeLead(const RhythmEncoder& encoder, uint8_t* out, uint32_t offset, uint32_t room,
-                    const int16_t* samples, uint32_t count);
-uint32_t decodeLead(const HuffmanMode& mode, int16_t* dest, uint32_t destCount, const uint8_t* src,
-                    uint32_t offset, uint32_t byteCount, bool secondDifference);
-void decodeLeads(const HuffmanMode& mode, LeadSpan* leads, uint32_t leadCount, uint32_t destCount,
-                 const uint8_t* src, bool secondDifference);
+SCP_CODEC_ENTRY_POINTS
 }  // namespace portable
-
 namespace fast {
-uint32_t encodeLead(const RhythmEncoder& encoder, uint8_t* out, uint32_t offset, uint32_t room,
-                    const int16_t* samples, uint32_t count);
-uint32_t decodeLead(const HuffmanMode& mode, int16_t* dest, uint32_t destCount, const uint8_t* src,
-                    uint32_t offset, uint32_t byteCount, bool secondDifference);
-void decodeLeads(const HuffmanMode& mode, LeadSpan* leads, uint32_t leadCount, uint32_t destCount,
-                 const uint8_t* src, bool secondDifference);
+SCP_CODEC_ENTRY_POINTS
 }  // namespace fast
 
-// Shared by both implementations. Plain samples are read one way only;
-// secondDifference rebuilds all destCount places after the copy.
+// Shared by both implementations. The encoders' common start: the room
+// rule and plain samples (2 * count bytes). True when that settles the lead,
+// with its result in *bytes (0: refused); false when Huffman codes follow.
+bool EncodeSettled(const RhythmEncoder& encoder, uint8_t* out, uint32_t room, const int16_t* samples,
+                   uint32_t count, uint32_t* bytes);
+// Plain samples are read one way only; secondDifference rebuilds all
+// destCount places after the copy.
 uint32_t DecodePlain(int16_t* dest, uint32_t destCount, const uint8_t* lead, uint32_t byteCount,
                      bool secondDifference);
-// The encoder's plain-sample output (huffman = 0): 2 * count bytes.
-uint32_t EncodePlain(bool secondDifference, uint8_t* out, const int16_t* samples, uint32_t count);
-// x[n] = 2 x[n-1] - x[n-2] + d[n] from n = 2 on, in 16-bit arithmetic.
-void RebuildSecondDifferences(int16_t* values, uint32_t count);
 
 }  // namespace scpcodec

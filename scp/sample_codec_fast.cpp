@@ -656,10 +656,8 @@ void DecodeGroup(LeadSpan* group, uint32_t destCount, const uint8_t* src, bool s
 
 uint32_t encodeLead(const RhythmEncoder& encoder, uint8_t* out, uint32_t offset, uint32_t room,
                     const int16_t* samples, uint32_t count) {
-  // Same contract as the portable encoder, including the room rule.
-  if (room / 2 < count) return 0;
-  if (!encoder.huffman) return EncodePlain(encoder.secondDifference != 0, out + offset, samples, count);
-  if (room == 0) return 0;
+  uint32_t settled = 0;
+  if (EncodeSettled(encoder, out + offset, room, samples, count, &settled)) return settled;
   return encoder.secondDifference ? EncodeHuffman<true>(out + offset, room, samples, count)
                                   : EncodeHuffman<false>(out + offset, room, samples, count);
 }
