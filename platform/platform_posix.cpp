@@ -616,6 +616,19 @@ void* AllocateLarge(size_t total) {
 
 }  // namespace
 
+void AdviseLargeBlock(void* block, size_t bytes) {
+#if defined(MADV_HUGEPAGE)
+  if (bytes < kLargeBlock) return;
+  // Only whole big pages inside the block can be advised.
+  const auto begin = (reinterpret_cast<uintptr_t>(block) + kLargePage - 1) & ~(kLargePage - 1);
+  const auto end = (reinterpret_cast<uintptr_t>(block) + bytes) & ~(kLargePage - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)block;
+  (void)bytes;
+#endif
+}
+
 void* HeapAlloc(HeapHandle heap, size_t bytes) {
   if (heap == nullptr || bytes > SIZE_MAX - sizeof(BlockHeader)) return nullptr;
   auto* h = static_cast<Heap*>(heap);

@@ -338,4 +338,7 @@ void HeapDestroy(HeapHandle heap) {
   if (heap) ::HeapDestroy(static_cast<HANDLE>(heap));
 }
 
+// Large pages need a privilege hosts do not hold: nothing to advise.
+void AdviseLargeBlock(void*, size_t) {}
+
 }  // namespace plat

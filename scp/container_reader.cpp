@@ -1,11 +1,13 @@
 // Reading side of the container: opening, the section index, and checked
 // access to one section at a time straight from the file.
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
 
 #include "lib/byte_cursor.h"
 #include "lib/eventlog.h"
+#include "platform/platform.h"
 #include "scp/messages.h"
 #include "scp/scpecg.h"
 #include "scp/section_read.h"
@@ -108,7 +110,10 @@ std::unique_ptr<uint8_t[]> ScpEcg::GetSection(uint16_t id, uint32_t* length) {
     uint32_t got = 0;
     uint16_t crc = 0xFFFF;
     if (end <= file_.GetFullSize()) {
-      if (e->length > headBytes) data.reset(new uint8_t[e->length - headBytes]);
+      if (e->length > headBytes) {
+        data.reset(new uint8_t[e->length - headBytes]);
+        plat::AdviseLargeBlock(data.get(), e->length - headBytes);
+      }
       got = ReadWithCrc(file_, headBytes, head, log_, &crc, 2);
       if (got == headBytes && data) got += ReadWithCrc(file_, e->length - headBytes, data.get(), log_, &crc, 0);
     }
