@@ -15,7 +15,7 @@
 #include "lib/timestmp.h"
 #include "platform/platform.h"
 #include "scp/messages.h"
-#include "scp/scpecg.h"
+#include "scp/section_cursor.h"
 
 namespace {
 
@@ -52,9 +52,10 @@ constexpr uint32_t kPutBuffer = 256;
 // closed half-written.
 class TagWriter {
  public:
-  TagWriter(ScpEcg& codec, uint32_t offset) : w_(codec.buffer(), codec.capacity(), offset) {}
+  explicit TagWriter(ScpEcg& codec) : w_(codec) {}
+  explicit operator bool() const { return static_cast<bool>(w_); }
   bool full() const { return w_.full(); }
-  uint32_t offset() const { return static_cast<uint32_t>(w_.position()); }
+  bool End(uint16_t id) { return w_.End(id); }
 
   void Text(uint8_t tag, const char* text) {
     if (text == nullptr || text[0] == '\0') return;
@@ -98,7 +99,7 @@ class TagWriter {
     if (Head(10, n + 4)) { w_.Zeros(3); w_.Bytes(text, n); w_.U8(0); }
   }
 
-  void End() { Head(kEndTag, 0); }
+  void EndTag() { Head(kEndTag, 0); }
 
  private:
   // The tag and its length word when the whole field fits; otherwise
@@ -110,7 +111,7 @@ class TagWriter {
     return true;
   }
 
-  ByteWriter w_;
+  SectionWriter w_;
 };
 
 // ------------------------------------------------------------ tag readers
@@ -495,13 +496,11 @@ bool WalkFields(const ByteReader& d, EventLog* log, const Message& tooLong, bool
 
 void ScpEcg::PutDemographics(TestRecord* record) {
   if (record == nullptr) return;
-  uint32_t start = 0;
-  uint32_t o = BeginSection(&start, nullptr);
-  if (o < 1) {
+  TagWriter w(*this);
+  if (!w) {
     LogOem(log_, msg::kPutDemographics);
     return;
   }
-  TagWriter w(*this, o);
   char text[kPutBuffer];
 
   w.Text(0, record->GetLastName(text, sizeof text));
@@ -553,7 +552,7 @@ void ScpEcg::PutDemographics(TestRecord* record) {
       PutSpecialTag(w, *record, tag);
     }
   }
-  w.End();
+  w.EndTag();
 
   // A section that did not fit whole stays absent: its 16 reserved bytes
   // remain, and no pointer entry covers them. It is reported like one
@@ -562,20 +561,18 @@ void ScpEcg::PutDemographics(TestRecord* record) {
     LogOem(log_, msg::kPutDemographics);
     return;
   }
-  EndSection(w.offset(), 1, start);
+  w.End(1);
 }
 
 // -------------------------------------------------------------------- read
 
 int ScpEcg::GetDemographics(TestRecord* record) {
-  uint32_t size = 0;
-  std::unique_ptr<uint8_t[]> section = GetSection(1, &size);
-  if (section == nullptr) {
+  const SectionData d(*this, 1, PastEnd::kZeroFill);
+  if (!d) {
     LogSystem(log_, msg::kNoSection1);
     return 0;
   }
   if (record == nullptr) return 0;
-  const ByteReader d(section.get(), size, PastEnd::kZeroFill);
   auto state = std::make_unique<ReadState>();
   auto field = [&](uint8_t tag, uint32_t p, uint32_t length) {
     try {
@@ -595,13 +592,11 @@ int ScpEcg::GetDemographics(TestRecord* record) {
 }
 
 int ScpEcg::GetProcedureTypeFromFile() {
-  uint32_t size = 0;
-  std::unique_ptr<uint8_t[]> section = GetSection(1, &size);
-  if (section == nullptr) {
+  const SectionData d(*this, 1, PastEnd::kZeroFill);
+  if (!d) {
     LogMemory(log_, msg::kProcedureTypeMemory);
     return 2;
   }
-  const ByteReader d(section.get(), size, PastEnd::kZeroFill);
   uint32_t code = 2;
   // A value shorter than 4 bytes at the very end of the data is read with
   // the missing bytes as zero.
