@@ -103,17 +103,6 @@ uint32_t ScpEcg::PutUInt32(uint32_t offset, uint32_t value) {
   return offset + 4;
 }
 
-uint32_t ScpEcg::PutString(uint32_t offset, const char* text) {
-  size_t n = std::strlen(text) + 1;
-  ByteWriter(buffer_, capacity_, offset).Bytes(text, n);
-  return offset + static_cast<uint32_t>(n);
-}
-
-uint32_t ScpEcg::PutBytes(uint32_t offset, const void* source, uint32_t first, uint32_t count) {
-  ByteWriter(buffer_, capacity_, offset).Bytes(static_cast<const uint8_t*>(source) + first, count);
-  return offset + count;
-}
-
 bool ScpEcg::EndSection(uint32_t end, uint16_t id, uint32_t start) {
   SectionEntry* e = nullptr;
   for (auto* slot : table_) {

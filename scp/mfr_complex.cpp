@@ -28,11 +28,23 @@ uint32_t CountWord(ScpEcg& codec, uint16_t id) {
   return data && data.size() >= 4 ? data.U32At(0) : 0;
 }
 
-// Ends a section whose items all went in. The odd-length pad byte needs a
-// byte of room that the item checks do not always leave (a rhythm block
-// may fill the buffer exactly); a section that cannot be closed for it is
-// reported like any other that does not fit.
-void EndOrReport(ScpEcg& codec, SectionWriter& out, const mfr::SectionMessages& m) {
+// Writes `count` items behind the count word, each through put(out, i),
+// which logs and gives false for an item that cannot go in. The section is
+// ended only after the last one. The odd-length pad byte needs a byte of
+// room that the item checks do not always leave (a rhythm block may fill
+// the buffer exactly); a section that cannot be closed for it is reported
+// like any other that does not fit.
+template <class Put>
+void PutItems(ScpEcg& codec, const mfr::SectionMessages& m, int32_t count, Put&& put) {
+  if (count <= 0) return;
+  SectionWriter out(codec);
+  if (!out || !out.U32(static_cast<uint32_t>(count))) {
+    LogOem(codec.log(), m.beginFail);
+    return;
+  }
+  for (int32_t i = 0; i < count; ++i) {
+    if (!put(out, i)) return;
+  }
   if (!out.End(m.id)) LogOem(codec.log(), m.sizeLimit);
 }
 
@@ -42,32 +54,24 @@ void EndOrReport(ScpEcg& codec, SectionWriter& out, const mfr::SectionMessages& 
 
 void ScpEcg::PutComplexData(TestRecord* record) {
   if (record == nullptr) return;
-  const int32_t count = record->GetComplexDataCount();
-  if (count <= 0) return;
-  SectionWriter out(*this);
-  if (!out || !out.U32(static_cast<uint32_t>(count))) {
-    LogOem(log(), kComplex.beginFail);
-    return;
-  }
-  for (int32_t i = 0; i < count; ++i) {
+  PutItems(*this, kComplex, record->GetComplexDataCount(), [&](SectionWriter& out, int32_t i) {
     const ComplexData* complex = record->GetComplexAt(i);
     if (complex == nullptr) {
       LogOem(log(), msg::kComplexMissing);
-      return;
+      return false;
     }
     uint32_t length = 0;
     std::unique_ptr<uint8_t[]> bytes = complex->Serialize(&length);
     if (bytes == nullptr) {
       LogMemory(log(), kComplex.empty);
-      return;
+      return false;
     }
     if (length < 1 || !out.Fits(size_t{length} + 4)) {
       LogOem(log(), kComplex.sizeLimit);
-      return;
+      return false;
     }
-    out.Bytes(bytes.get(), length);
-  }
-  EndOrReport(*this, out, kComplex);
+    return out.Bytes(bytes.get(), length);
+  });
 }
 
 int ScpEcg::GetComplexData(TestRecord* record) {
@@ -87,18 +91,11 @@ uint32_t ScpEcg::GetComplexCount() { return CountWord(*this, kComplex.id); }
 
 void ScpEcg::PutRhythmMeasData(TestRecord* record) {
   if (record == nullptr) return;
-  const int32_t count = record->GetRhythmCount();
-  if (count <= 0) return;
-  SectionWriter out(*this);
-  if (!out || !out.U32(static_cast<uint32_t>(count))) {
-    LogOem(log(), kRhythm.beginFail);
-    return;
-  }
-  for (int32_t i = 0; i < count; ++i) {
+  PutItems(*this, kRhythm, record->GetRhythmCount(), [&](SectionWriter& out, int32_t i) {
     const RhythmMeasurement* rhythm = record->GetRhythmAt(i);
     if (rhythm == nullptr) {
       LogOem(log(), msg::kRhythmSummaryMissing);
-      return;
+      return false;
     }
     uint32_t size = 0;
     const uint8_t* block = rhythm->Data(&size);
@@ -106,11 +103,10 @@ void ScpEcg::PutRhythmMeasData(TestRecord* record) {
     // copied and ends the writing as an item that does not fit.
     if (block == nullptr || !out.Fits(size)) {
       LogOem(log(), kRhythm.sizeLimit);
-      return;
+      return false;
     }
-    out.Bytes(block, size);
-  }
-  EndOrReport(*this, out, kRhythm);
+    return out.Bytes(block, size);
+  });
 }
 
 int ScpEcg::GetRhythmMeasData(TestRecord* record) {

@@ -70,8 +70,6 @@ class ScpEcg {
   uint32_t PutUInt8(uint32_t offset, uint8_t value);
   uint32_t PutInt16(uint32_t offset, int32_t value);
   uint32_t PutUInt32(uint32_t offset, uint32_t value);
-  uint32_t PutString(uint32_t offset, const char* text);
-  uint32_t PutBytes(uint32_t offset, const void* source, uint32_t first, uint32_t count);
   bool EndSection(uint32_t end, uint16_t id, uint32_t start);
   const uint8_t* FinalizeRecordHeader(uint32_t* length);
 

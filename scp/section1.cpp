@@ -162,39 +162,22 @@ uint8_t InRange(uint32_t value, uint32_t first, uint32_t last) {
 // Procedure types 0 to 6; any other is kept as 7.
 uint32_t ProcedureCode(uint32_t value) { return value <= 6 ? value : 7; }
 
-int32_t AgeInDays(int32_t number, uint8_t unit) {
-  switch (unit) {
-    case 0: return 0;
-    case 1: return number * 365;  // years
-    case 2: return number * 30;   // months
-    case 3: return number * 7;    // weeks
-    case 4: return number;        // days
-    case 5: return 0;             // hours
-    default: return number;
-  }
-}
+// A value with its unit code, converted as number * scale / divisor
+// (rounded); a unit code beyond its table keeps the number as it is.
+struct UnitScale {
+  int32_t scale;
+  int32_t divisor;
+};
+// Days from none, years, months, weeks, days, hours.
+constexpr UnitScale kAgeUnits[] = {{0, 1}, {365, 1}, {30, 1}, {7, 1}, {1, 1}, {0, 1}};
+// Hundredths of an inch from none, centimetres, inches, millimetres.
+constexpr UnitScale kHeightUnits[] = {{0, 1}, {10000, 254}, {100, 1}, {1000, 254}};
+// Hundredths of a pound from none, kilograms, grams, pounds, ounces.
+constexpr UnitScale kWeightUnits[] = {{0, 1}, {100000, 453}, {100, 453}, {100, 1}, {100, 16}};
 
-// Hundredths of an inch.
-int32_t HeightFromUnit(int32_t number, uint8_t unit) {
-  switch (unit) {
-    case 0: return 0;
-    case 1: return plat::MulDiv(number, 10000, 254);  // centimetres
-    case 2: return number * 100;                       // inches
-    case 3: return plat::MulDiv(number, 1000, 254);   // millimetres
-    default: return number;
-  }
-}
-
-// Hundredths of a pound.
-int32_t WeightFromUnit(int32_t number, uint8_t unit) {
-  switch (unit) {
-    case 0: return 0;
-    case 1: return plat::MulDiv(number, 100000, 453);  // kilograms
-    case 2: return plat::MulDiv(number, 100, 453);     // grams
-    case 3: return number * 100;                        // pounds
-    case 4: return plat::MulDiv(number, 100, 16);      // ounces
-    default: return number;
-  }
+template <size_t N>
+int32_t FromUnit(const UnitScale (&units)[N], int32_t number, uint8_t unit) {
+  return unit < N ? plat::MulDiv(number, units[unit].scale, units[unit].divisor) : number;
 }
 
 // State of one Section 1 read.
@@ -339,7 +322,7 @@ void HandleField(TestRecord* r, EventLog* log, ReadState& s, const ByteReader& d
   }
   switch (tag) {
     case 4:
-      r->SetAge(static_cast<uint16_t>(AgeInDays(d.I16At(p), d.U8At(p + 2))));
+      r->SetAge(static_cast<uint16_t>(FromUnit(kAgeUnits, d.I16At(p), d.U8At(p + 2))));
       return;
     case 5: {
       // A value too short for a date clears the birth date.
@@ -349,10 +332,10 @@ void HandleField(TestRecord* r, EventLog* log, ReadState& s, const ByteReader& d
       return;
     }
     case 6:
-      r->SetHeight(static_cast<uint32_t>(HeightFromUnit(d.I16At(p), d.U8At(p + 2))));
+      r->SetHeight(static_cast<uint32_t>(FromUnit(kHeightUnits, d.I16At(p), d.U8At(p + 2))));
       return;
     case 7:
-      r->SetWeight(static_cast<uint32_t>(WeightFromUnit(d.I16At(p), d.U8At(p + 2))));
+      r->SetWeight(static_cast<uint32_t>(FromUnit(kWeightUnits, d.I16At(p), d.U8At(p + 2))));
       return;
     case 8: {
       const uint8_t code = d.U8At(p);
