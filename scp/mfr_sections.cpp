@@ -42,6 +42,12 @@ void PutSerialized(ScpEcg& codec, const mfr::SectionMessages& m, const SubRecord
   mfr::PutSingleRecord(codec, m, std::nullopt, held ? std::span(owned.get(), length) : std::span<uint8_t>(), true);
 }
 
+// Framing 1 into the one sub-record, when there is one.
+template <class SubRecord>
+void ReadInto(ScpEcg& codec, const mfr::SectionMessages& m, SubRecord* sub) {
+  if (sub != nullptr) mfr::ReadSingleRecord(codec, m, [&](std::span<const uint8_t> r) { sub->Read(r); });
+}
+
 void ReadAnnotations(ScpEcg& codec, const mfr::SectionMessages& m, AnnotationList* list, bool holter) {
   if (list == nullptr) return;
   mfr::ReadSingleRecord(codec, m, [&](std::span<const uint8_t> record) {
@@ -90,9 +96,7 @@ void ScpEcg::PutEpisodeData(TestRecord* record) {
 }
 
 void ScpEcg::GetEpisodeData(TestRecord* record) {
-  EpisodeList* episodes = record != nullptr ? record->GetEpisodes() : nullptr;
-  if (episodes == nullptr) return;
-  mfr::ReadSingleRecord(*this, kEpisodes, [&](std::span<const uint8_t> r) { episodes->Read(r); });
+  if (record != nullptr) ReadInto(*this, kEpisodes, record->GetEpisodes());
 }
 
 // -------------------------------------------------------------------- 138
@@ -102,9 +106,7 @@ void ScpEcg::PutPacemakerData(TestRecord* record) {
 }
 
 void ScpEcg::GetPacemakerData(TestRecord* record) {
-  PacemakerList* list = record != nullptr ? record->GetPacemakerList() : nullptr;
-  if (list == nullptr) return;
-  mfr::ReadSingleRecord(*this, kPacemaker, [&](std::span<const uint8_t> r) { list->Read(r); });
+  if (record != nullptr) ReadInto(*this, kPacemaker, record->GetPacemakerList());
 }
 
 // ------------------------------------------------------------ 139 and 140

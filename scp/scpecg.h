@@ -151,9 +151,6 @@ class ScpEcg {
   uint8_t* buffer() const { return buffer_; }
   uint32_t capacity() const { return capacity_; }
   uint32_t position() const { return position_; }
-  int32_t sectionCount() const { return sectionCount_; }
-  // Entry of slot i (0..32), or null.
-  const SectionEntry* entry(int i) const { return (i >= 0 && i < kTableSize) ? table_[i] : nullptr; }
   const FileUtil& file() const { return file_; }
 
  private:

@@ -120,19 +120,12 @@ class TagWriter {
 // end of the section data, only the bytes that exist are read and the rest
 // count as zero (PastEnd::kZeroFill): nothing is ever read beyond the section.
 
-// Copies min(length, capacity) bytes of a value that lies within the data.
-uint32_t CopyTagBytes(const ByteReader& data, uint32_t offset, uint32_t length, char* destination,
-                      uint32_t capacity) {
-  const uint32_t n = std::min(length, capacity);
-  if (n) std::memcpy(destination, data.bytes().data() + offset, n);
-  return n;
-}
-
-// Copies a text value into a holding buffer of `capacity` bytes; the text
-// kept ends at its first NUL, at the end of the copied bytes, or at
-// capacity - 1 characters.
+// Copies a text value that lies within the data into a holding buffer of
+// `capacity` bytes; the text kept ends at its first NUL, at the end of the
+// copied bytes, or at capacity - 1 characters.
 void HoldText(const ByteReader& data, uint32_t offset, uint32_t length, char* hold, uint32_t capacity) {
-  const uint32_t n = CopyTagBytes(data, offset, length, hold, capacity);
+  const uint32_t n = std::min(length, capacity);
+  if (n) std::memcpy(hold, data.bytes().data() + offset, n);
   hold[std::min(n, capacity - 1)] = '\0';
 }
 
@@ -311,13 +304,12 @@ void HandleField(TestRecord* r, EventLog* log, ReadState& s, const ByteReader& d
     (r->*number->set)(d.U32At(p));
     return;
   }
-  for (const HistoryCode& h : kHistoryCodes) {
-    if (h.tag != tag) continue;
+  if (const HistoryCode* h = RowOf(kHistoryCodes, tag)) {
     const uint8_t code = d.U8At(p);
-    if (code <= h.last)
-      (r->*h.set)(code);
+    if (code <= h->last)
+      (r->*h->set)(code);
     else
-      LogOem(log, h.message);
+      LogOem(log, h->message);
     return;
   }
   switch (tag) {
@@ -351,8 +343,7 @@ void HandleField(TestRecord* r, EventLog* log, ReadState& s, const ByteReader& d
     case 10: {
       // The text follows the table, class and drug code bytes; a value too
       // short to hold them carries no text and sets an empty one.
-      const uint32_t n = length > 3 ? CopyTagBytes(d, p + 3, length - 3, s.text, kTextHold) : 0;
-      s.text[std::min(n, kTextHold - 1)] = '\0';
+      HoldText(d, p + 3, length > 3 ? length - 3 : 0, s.text, kTextHold);
       r->SetDrugs(s.text);
       return;
     }
