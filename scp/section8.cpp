@@ -1,6 +1,8 @@
 // Section 8, interpretive statements: the record's interpretation text, one
 // statement per line, with its confirmation status and date.
 #include <cstring>
+#include <span>
+#include <string>
 #include <string_view>
 
 #include "lib/byte_cursor.h"
@@ -44,28 +46,6 @@ void StoreHeader(ByteWriter out, const InterpretationHeader& h) {
 InterpretationHeader LoadHeader(const ByteReader& in) {
   return {in.U8At(0), DateTime(in.U16At(1), in.U8At(3), in.U8At(4), in.U8At(5), in.U8At(6), in.U8At(7)), in.U8At(8)};
 }
-
-// Appends to a fixed text buffer, keeping room for the closing NUL; what
-// does not fit is dropped.
-class TextBuffer {
- public:
-  void Append(const uint8_t* bytes, uint32_t n) {
-    for (uint32_t k = 0; k < n; ++k) {
-      if (bytes[k] != 0) Append(static_cast<char>(bytes[k]));
-    }
-  }
-  void Append(char c) {
-    if (used_ + 1 < kReadBufferBytes) text_[used_++] = c;
-  }
-  const char* Text() {
-    text_[used_] = '\0';
-    return text_;
-  }
-
- private:
-  char text_[kReadBufferBytes] = {};
-  uint32_t used_ = 0;
-};
 
 }  // namespace
 
@@ -129,30 +109,32 @@ void ScpEcg::PutInterpretation(TestRecord* record) {
 int ScpEcg::GetInterpretation(TestRecord* record) {
   try {
     if (record == nullptr) return 1;
-    const SectionData in(*this, kSectionId);
+    SectionData in(*this, kSectionId);
     // An absent section, or one too short for its header, carries no status
     // to act on: the record is left as it was.
     if (!in || in.size() < kHeaderBytes) return 1;
-    const size_t length = in.size();
     const InterpretationHeader header = LoadHeader(in);
 
     // Statements that add up to more than the buffer are cut at its end
     // (the record then keeps its first 4095 characters); a statement whose
     // header or text would reach past the section data, or whose length is
-    // negative, ends the list with what was read before it.
-    auto text = std::make_unique<TextBuffer>();
-    uint64_t pos = kHeaderBytes;
+    // negative, ends the list with what was read before it. NUL bytes
+    // within a statement are dropped.
+    std::string text;
+    auto append = [&](uint8_t c) {
+      if (c != 0 && text.size() + 1 < kReadBufferBytes) text.push_back(static_cast<char>(c));
+    };
+    in.Seek(kHeaderBytes);
     for (uint32_t k = 0; k < header.count; ++k) {
-      if (pos + kStatementHeaderBytes > length) break;
-      const int16_t n = in.I16At(static_cast<size_t>(pos + 1));
-      pos += kStatementHeaderBytes;
-      if (n < 0 || pos + static_cast<uint64_t>(n) > length) break;
-      text->Append(in.data() + pos, static_cast<uint32_t>(n));
-      text->Append('\r');
-      text->Append('\n');
-      pos += static_cast<uint64_t>(n);
+      in.Skip(1);  // sequence number
+      const int16_t n = in.I16();
+      const std::span<const uint8_t> statement = in.Bytes(n < 0 ? 0 : static_cast<size_t>(n));
+      if (in.failed() || n < 0) break;
+      for (uint8_t c : statement) append(c);
+      append('\r');
+      append('\n');
     }
-    const char* assembled = text->Text();
+    const char* assembled = text.c_str();
 
     switch (header.status) {
       case kFileOriginal:
