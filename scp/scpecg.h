@@ -151,7 +151,6 @@ class ScpEcg {
   uint8_t* buffer() const { return buffer_; }
   uint32_t capacity() const { return capacity_; }
   uint32_t position() const { return position_; }
-  const FileUtil& file() const { return file_; }
 
  private:
   void ClearTable();
