@@ -2,6 +2,7 @@
 // finalization with every CRC.
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "lib/byte_cursor.h"
 #include "lib/eventlog.h"
@@ -49,20 +50,15 @@ bool ScpEcg::FormatRecordHeader(uint32_t capacity) {
   }
   buffer_ = static_cast<uint8_t*>(block);
   capacity_ = capacity;
-  // One codec serves one record, so the record starts at the buffer's start.
-  position_ = 0;
-  position_ = PutInt16(position_, 0);
-  position_ = PutUInt32(position_, 0);
-  uint32_t start = position_ + 1;
-  std::memset(buffer_ + position_, 0, kSection0Length);
-  position_ += SectionHeader::kSize;
+  // One codec serves one record, so the record starts at the buffer's start:
+  // its header and section 0 stay zero until the record is finalized.
+  std::memset(buffer_, 0, kEmptyRecordSize);
   ClearTable();
   for (int i = 0; i < kTableSize; ++i) {
     table_[i] = new SectionEntry{kSectionIds[i], 0, 0};
     ++sectionCount_;
-    position_ += 10;
   }
-  return EndSection(kEmptyRecordSize, 0, start);
+  return EndSection(kEmptyRecordSize, 0, kRecordHeaderSize + 1);
 }
 
 uint32_t ScpEcg::BeginSection(uint32_t* startIndex, uint32_t* remaining) {
@@ -103,25 +99,9 @@ uint32_t ScpEcg::PutUInt32(uint32_t offset, uint32_t value) {
   return offset + 4;
 }
 
-uint32_t ScpEcg::PutString(uint32_t offset, const char* text) {
-  size_t n = std::strlen(text) + 1;
-  ByteWriter(buffer_, capacity_, offset).Bytes(text, n);
-  return offset + static_cast<uint32_t>(n);
-}
-
-uint32_t ScpEcg::PutBytes(uint32_t offset, const void* source, uint32_t first, uint32_t count) {
-  ByteWriter(buffer_, capacity_, offset).Bytes(static_cast<const uint8_t*>(source) + first, count);
-  return offset + count;
-}
-
 bool ScpEcg::EndSection(uint32_t end, uint16_t id, uint32_t start) {
-  SectionEntry* e = nullptr;
-  for (auto* slot : table_) {
-    if (slot && slot->id == id) {
-      e = slot;
-      break;
-    }
-  }
+  auto* found = std::find_if(std::begin(table_), std::end(table_), [&](auto* s) { return s && s->id == id; });
+  SectionEntry* e = found != std::end(table_) ? *found : nullptr;
   if (e == nullptr || buffer_ == nullptr || end > capacity_ || start == 0 || end + 1 < start) return false;
   uint32_t length = end - start + 1;
   if (length & 1) {

@@ -24,16 +24,28 @@ constexpr uint32_t kRhythmSlots = 256;
 // The count word of a section, or 0 when the section is absent or cannot
 // hold the word.
 uint32_t CountWord(ScpEcg& codec, uint16_t id) {
-  mfr::SectionData data(codec, id);
+  SectionData data(codec, id);
   return data && data.size() >= 4 ? data.U32At(0) : 0;
 }
 
-// Ends a section whose items all went in. The odd-length pad byte needs a
-// byte of room that the item checks do not always leave (a rhythm block
-// may fill the buffer exactly); a section that cannot be closed for it is
-// reported like any other that does not fit.
-void EndOrReport(ScpEcg& codec, uint32_t at, const mfr::SectionMessages& m, uint32_t start) {
-  if (!codec.EndSection(at, m.id, start)) LogOem(codec.log(), m.sizeLimit);
+// Writes `count` items behind the count word, each through put(out, i),
+// which logs and gives false for an item that cannot go in. The section is
+// ended only after the last one. The odd-length pad byte needs a byte of
+// room that the item checks do not always leave (a rhythm block may fill
+// the buffer exactly); a section that cannot be closed for it is reported
+// like any other that does not fit.
+template <class Put>
+void PutItems(ScpEcg& codec, const mfr::SectionMessages& m, int32_t count, Put&& put) {
+  if (count <= 0) return;
+  SectionWriter out(codec);
+  if (!out || !out.U32(static_cast<uint32_t>(count))) {
+    LogOem(codec.log(), m.beginFail);
+    return;
+  }
+  for (int32_t i = 0; i < count; ++i) {
+    if (!put(out, i)) return;
+  }
+  if (!out.End(m.id)) LogOem(codec.log(), m.sizeLimit);
 }
 
 }  // namespace
@@ -42,37 +54,24 @@ void EndOrReport(ScpEcg& codec, uint32_t at, const mfr::SectionMessages& m, uint
 
 void ScpEcg::PutComplexData(TestRecord* record) {
   if (record == nullptr) return;
-  const int32_t count = record->GetComplexDataCount();
-  if (count <= 0) return;
-  uint32_t start = 0;
-  uint32_t free = 0;
-  uint32_t at = BeginSection(&start, &free);
-  if (at == 0 || free < 4) {
-    LogOem(log(), kComplex.beginFail);
-    return;
-  }
-  at = PutUInt32(at, static_cast<uint32_t>(count));
-  uint64_t remaining = free - 4;
-  for (int32_t i = 0; i < count; ++i) {
+  PutItems(*this, kComplex, record->GetComplexDataCount(), [&](SectionWriter& out, int32_t i) {
     const ComplexData* complex = record->GetComplexAt(i);
     if (complex == nullptr) {
       LogOem(log(), msg::kComplexMissing);
-      return;
+      return false;
     }
     uint32_t length = 0;
     std::unique_ptr<uint8_t[]> bytes = complex->Serialize(&length);
     if (bytes == nullptr) {
       LogMemory(log(), kComplex.empty);
-      return;
+      return false;
     }
-    if (length < 1 || remaining < uint64_t{length} + 4) {
+    if (length < 1 || !out.Fits(size_t{length} + 4)) {
       LogOem(log(), kComplex.sizeLimit);
-      return;
+      return false;
     }
-    at = PutBytes(at, bytes.get(), 0, length);
-    remaining -= length;
-  }
-  EndOrReport(*this, at, kComplex, start);
+    return out.Bytes(bytes.get(), length);
+  });
 }
 
 int ScpEcg::GetComplexData(TestRecord* record) {
@@ -92,84 +91,47 @@ uint32_t ScpEcg::GetComplexCount() { return CountWord(*this, kComplex.id); }
 
 void ScpEcg::PutRhythmMeasData(TestRecord* record) {
   if (record == nullptr) return;
-  const int32_t count = record->GetRhythmCount();
-  if (count <= 0) return;
-  uint32_t start = 0;
-  uint32_t free = 0;
-  uint32_t at = BeginSection(&start, &free);
-  if (at == 0 || free < 4) {
-    LogOem(log(), kRhythm.beginFail);
-    return;
-  }
-  at = PutUInt32(at, static_cast<uint32_t>(count));
-  uint32_t remaining = free - 4;
-  for (int32_t i = 0; i < count; ++i) {
+  PutItems(*this, kRhythm, record->GetRhythmCount(), [&](SectionWriter& out, int32_t i) {
     const RhythmMeasurement* rhythm = record->GetRhythmAt(i);
     if (rhythm == nullptr) {
       LogOem(log(), msg::kRhythmSummaryMissing);
-      return;
+      return false;
     }
     uint32_t size = 0;
     const uint8_t* block = rhythm->Data(&size);
     // A size word above 672 claims more than the block holds; it cannot be
     // copied and ends the writing as an item that does not fit.
-    if (block == nullptr || size > remaining) {
+    if (block == nullptr || !out.Fits(size)) {
       LogOem(log(), kRhythm.sizeLimit);
-      return;
+      return false;
     }
-    at = PutBytes(at, block, 0, size);
-    remaining -= size;
-  }
-  EndOrReport(*this, at, kRhythm, start);
+    return out.Bytes(block, size);
+  });
 }
 
 int ScpEcg::GetRhythmMeasData(TestRecord* record) {
-  mfr::SectionData data(*this, kRhythm.id);
-  if (!data) return 0;
-  const std::span<const uint8_t> bytes = data.bytes();
-  if (data.size() < 4) {
-    LogOem(log(), kRhythm.tooShort);
-    return 1;
-  }
   // Only the first 256 records are walked: no test record has a rhythm
   // slot beyond them, and a record that the walk cannot move past (one of
   // an unknown length, or one meeting a missing measurement) would
   // otherwise be met again for every index up to a count of 2^32 - 1.
-  const uint32_t declared = data.U32At(0);
-  const uint32_t n = declared < kRhythmSlots ? declared : kRhythmSlots;
-  uint64_t pos = 4;
-  uint64_t remaining = data.size() - 4;
-  auto consume = [&](uint64_t step) {
-    pos += step;
-    remaining = remaining > step ? remaining - step : 0;
-  };
-  for (uint32_t i = 0; i < n; ++i) {
-    if (remaining < 4) {
-      LogOem(log(), kRhythm.tooShort);
-      break;
-    }
-    const uint32_t length = data.U32At(pos);
-    if (length > remaining) {
-      LogOem(log(), kRhythm.tooShort2);
-      break;
-    }
+  return mfr::WalkSection(*this, kRhythm, kRhythmSlots, 0, [&](uint32_t i, std::span<const uint8_t> r, uint32_t length) {
     RhythmMeasurement* rhythm = record != nullptr ? record->GetRhythmAt(static_cast<int32_t>(i)) : nullptr;
     if (rhythm == nullptr) {
       // The record stays where it is and is offered to the next measurement.
       LogOem(log(), msg::kRhythmSummaryReadMissing);
-      continue;
+      return uint64_t{0};
     }
-    const std::span<const uint8_t> block = bytes.subspan(pos, length);
     if (length == RhythmMeasurement::kOldSizeA || length == RhythmMeasurement::kOldSizeB) {
-      rhythm->Read(block, length);
-      consume(uint64_t{length} + kOldRecordGap);
-    } else if (length == RhythmMeasurement::kBlockSize) {
-      rhythm->Read(block, length);
-      consume(length);
+      rhythm->Read(r.first(length), length);
+      return uint64_t{length} + kOldRecordGap;
+    }
+    if (length == RhythmMeasurement::kBlockSize) {
+      rhythm->Read(r.first(length), length);
+      return uint64_t{length};
     }
     // Any other length reads nothing and leaves the walk where it is.
-  }
-  return 1;
+    return uint64_t{0};
+  });
 }
 
 uint32_t ScpEcg::GetRhythmMeasCount() { return CountWord(*this, kRhythm.id); }

@@ -2,6 +2,7 @@
 // report (149) documents, the Holter configuration (150) and the Holter
 // configuration block (151), and the four length probes of the format
 // check. Framing and messages come from mfr_framing.
+#include <memory>
 #include <span>
 
 #include "lib/dbclient/testrecord.h"
@@ -22,21 +23,14 @@ constexpr const mfr::SectionMessages& kHolterBlock = mfr::Messages(151);
 constexpr mfr::CountedFraming kDocumentFraming{true, 0, false};
 constexpr mfr::CountedFraming kHolterCfgFraming{true, 0, true};
 
-// Count word 1, W = document length + 4, the document, a zero word.
+// Count word 1, W = document length + 4, the document, a zero word. The
+// serialized buffer holds the length and then the bytes; its size is W.
 void PutDocument(ScpEcg& codec, const mfr::SectionMessages& m, const DocumentBuffer* document) {
   if (document == nullptr) return;
-  mfr::RecordBody body;
   uint32_t size = 0;
-  body.owned = document->Serialize(&size);
-  // The serialized buffer holds the length and then the bytes; its size is W.
-  if (body.owned != nullptr && size >= 4) {
-    body.recordLength = size;
-    body.hasLengthWord = true;
-    body.lengthWord = size;
-    body.bytes = {body.owned.get() + 4, size - 4};
-    body.trailingZero = true;
-  }
-  mfr::PutSingleRecord(codec, m, body);
+  std::unique_ptr<uint8_t[]> owned = document->Serialize(&size);
+  const bool held = owned != nullptr && size >= 4;
+  mfr::PutSingleRecord(codec, m, size, held ? std::span(owned.get() + 4, size - 4) : std::span<uint8_t>(), true);
 }
 
 // A W below 4 gives a document length that wraps far above any capacity:
@@ -53,7 +47,7 @@ int ReadDocument(ScpEcg& codec, const mfr::SectionMessages& m, DocumentBuffer* d
 
 // The length word of the first record, for the format check.
 uint32_t LengthProbe(ScpEcg& codec, const mfr::SectionMessages& m) {
-  mfr::SectionData data(codec, m.id);
+  SectionData data(codec, m.id);
   if (!data) return 0;
   // A count word of 0 announces no record, whatever follows it. Data too
   // short to hold even the count word is reported like one too short for
@@ -91,17 +85,11 @@ int ScpEcg::GetReportPDF(TestRecord* record) {
 void ScpEcg::PutHolterCfgData(TestRecord* record) {
   const HolterConfig* config = record != nullptr ? record->GetHolterConfig() : nullptr;
   if (config == nullptr) return;
-  mfr::RecordBody body;
   uint32_t payload = 0;
-  body.owned = config->Serialize(&payload);
-  if (body.owned != nullptr && payload > 0) {
-    body.recordLength = payload;
-    body.hasLengthWord = true;
-    body.lengthWord = payload + 4;
-    body.bytes = {body.owned.get(), payload};
-    body.trailingZero = false;
-  }
-  mfr::PutSingleRecord(*this, kHolterCfg, body);
+  std::unique_ptr<uint8_t[]> owned = config->Serialize(&payload);
+  const bool held = owned != nullptr && payload > 0;
+  mfr::PutSingleRecord(*this, kHolterCfg, payload + 4, held ? std::span(owned.get(), payload) : std::span<uint8_t>(),
+                       false);
 }
 
 int ScpEcg::GetHolterCfgData(TestRecord* record) {

@@ -1,7 +1,6 @@
 #include "scp/mfr_framing.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "lib/eventlog.h"
 
@@ -11,22 +10,6 @@ namespace {
 
 void Oem(ScpEcg& codec, const Message& m) {
   if (m && m.text != nullptr) LogOem(codec.log(), m);
-}
-
-}  // namespace
-
-SectionData::SectionData(ScpEcg& codec, uint16_t id) : ByteReader(nullptr, 0) {
-  uint32_t length = 0;
-  data_ = codec.GetSection(id, &length);
-  if (data_ == nullptr) return;
-#if defined(__SANITIZE_ADDRESS__)
-  // The container's copy is 16 bytes longer than the data it gives out; an
-  // exact copy lets the address checker catch a read past the data.
-  std::unique_ptr<uint8_t[]> exact(new uint8_t[length > 0 ? length : 1]);
-  if (length > 0) std::memcpy(exact.get(), data_.get(), length);
-  data_ = std::move(exact);
-#endif
-  static_cast<ByteReader&>(*this) = ByteReader(data_.get(), length);
 }
 
 void ReportEmpty(ScpEcg& codec, const SectionMessages& m) {
@@ -42,35 +25,30 @@ void ReportEmpty(ScpEcg& codec, const SectionMessages& m) {
   }
 }
 
-bool PutSingleRecord(ScpEcg& codec, const SectionMessages& m, const RecordBody& body) {
-  if (body.empty()) {
+}  // namespace
+
+bool PutSingleRecord(ScpEcg& codec, const SectionMessages& m, std::optional<uint32_t> lengthWord,
+                     std::span<const uint8_t> bytes, bool trailingZero) {
+  if (bytes.data() == nullptr) {
     ReportEmpty(codec, m);
     return false;
   }
-  uint32_t start = 0;
-  uint32_t remaining = 0;
-  uint32_t at = codec.BeginSection(&start, &remaining);
-  if (at == 0) {
+  SectionWriter out(codec);
+  if (!out) {
     Oem(codec, m.beginFail);
     return false;
   }
-  // The room check counts what is really written (L + 8 for every section
-  // of this kind) and the pad byte of an odd length, so that an exact fit of
-  // odd length is reported like any other section that does not fit rather
-  // than failing silently when the section is ended.
-  uint64_t dataLength = 4 + (body.hasLengthWord ? 4 : 0) + uint64_t{body.bytes.size()} + (body.trailingZero ? 4 : 0);
-  uint64_t needed = dataLength + ((SectionHeader::kSize + dataLength) & 1);
-  if (body.recordLength < 1 || remaining < needed) {
-    // The 16 header bytes that BeginSection reserved stay in the record,
-    // unreferenced: the next section starts behind them.
-    Oem(codec, m.sizeLimit);
-    return false;
-  }
-  at = codec.PutUInt32(at, 1);
-  if (body.hasLengthWord) at = codec.PutUInt32(at, body.lengthWord);
-  at = codec.PutBytes(at, body.bytes.data(), 0, static_cast<uint32_t>(body.bytes.size()));
-  if (body.trailingZero) at = codec.PutUInt32(at, 0);
-  return codec.EndSection(at, m.id, start);
+  out.U32(1);
+  if (lengthWord) out.U32(*lengthWord);
+  out.Bytes(bytes.data(), bytes.size());
+  if (trailingZero) out.U32(0);
+  // A record that does not fit, or whose odd length leaves no room for the
+  // pad byte, is reported like any other section that does not fit rather
+  // than failing silently. The 16 header bytes that BeginSection reserved
+  // stay in the record, unreferenced: the next section starts behind them.
+  if (out.End(m.id)) return true;
+  Oem(codec, m.sizeLimit);
+  return false;
 }
 
 void ReadSingleRecord(ScpEcg& codec, const SectionMessages& m,
@@ -94,68 +72,64 @@ void ReadSingleRecord(ScpEcg& codec, const SectionMessages& m,
   if (!valid) Oem(codec, m.invalid);
 }
 
-int ReadCountedRecords(ScpEcg& codec, const SectionMessages& m, const CountedFraming& framing,
-                       const std::function<void(uint32_t index, std::span<const uint8_t> record,
-                                                uint32_t length)>& visit) {
-  SectionData data(codec, m.id);
-  if (!data) return 0;
-  const std::span<const uint8_t> bytes = data.bytes();
-  // A section whose data cannot even hold the count word has run out
-  // before its first length word.
-  if (data.size() < 4) {
-    Oem(codec, m.tooShort);
-    return 1;
-  }
-  const uint32_t n = data.U32At(0);
+uint32_t WalkRecords(ScpEcg& codec, const SectionMessages& m, const ByteReader& data, uint32_t n, uint32_t head,
+                     const Step& step) {
   // Positions and lengths in 64 bits: a length word near 2^32 must not wrap
   // the position back into the data. `remaining` never goes below 0: a step
   // past the end leaves nothing for the next record, which then logs the
   // "too short" message as a negative remainder would.
   uint64_t pos = 4;
   uint64_t remaining = data.size() - 4;
-  auto consume = [&](uint64_t step) {
-    pos += step;
-    remaining = remaining > step ? remaining - step : 0;
-  };
-  for (uint32_t i = 0; i < n; ++i) {
+  uint32_t i = 0;
+  for (; i < n; ++i) {
     if (remaining < 4) {
       Oem(codec, m.tooShort);
       break;
     }
     const uint32_t length = data.U32At(pos);
-    if (!framing.separateLengthWord) {
-      if (length > remaining) {
-        Oem(codec, m.tooShort2);
-        break;
-      }
-      // A record of length 0 with nothing behind it does not move the walk,
-      // so every later index would meet it again: the walk ends there.
-      if (length == 0 && framing.gapAfterRecord == 0) break;
-      if (length != 0) visit(i, bytes.subspan(pos, length), length);
-      consume(uint64_t{length} + framing.gapAfterRecord);
-      continue;
-    }
-    if (framing.wordCountsItself) {
-      // W is compared with what remains from the length word on. A W below
-      // 4 would step back into the word itself (and read it again and
-      // again): its record is read, and then nothing remains.
-      if (length > remaining) {
-        Oem(codec, m.tooShort2);
-        break;
-      }
-      visit(i, bytes.subspan(pos + 4), length);
-      consume(length < 4 ? remaining : length);
-      continue;
-    }
-    consume(4);
-    if (length > remaining) {
+    if (uint64_t{length} + head > remaining) {
       Oem(codec, m.tooShort2);
       break;
     }
-    visit(i, bytes.subspan(pos), length);
-    consume(length);
+    const uint64_t moved = step(i, data.bytes().subspan(pos), length);
+    if (moved == kStop) break;
+    pos += moved;
+    remaining = remaining > moved ? remaining - moved : 0;
   }
+  return i;
+}
+
+int WalkSection(ScpEcg& codec, const SectionMessages& m, uint32_t limit, uint32_t head, const Step& step) {
+  SectionData data(codec, m.id);
+  if (!data) return 0;
+  if (data.size() < 4) {
+    Oem(codec, m.tooShort);
+    return 1;
+  }
+  WalkRecords(codec, m, data, std::min(data.U32At(0), limit), head, step);
   return 1;
+}
+
+int ReadCountedRecords(ScpEcg& codec, const SectionMessages& m, const CountedFraming& framing,
+                       const std::function<void(uint32_t index, std::span<const uint8_t> record,
+                                                uint32_t length)>& visit) {
+  // Framing 3 with W not counting itself checks the payload behind W.
+  const uint32_t head = framing.separateLengthWord && !framing.wordCountsItself ? 4 : 0;
+  return WalkSection(codec, m, ~uint32_t{0}, head, [&](uint32_t i, std::span<const uint8_t> from, uint32_t length) {
+    if (!framing.separateLengthWord) {
+      // A record of length 0 with nothing behind it does not move the walk,
+      // so every later index would meet it again: the walk ends there.
+      if (length == 0 && framing.gapAfterRecord == 0) return kStop;
+      if (length != 0) visit(i, from.first(length), length);
+      return uint64_t{length} + framing.gapAfterRecord;
+    }
+    visit(i, from.subspan(4), length);
+    if (!framing.wordCountsItself) return uint64_t{length} + 4;
+    // W is compared with what remains from the length word on. A W below 4
+    // would step back into the word itself (and read it again and again):
+    // its record is read, and then nothing remains.
+    return uint64_t{length < 4 ? from.size() : length};
+  });
 }
 
 }  // namespace mfr

@@ -10,12 +10,12 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
+#include <optional>
 #include <span>
 
 #include "lib/byte_cursor.h"
 #include "scp/messages.h"
-#include "scp/scpecg.h"
+#include "scp/section_cursor.h"
 
 namespace mfr {
 
@@ -106,53 +106,13 @@ constexpr const SectionMessages& Messages(uint16_t id) {
   throw "manufacturer section without a message row";
 }
 
-// A section's data (ID header removed), fetched once from the record being
-// read; empty when the section is absent or failed the container's checks.
-// Read through its cursor: every walk checks its lengths before it reads a
-// word, so a read past the end (0, and the cursor failed) never decides
-// anything.
-class SectionData : public ByteReader {
- public:
-  SectionData(ScpEcg& codec, uint16_t id);
-  explicit operator bool() const { return data_ != nullptr; }
-
- private:
-  std::unique_ptr<uint8_t[]> data_;
-};
-
-// What a single-record writer puts behind the count word 1: an optional
-// length word, the bytes, and an optional trailing zero word.
-struct RecordBody {
-  uint32_t recordLength = 0;  // L, as the size check sees it
-  bool hasLengthWord = false;
-  uint32_t lengthWord = 0;
-  std::span<const uint8_t> bytes;
-  bool trailingZero = true;
-  std::unique_ptr<uint8_t[]> owned;  // the serialized buffer, if any
-  bool empty() const { return bytes.data() == nullptr; }
-};
-
-// A body from a class whose serialize gives a buffer and its length L: the
-// record whole, then a zero word (framing 1, and 139 and 140).
-template <class SubRecord>
-RecordBody SerializedRecord(const SubRecord& sub) {
-  RecordBody body;
-  uint32_t length = 0;
-  body.owned = sub.Serialize(&length);
-  if (body.owned != nullptr && length > 0) {
-    body.recordLength = length;
-    body.bytes = {body.owned.get(), length};
-  }
-  return body;
-}
-
-// Logs the section's report for a sub-record that gave no record.
-void ReportEmpty(ScpEcg& codec, const SectionMessages& m);
-
-// Writes the section: count word 1 and the body, ended under m.id. An empty
-// body is reported through ReportEmpty and writes nothing. Returns true
-// when the section was ended.
-bool PutSingleRecord(ScpEcg& codec, const SectionMessages& m, const RecordBody& body);
+// Writes the section: count word 1, the length word when there is one, the
+// record's bytes and, with trailingZero, a zero word, ended under m.id.
+// Bytes without data (a sub-record that serialized to nothing) are reported
+// as m.emptyReport says and write nothing. Returns true when the section was
+// ended.
+bool PutSingleRecord(ScpEcg& codec, const SectionMessages& m, std::optional<uint32_t> lengthWord,
+                     std::span<const uint8_t> bytes, bool trailingZero);
 
 // Framing 1: count word 1, the record (first word its own length L), a zero
 // word. When the section is valid, calls read with the record's L bytes
@@ -171,12 +131,30 @@ struct CountedFraming {
   bool wordCountsItself = false;
 };
 
-// Visits each record in turn; stops with m.tooShort when fewer than 4
-// bytes remain for a length word and with m.tooShort2 when a record is
-// longer than what remains. Framing 2: visit(i, the L record bytes from the
-// length word, L), not called for L = 0. Framing 3: visit(i, the bytes
-// from behind W to the end of the data, W); the section decides how much
-// of them is its payload. Returns 0 when the section is absent, else 1.
+// What a step of a walk gives back: how far the walk moves on from the
+// record's length word, or kStop to end the walk there.
+inline constexpr uint64_t kStop = ~uint64_t{0};
+using Step = std::function<uint64_t(uint32_t index, std::span<const uint8_t> fromLengthWord, uint32_t length)>;
+
+// The walk every reader of counted records shares, over data of at least 4
+// bytes: up to n records from behind the count word, each starting with a
+// length word L. Stops with m.tooShort when fewer than 4 bytes remain for a
+// length word and with m.tooShort2 when head + L is more than remains from
+// the length word on (head: the bytes of a separate length word before the
+// record, else 0); otherwise calls step(i, the data from the length word to
+// its end, L). Returns the index at which it stopped, n when it walked all.
+uint32_t WalkRecords(ScpEcg& codec, const SectionMessages& m, const ByteReader& data, uint32_t n, uint32_t head,
+                     const Step& step);
+
+// Reads counted records with the walk; absent: 0. Data that cannot even
+// hold the count word has run out before its first length word: m.tooShort.
+// Walks at most `limit` records. Returns 1 when the section is present.
+int WalkSection(ScpEcg& codec, const SectionMessages& m, uint32_t limit, uint32_t head, const Step& step);
+
+// Framings 2 and 3 on that walk. Framing 2: visit(i, the L record bytes
+// from the length word, L), not called for L = 0. Framing 3: visit(i, the
+// bytes from behind W to the end of the data, W); the section decides how
+// much of them is its payload.
 int ReadCountedRecords(ScpEcg& codec, const SectionMessages& m, const CountedFraming& framing,
                        const std::function<void(uint32_t index, std::span<const uint8_t> record,
                                                 uint32_t length)>& visit);

@@ -3,6 +3,7 @@
 // spirometry (144, and its items 145, read only), P annotations (146) and
 // the audit trail (147). The framing and every message come from
 // mfr_framing; what is left here is which sub-record each section carries.
+#include <memory>
 #include <span>
 
 #include "lib/dbclient/testrecord.h"
@@ -31,10 +32,20 @@ constexpr mfr::CountedFraming kLengthWordPayload{true, 0, false};
 // that also fills extension arrays 17 to 19.
 constexpr uint32_t kHolterProcedure = 4;
 
+// The record whole as the sub-record serializes it, then a zero word.
 template <class SubRecord>
 void PutSerialized(ScpEcg& codec, const mfr::SectionMessages& m, const SubRecord* sub) {
   if (sub == nullptr) return;
-  mfr::PutSingleRecord(codec, m, mfr::SerializedRecord(*sub));
+  uint32_t length = 0;
+  std::unique_ptr<uint8_t[]> owned = sub->Serialize(&length);
+  const bool held = owned != nullptr && length > 0;
+  mfr::PutSingleRecord(codec, m, std::nullopt, held ? std::span(owned.get(), length) : std::span<uint8_t>(), true);
+}
+
+// Framing 1 into the one sub-record, when there is one.
+template <class SubRecord>
+void ReadInto(ScpEcg& codec, const mfr::SectionMessages& m, SubRecord* sub) {
+  if (sub != nullptr) mfr::ReadSingleRecord(codec, m, [&](std::span<const uint8_t> r) { sub->Read(r); });
 }
 
 void ReadAnnotations(ScpEcg& codec, const mfr::SectionMessages& m, AnnotationList* list, bool holter) {
@@ -85,9 +96,7 @@ void ScpEcg::PutEpisodeData(TestRecord* record) {
 }
 
 void ScpEcg::GetEpisodeData(TestRecord* record) {
-  EpisodeList* episodes = record != nullptr ? record->GetEpisodes() : nullptr;
-  if (episodes == nullptr) return;
-  mfr::ReadSingleRecord(*this, kEpisodes, [&](std::span<const uint8_t> r) { episodes->Read(r); });
+  if (record != nullptr) ReadInto(*this, kEpisodes, record->GetEpisodes());
 }
 
 // -------------------------------------------------------------------- 138
@@ -97,9 +106,7 @@ void ScpEcg::PutPacemakerData(TestRecord* record) {
 }
 
 void ScpEcg::GetPacemakerData(TestRecord* record) {
-  PacemakerList* list = record != nullptr ? record->GetPacemakerList() : nullptr;
-  if (list == nullptr) return;
-  mfr::ReadSingleRecord(*this, kPacemaker, [&](std::span<const uint8_t> r) { list->Read(r); });
+  if (record != nullptr) ReadInto(*this, kPacemaker, record->GetPacemakerList());
 }
 
 // ------------------------------------------------------------ 139 and 140
@@ -128,16 +135,11 @@ void ScpEcg::PutSpirometryData(TestRecord* record) {
   if (data == nullptr) return;
   uint32_t length = 0;
   const uint8_t* block = data->Data(&length);
-  mfr::RecordBody body;
   // The record is the block with its first word replaced by the record
   // length, so the word goes out on its own and the block from byte 4.
-  if (block != nullptr && length >= 4) {
-    body.recordLength = length;
-    body.hasLengthWord = true;
-    body.lengthWord = length;
-    body.bytes = std::span<const uint8_t>(block, length).subspan(4);
-  }
-  mfr::PutSingleRecord(*this, kSpirometry, body);
+  const bool held = block != nullptr && length >= 4;
+  mfr::PutSingleRecord(*this, kSpirometry, length, held ? std::span(block + 4, length - 4) : std::span<const uint8_t>(),
+                       true);
 }
 
 // Both spirometry readers hand on only the record's own L bytes: a record
@@ -165,19 +167,12 @@ void ScpEcg::PutAuditTrail(TestRecord* record) {
   // The trail refuses to serialize (and the section is left out without a
   // message) when its count is above 16 or a slot up to the count is empty;
   // an action code outside 0..3 goes out as 0xFF, which a reader ignores.
+  // The buffer holds W and then the payload; W is written as the length
+  // word, the payload behind it.
   uint32_t w = 0;
-  mfr::RecordBody body;
-  body.owned = trail->Serialize(&w);
-  if (body.owned != nullptr && w > 0) {
-    // The buffer holds W and then the payload; W is written as the length
-    // word, the payload behind it.
-    body.recordLength = w;
-    body.hasLengthWord = true;
-    body.lengthWord = w;
-    body.bytes = {body.owned.get() + 4, w};
-    body.trailingZero = false;
-  }
-  mfr::PutSingleRecord(*this, kAuditTrail, body);
+  std::unique_ptr<uint8_t[]> owned = trail->Serialize(&w);
+  const bool held = owned != nullptr && w > 0;
+  mfr::PutSingleRecord(*this, kAuditTrail, w, held ? std::span(owned.get() + 4, w) : std::span<uint8_t>(), false);
 }
 
 int ScpEcg::GetAuditTrail(TestRecord* record) {

@@ -1,5 +1,6 @@
 // Trends (section 129): all 32 trend slots of the test record, each a trend
 // record followed by a zero word, or a single zero word for an empty slot.
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -33,21 +34,15 @@ void AddSamples(const TrendRecord& from, TrendRecord& to) {
 
 void ScpEcg::PutTrendData(TestRecord* record) {
   if (record == nullptr) return;
-  uint32_t start = 0;
-  uint32_t free = 0;
-  uint32_t at = BeginSection(&start, &free);
-  if (at == 0 || free < 4) return;
-  at = PutUInt32(at, kSlots);
-  uint64_t remaining = free - 4;
+  SectionWriter out(*this);
+  if (!out || !out.U32(kSlots)) return;
   uint32_t written = 0;
-  for (uint32_t i = 0; i < kSlots && remaining > 0; ++i) {
+  for (uint32_t i = 0; i < kSlots && out.Fits(1); ++i) {
     const TrendRecord* trend = record->GetTrendAt(static_cast<int32_t>(i));
     if (trend == nullptr) {
       // An empty slot's zero word needs four bytes; with fewer the writing
       // ends short of 32 slots like any other shortage of room.
-      if (remaining < 4) break;
-      at = PutUInt32(at, 0);
-      remaining -= 4;
+      if (!out.U32(0)) break;
       ++written;
       continue;
     }
@@ -57,13 +52,12 @@ void ScpEcg::PutTrendData(TestRecord* record) {
       LogMemory(log(), kTrend.empty);
       break;
     }
-    if (length < 1 || uint64_t{length} + 4 > remaining) {
+    if (length < 1 || !out.Fits(size_t{length} + 4)) {
       LogOem(log(), kTrend.sizeLimit);
       break;
     }
-    at = PutBytes(at, bytes.get(), 0, length);
-    at = PutUInt32(at, 0);
-    remaining -= uint64_t{length} + 4;
+    out.Bytes(bytes.get(), length);
+    out.U32(0);
     ++written;
   }
   if (written < kSlots) {
@@ -72,48 +66,35 @@ void ScpEcg::PutTrendData(TestRecord* record) {
   }
   // Every part is a whole number of words, so the section has even length
   // and needs no pad byte beyond the room already checked.
-  EndSection(at, kTrend.id, start);
+  out.End(kTrend.id);
 }
 
 int ScpEcg::GetTrendData(TestRecord* record) {
-  mfr::SectionData data(*this, kTrend.id);
+  SectionData data(*this, kTrend.id);
   if (!data || data.size() < 4) return 0;
-  const std::span<const uint8_t> bytes = data.bytes();
   const uint32_t n = data.U32At(0);
-  uint64_t pos = 4;
-  uint32_t i = 0;
-  try {
-    for (; i < n; ++i) {
-      if (i >= kSlots) {
-        LogOem(log(), msg::kTooManyTrends);
-        break;
-      }
-      if (pos + 4 > data.size()) {
-        LogOem(log(), kTrend.tooShort);
-        break;
-      }
-      const uint32_t length = data.U32At(pos);
-      if (pos + length > data.size()) {
+  auto step = [&](uint32_t i, std::span<const uint8_t> r, uint32_t length) -> uint64_t {
+    TrendRecord* target = record != nullptr ? record->GetTrendAt(static_cast<int32_t>(i)) : nullptr;
+    if (length > 0 && target != nullptr) {
+      std::unique_ptr<const TrendRecord> from = TrendRecord::BuildFromRecord(r.first(length));
+      // A record too short for its own sample and value counts cannot be
+      // laid out as a trend: it ends the reading like a record that
+      // reaches past the section.
+      if (from == nullptr) {
         LogOem(log(), kTrend.tooShort2);
-        break;
+        return mfr::kStop;
       }
-      TrendRecord* target = record != nullptr ? record->GetTrendAt(static_cast<int32_t>(i)) : nullptr;
-      if (length > 0 && target != nullptr) {
-        std::unique_ptr<const TrendRecord> from = TrendRecord::BuildFromRecord(bytes.subspan(pos, length));
-        // A record too short for its own sample and value counts cannot be
-        // laid out as a trend: it ends the reading like a record that
-        // reaches past the section.
-        if (from == nullptr) {
-          LogOem(log(), kTrend.tooShort2);
-          break;
-        }
-        AddSamples(*from, *target);
-      }
-      pos += uint64_t{length} + 4;
+      AddSamples(*from, *target);
     }
+    return uint64_t{length} + 4;
+  };
+  try {
+    // A count beyond the 32 slots is reported once the slots are read.
+    const uint32_t walked = mfr::WalkRecords(*this, kTrend, data, std::min(n, kSlots), 0, step);
+    if (walked == kSlots && n > kSlots) LogOem(log(), msg::kTooManyTrends);
+    return walked == n ? 1 : 0;
   } catch (...) {
     LogMemory(log(), msg::kTrendBuildFailed);
     return 0;
   }
-  return i == n ? 1 : 0;
 }

@@ -70,8 +70,6 @@ class ScpEcg {
   uint32_t PutUInt8(uint32_t offset, uint8_t value);
   uint32_t PutInt16(uint32_t offset, int32_t value);
   uint32_t PutUInt32(uint32_t offset, uint32_t value);
-  uint32_t PutString(uint32_t offset, const char* text);
-  uint32_t PutBytes(uint32_t offset, const void* source, uint32_t first, uint32_t count);
   bool EndSection(uint32_t end, uint16_t id, uint32_t start);
   const uint8_t* FinalizeRecordHeader(uint32_t* length);
 
@@ -153,10 +151,6 @@ class ScpEcg {
   uint8_t* buffer() const { return buffer_; }
   uint32_t capacity() const { return capacity_; }
   uint32_t position() const { return position_; }
-  int32_t sectionCount() const { return sectionCount_; }
-  // Entry of slot i (0..32), or null.
-  const SectionEntry* entry(int i) const { return (i >= 0 && i < kTableSize) ? table_[i] : nullptr; }
-  const FileUtil& file() const { return file_; }
 
  private:
   void ClearTable();

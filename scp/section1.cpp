@@ -15,7 +15,7 @@
 #include "lib/timestmp.h"
 #include "platform/platform.h"
 #include "scp/messages.h"
-#include "scp/scpecg.h"
+#include "scp/section_cursor.h"
 
 namespace {
 
@@ -52,9 +52,10 @@ constexpr uint32_t kPutBuffer = 256;
 // closed half-written.
 class TagWriter {
  public:
-  TagWriter(ScpEcg& codec, uint32_t offset) : w_(codec.buffer(), codec.capacity(), offset) {}
+  explicit TagWriter(ScpEcg& codec) : w_(codec) {}
+  explicit operator bool() const { return static_cast<bool>(w_); }
   bool full() const { return w_.full(); }
-  uint32_t offset() const { return static_cast<uint32_t>(w_.position()); }
+  bool End(uint16_t id) { return w_.End(id); }
 
   void Text(uint8_t tag, const char* text) {
     if (text == nullptr || text[0] == '\0') return;
@@ -98,7 +99,7 @@ class TagWriter {
     if (Head(10, n + 4)) { w_.Zeros(3); w_.Bytes(text, n); w_.U8(0); }
   }
 
-  void End() { Head(kEndTag, 0); }
+  void EndTag() { Head(kEndTag, 0); }
 
  private:
   // The tag and its length word when the whole field fits; otherwise
@@ -110,7 +111,7 @@ class TagWriter {
     return true;
   }
 
-  ByteWriter w_;
+  SectionWriter w_;
 };
 
 // ------------------------------------------------------------ tag readers
@@ -119,19 +120,12 @@ class TagWriter {
 // end of the section data, only the bytes that exist are read and the rest
 // count as zero (PastEnd::kZeroFill): nothing is ever read beyond the section.
 
-// Copies min(length, capacity) bytes of a value that lies within the data.
-uint32_t CopyTagBytes(const ByteReader& data, uint32_t offset, uint32_t length, char* destination,
-                      uint32_t capacity) {
-  const uint32_t n = std::min(length, capacity);
-  if (n) std::memcpy(destination, data.bytes().data() + offset, n);
-  return n;
-}
-
-// Copies a text value into a holding buffer of `capacity` bytes; the text
-// kept ends at its first NUL, at the end of the copied bytes, or at
-// capacity - 1 characters.
+// Copies a text value that lies within the data into a holding buffer of
+// `capacity` bytes; the text kept ends at its first NUL, at the end of the
+// copied bytes, or at capacity - 1 characters.
 void HoldText(const ByteReader& data, uint32_t offset, uint32_t length, char* hold, uint32_t capacity) {
-  const uint32_t n = CopyTagBytes(data, offset, length, hold, capacity);
+  const uint32_t n = std::min(length, capacity);
+  if (n) std::memcpy(hold, data.bytes().data() + offset, n);
   hold[std::min(n, capacity - 1)] = '\0';
 }
 
@@ -161,39 +155,22 @@ uint8_t InRange(uint32_t value, uint32_t first, uint32_t last) {
 // Procedure types 0 to 6; any other is kept as 7.
 uint32_t ProcedureCode(uint32_t value) { return value <= 6 ? value : 7; }
 
-int32_t AgeInDays(int32_t number, uint8_t unit) {
-  switch (unit) {
-    case 0: return 0;
-    case 1: return number * 365;  // years
-    case 2: return number * 30;   // months
-    case 3: return number * 7;    // weeks
-    case 4: return number;        // days
-    case 5: return 0;             // hours
-    default: return number;
-  }
-}
+// A value with its unit code, converted as number * scale / divisor
+// (rounded); a unit code beyond its table keeps the number as it is.
+struct UnitScale {
+  int32_t scale;
+  int32_t divisor;
+};
+// Days from none, years, months, weeks, days, hours.
+constexpr UnitScale kAgeUnits[] = {{0, 1}, {365, 1}, {30, 1}, {7, 1}, {1, 1}, {0, 1}};
+// Hundredths of an inch from none, centimetres, inches, millimetres.
+constexpr UnitScale kHeightUnits[] = {{0, 1}, {10000, 254}, {100, 1}, {1000, 254}};
+// Hundredths of a pound from none, kilograms, grams, pounds, ounces.
+constexpr UnitScale kWeightUnits[] = {{0, 1}, {100000, 453}, {100, 453}, {100, 1}, {100, 16}};
 
-// Hundredths of an inch.
-int32_t HeightFromUnit(int32_t number, uint8_t unit) {
-  switch (unit) {
-    case 0: return 0;
-    case 1: return plat::MulDiv(number, 10000, 254);  // centimetres
-    case 2: return number * 100;                       // inches
-    case 3: return plat::MulDiv(number, 1000, 254);   // millimetres
-    default: return number;
-  }
-}
-
-// Hundredths of a pound.
-int32_t WeightFromUnit(int32_t number, uint8_t unit) {
-  switch (unit) {
-    case 0: return 0;
-    case 1: return plat::MulDiv(number, 100000, 453);  // kilograms
-    case 2: return plat::MulDiv(number, 100, 453);     // grams
-    case 3: return number * 100;                        // pounds
-    case 4: return plat::MulDiv(number, 100, 16);      // ounces
-    default: return number;
-  }
+template <size_t N>
+int32_t FromUnit(const UnitScale (&units)[N], int32_t number, uint8_t unit) {
+  return unit < N ? plat::MulDiv(number, units[unit].scale, units[unit].divisor) : number;
 }
 
 // State of one Section 1 read.
@@ -327,18 +304,17 @@ void HandleField(TestRecord* r, EventLog* log, ReadState& s, const ByteReader& d
     (r->*number->set)(d.U32At(p));
     return;
   }
-  for (const HistoryCode& h : kHistoryCodes) {
-    if (h.tag != tag) continue;
+  if (const HistoryCode* h = RowOf(kHistoryCodes, tag)) {
     const uint8_t code = d.U8At(p);
-    if (code <= h.last)
-      (r->*h.set)(code);
+    if (code <= h->last)
+      (r->*h->set)(code);
     else
-      LogOem(log, h.message);
+      LogOem(log, h->message);
     return;
   }
   switch (tag) {
     case 4:
-      r->SetAge(static_cast<uint16_t>(AgeInDays(d.I16At(p), d.U8At(p + 2))));
+      r->SetAge(static_cast<uint16_t>(FromUnit(kAgeUnits, d.I16At(p), d.U8At(p + 2))));
       return;
     case 5: {
       // A value too short for a date clears the birth date.
@@ -348,10 +324,10 @@ void HandleField(TestRecord* r, EventLog* log, ReadState& s, const ByteReader& d
       return;
     }
     case 6:
-      r->SetHeight(static_cast<uint32_t>(HeightFromUnit(d.I16At(p), d.U8At(p + 2))));
+      r->SetHeight(static_cast<uint32_t>(FromUnit(kHeightUnits, d.I16At(p), d.U8At(p + 2))));
       return;
     case 7:
-      r->SetWeight(static_cast<uint32_t>(WeightFromUnit(d.I16At(p), d.U8At(p + 2))));
+      r->SetWeight(static_cast<uint32_t>(FromUnit(kWeightUnits, d.I16At(p), d.U8At(p + 2))));
       return;
     case 8: {
       const uint8_t code = d.U8At(p);
@@ -367,8 +343,7 @@ void HandleField(TestRecord* r, EventLog* log, ReadState& s, const ByteReader& d
     case 10: {
       // The text follows the table, class and drug code bytes; a value too
       // short to hold them carries no text and sets an empty one.
-      const uint32_t n = length > 3 ? CopyTagBytes(d, p + 3, length - 3, s.text, kTextHold) : 0;
-      s.text[std::min(n, kTextHold - 1)] = '\0';
+      HoldText(d, p + 3, length > 3 ? length - 3 : 0, s.text, kTextHold);
       r->SetDrugs(s.text);
       return;
     }
@@ -495,13 +470,11 @@ bool WalkFields(const ByteReader& d, EventLog* log, const Message& tooLong, bool
 
 void ScpEcg::PutDemographics(TestRecord* record) {
   if (record == nullptr) return;
-  uint32_t start = 0;
-  uint32_t o = BeginSection(&start, nullptr);
-  if (o < 1) {
+  TagWriter w(*this);
+  if (!w) {
     LogOem(log_, msg::kPutDemographics);
     return;
   }
-  TagWriter w(*this, o);
   char text[kPutBuffer];
 
   w.Text(0, record->GetLastName(text, sizeof text));
@@ -553,7 +526,7 @@ void ScpEcg::PutDemographics(TestRecord* record) {
       PutSpecialTag(w, *record, tag);
     }
   }
-  w.End();
+  w.EndTag();
 
   // A section that did not fit whole stays absent: its 16 reserved bytes
   // remain, and no pointer entry covers them. It is reported like one
@@ -562,20 +535,18 @@ void ScpEcg::PutDemographics(TestRecord* record) {
     LogOem(log_, msg::kPutDemographics);
     return;
   }
-  EndSection(w.offset(), 1, start);
+  w.End(1);
 }
 
 // -------------------------------------------------------------------- read
 
 int ScpEcg::GetDemographics(TestRecord* record) {
-  uint32_t size = 0;
-  std::unique_ptr<uint8_t[]> section = GetSection(1, &size);
-  if (section == nullptr) {
+  const SectionData d(*this, 1, PastEnd::kZeroFill);
+  if (!d) {
     LogSystem(log_, msg::kNoSection1);
     return 0;
   }
   if (record == nullptr) return 0;
-  const ByteReader d(section.get(), size, PastEnd::kZeroFill);
   auto state = std::make_unique<ReadState>();
   auto field = [&](uint8_t tag, uint32_t p, uint32_t length) {
     try {
@@ -595,13 +566,11 @@ int ScpEcg::GetDemographics(TestRecord* record) {
 }
 
 int ScpEcg::GetProcedureTypeFromFile() {
-  uint32_t size = 0;
-  std::unique_ptr<uint8_t[]> section = GetSection(1, &size);
-  if (section == nullptr) {
+  const SectionData d(*this, 1, PastEnd::kZeroFill);
+  if (!d) {
     LogMemory(log_, msg::kProcedureTypeMemory);
     return 2;
   }
-  const ByteReader d(section.get(), size, PastEnd::kZeroFill);
   uint32_t code = 2;
   // A value shorter than 4 bytes at the very end of the data is read with
   // the missing bytes as zero.

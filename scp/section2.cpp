@@ -9,7 +9,7 @@
 #include "lib/eventlog.h"
 #include "scp/messages.h"
 #include "scp/sample_codec.h"
-#include "scp/scpecg.h"
+#include "scp/section_cursor.h"
 
 namespace {
 // The standard's marker for "default Huffman table used".
@@ -17,17 +17,16 @@ constexpr int16_t kDefaultTableMarker = 19999;
 }  // namespace
 
 bool ScpEcg::PutHuffmanTables() {
-  uint32_t start = 0;
-  const uint32_t offset = BeginSection(&start, nullptr);
-  if (offset == 0) {
+  SectionWriter out(*this);
+  if (!out) {
     LogOem(log_, msg::kPutHuffmanTables);
     return false;
   }
-  if (static_cast<uint64_t>(offset) + 2 > capacity_) {
+  if (!out.I16(kDefaultTableMarker)) {
     LogMemory(log_, msg::kPutHuffmanMemory);
     return false;
   }
-  return EndSection(PutInt16(offset, kDefaultTableMarker), 2, start);
+  return out.End(2);
 }
 
 std::unique_ptr<HuffmanMode> ScpEcg::GetHuffmanTables() {
@@ -39,15 +38,12 @@ std::unique_ptr<HuffmanMode> ScpEcg::GetHuffmanTables() {
       return nullptr;
     }
   };
-  uint32_t length = 0;
-  std::unique_ptr<uint8_t[]> data = GetSection(2, &length);
-  if (!data) return make(false, msg::kHuffmanMemory);
   // A section with fewer than two data bytes holds no complete marker: the
   // missing bytes read as 0, so it is refused as a custom table below.
-  const int16_t value = ByteReader(data.get(), length, PastEnd::kZeroFill).I16At(0);
-  if (length != 2) LogOem(log_, msg::kExtraHuffmanData);
-  data.reset();
-  if (value != kDefaultTableMarker) {
+  const SectionData data(*this, 2, PastEnd::kZeroFill);
+  if (!data) return make(false, msg::kHuffmanMemory);
+  if (data.size() != 2) LogOem(log_, msg::kExtraHuffmanData);
+  if (data.I16At(0) != kDefaultTableMarker) {
     LogOem(log_, msg::kHuffmanNotSupported);
     return nullptr;
   }

@@ -8,7 +8,7 @@
 #include "lib/eventlog.h"
 #include "scp/lead_table.h"
 #include "scp/messages.h"
-#include "scp/scpecg.h"
+#include "scp/section_cursor.h"
 
 namespace {
 // The flags byte keeps the lead count in its bits 3 to 7.
@@ -44,13 +44,12 @@ EcgWaveform* ScpEcg::PutLeadDefinition(TestRecord* record) {
     LogOem(log_, msg::kMoreThan31Leads);
     return nullptr;
   }
-  uint32_t start = 0;
-  uint32_t offset = BeginSection(&start, nullptr);
-  if (offset == 0) {
+  SectionWriter out(*this);
+  if (!out) {
     LogOem(log_, msg::kPutLeadDefinition);
     return nullptr;
   }
-  if (static_cast<uint64_t>(offset) + 2 > capacity_) {
+  if (!out.Fits(2)) {
     LogMemory(log_, msg::kPutLeadMemory);
     return nullptr;
   }
@@ -61,41 +60,39 @@ EcgWaveform* ScpEcg::PutLeadDefinition(TestRecord* record) {
 
   const uint32_t n = wave->LeadCount();
   const uint32_t samples = wave->SamplesPerLead();
-  offset = PutUInt8(offset, static_cast<uint8_t>(n));
-  offset = PutUInt8(offset, static_cast<uint8_t>(n * 8 + kFlagSimultaneous));
+  out.U8(static_cast<uint8_t>(n));
+  out.U8(static_cast<uint8_t>(n * 8 + kFlagSimultaneous));
 
   // Leads are named after the present channels in ascending order, which is
   // the order in which the rhythm writer stores them.
   uint32_t cursor = 0;
   for (uint32_t i = 0; i < n; ++i) {
-    if (static_cast<uint64_t>(offset) + LeadEntry::kFileSize > capacity_) {
+    if (!out.Fits(LeadEntry::kFileSize)) {
       LogMemory(log_, msg::kLeadWaveformMemory);
       continue;
     }
-    offset = PutUInt32(offset, 0);
-    offset = PutUInt32(offset, samples);
+    out.U32(0);
+    out.U32(samples);
     uint32_t k = cursor;
     while (k < EcgWaveform::kChannelSlots && wave->Channel(k) == nullptr) ++k;
     if (k < EcgWaveform::kChannelSlots) {
-      offset = PutUInt8(offset, kChannelLeadIds[k]);
+      out.U8(kChannelLeadIds[k]);
       cursor = k + 1 < EcgWaveform::kChannelSlots ? k + 1 : 0;
     } else {
-      offset = PutUInt8(offset, kChannelLeadIds[0]);
+      out.U8(kChannelLeadIds[0]);
       cursor = 0;
     }
   }
-  if (!EndSection(offset, 3, start)) return nullptr;
-  return wave;
+  return out.End(3) ? wave : nullptr;
 }
 
 std::unique_ptr<LeadTable> ScpEcg::GetLeadDefinition() {
   try {
-    uint32_t length = 0;
-    std::unique_ptr<uint8_t[]> data = GetSection(3, &length);
-    if (!data) return nullptr;
-    const ByteReader in(data.get(), length);
-    const uint32_t n = length >= 2 ? data[0] : 0;
-    const uint8_t flags = length >= 2 ? data[1] : 0;
+    const SectionData in(*this, 3);
+    if (!in) return nullptr;
+    const size_t length = in.size();
+    const uint32_t n = length >= 2 ? in.U8At(0) : 0;
+    const uint8_t flags = length >= 2 ? in.U8At(1) : 0;
     if (!(flags & kFlagSimultaneous) || static_cast<uint32_t>(flags >> 3) != n) {
       LogSystem(log_, msg::kNotSimultaneous);
       return nullptr;

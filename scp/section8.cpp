@@ -1,13 +1,15 @@
 // Section 8, interpretive statements: the record's interpretation text, one
 // statement per line, with its confirmation status and date.
 #include <cstring>
+#include <span>
+#include <string>
 #include <string_view>
 
 #include "lib/byte_cursor.h"
 #include "lib/dbclient/testrecord.h"
 #include "lib/eventlog.h"
 #include "scp/messages.h"
-#include "scp/scpecg.h"
+#include "scp/section_cursor.h"
 
 namespace {
 
@@ -27,59 +29,31 @@ constexpr uint8_t kFileOriginal = 0;   // first report, not overread
 constexpr uint8_t kFileConfirmed = 1;  // record status 2
 constexpr uint8_t kFileOverread = 2;   // record status 1
 
+// The date and time without hundredths, which the section does not keep.
 struct InterpretationHeader {
   uint8_t status = 0;
-  uint16_t year = 0;
-  uint8_t month = 0;
-  uint8_t day = 0;
-  uint8_t hour = 0;
-  uint8_t minute = 0;
-  uint8_t second = 0;
+  DateTime stamp{0, 0, 0};
   uint8_t count = 0;
 };
 
 void StoreHeader(ByteWriter out, const InterpretationHeader& h) {
+  const DateTime& t = h.stamp;
   out.U8(h.status);
-  out.U16(h.year);
-  for (uint8_t b : {h.month, h.day, h.hour, h.minute, h.second, h.count}) out.U8(b);
+  out.U16(t.year);
+  for (uint8_t b : {t.month, t.day, t.hour, t.minute, t.second, h.count}) out.U8(b);
 }
 
 InterpretationHeader LoadHeader(const ByteReader& in) {
-  return InterpretationHeader{in.U8At(0), in.U16At(1), in.U8At(3), in.U8At(4),
-                              in.U8At(5), in.U8At(6),  in.U8At(7), in.U8At(8)};
+  return {in.U8At(0), DateTime(in.U16At(1), in.U8At(3), in.U8At(4), in.U8At(5), in.U8At(6), in.U8At(7)), in.U8At(8)};
 }
-
-// Appends to a fixed text buffer, keeping room for the closing NUL; what
-// does not fit is dropped.
-class TextBuffer {
- public:
-  void Append(const uint8_t* bytes, uint32_t n) {
-    for (uint32_t k = 0; k < n; ++k) {
-      if (bytes[k] != 0) Append(static_cast<char>(bytes[k]));
-    }
-  }
-  void Append(char c) {
-    if (used_ + 1 < kReadBufferBytes) text_[used_++] = c;
-  }
-  const char* Text() {
-    text_[used_] = '\0';
-    return text_;
-  }
-
- private:
-  char text_[kReadBufferBytes] = {};
-  uint32_t used_ = 0;
-};
 
 }  // namespace
 
 void ScpEcg::PutInterpretation(TestRecord* record) {
   try {
     if (record == nullptr) return;
-    uint32_t start = 0;
-    uint32_t remaining = 0;
-    const uint32_t at = BeginSection(&start, &remaining);
-    if (at == 0) return;
+    SectionWriter out(*this);
+    if (!out) return;
 
     InterpretationHeader header;
     const DateTime* stamp = nullptr;
@@ -93,15 +67,14 @@ void ScpEcg::PutInterpretation(TestRecord* record) {
       header.status = kFileOverread;
       stamp = record->GetOverreadDateTime();
     }
-    if (stamp != nullptr)
-      header = {header.status, stamp->year, stamp->month, stamp->day, stamp->hour, stamp->minute, stamp->second};
+    if (stamp != nullptr) header.stamp = *stamp;
 
     // A section that does not fit whole is left out: cut statements would
     // read back as a complete interpretation. Only the 16 header bytes
     // reserved by BeginSection stay behind, as for any section left out.
-    if (remaining < kHeaderBytes) return;
-    StoreHeader(ByteWriter(buffer_, capacity_, at), header);
-    ByteWriter out(buffer_, capacity_, at + kHeaderBytes);
+    // The header is stored once the statement count is known.
+    const size_t at = out.position();
+    if (!out.Zeros(kHeaderBytes)) return;
 
     // The field is NUL-terminated within its capacity; the bound only
     // guards against a host that broke that.
@@ -127,7 +100,7 @@ void ScpEcg::PutInterpretation(TestRecord* record) {
       if (byteAt(scan) == '\0') break;
     }
     StoreHeader(ByteWriter(buffer_, capacity_, at), header);
-    EndSection(static_cast<uint32_t>(out.position()), kSectionId, start);
+    out.End(kSectionId);
   } catch (...) {
     LogMemory(log_, msg::kPutInterpretationMemory);
   }
@@ -136,43 +109,42 @@ void ScpEcg::PutInterpretation(TestRecord* record) {
 int ScpEcg::GetInterpretation(TestRecord* record) {
   try {
     if (record == nullptr) return 1;
-    uint32_t length = 0;
-    std::unique_ptr<uint8_t[]> data = GetSection(kSectionId, &length);
-    if (data == nullptr) return 1;
-    // A section too short for its header carries no status to act on: the
-    // record is left as it was.
-    if (length < kHeaderBytes) return 1;
-    const ByteReader in(data.get(), length);
+    SectionData in(*this, kSectionId);
+    // An absent section, or one too short for its header, carries no status
+    // to act on: the record is left as it was.
+    if (!in || in.size() < kHeaderBytes) return 1;
     const InterpretationHeader header = LoadHeader(in);
-    const DateTime stamp(header.year, header.month, header.day, header.hour, header.minute, header.second, 0);
 
     // Statements that add up to more than the buffer are cut at its end
     // (the record then keeps its first 4095 characters); a statement whose
     // header or text would reach past the section data, or whose length is
-    // negative, ends the list with what was read before it.
-    auto text = std::make_unique<TextBuffer>();
-    uint64_t pos = kHeaderBytes;
+    // negative, ends the list with what was read before it. NUL bytes
+    // within a statement are dropped.
+    std::string text;
+    auto append = [&](uint8_t c) {
+      if (c != 0 && text.size() + 1 < kReadBufferBytes) text.push_back(static_cast<char>(c));
+    };
+    in.Seek(kHeaderBytes);
     for (uint32_t k = 0; k < header.count; ++k) {
-      if (pos + kStatementHeaderBytes > length) break;
-      const int16_t n = in.I16At(static_cast<size_t>(pos + 1));
-      pos += kStatementHeaderBytes;
-      if (n < 0 || pos + static_cast<uint64_t>(n) > length) break;
-      text->Append(data.get() + pos, static_cast<uint32_t>(n));
-      text->Append('\r');
-      text->Append('\n');
-      pos += static_cast<uint64_t>(n);
+      in.Skip(1);  // sequence number
+      const int16_t n = in.I16();
+      const std::span<const uint8_t> statement = in.Bytes(n < 0 ? 0 : static_cast<size_t>(n));
+      if (in.failed() || n < 0) break;
+      for (uint8_t c : statement) append(c);
+      append('\r');
+      append('\n');
     }
-    const char* assembled = text->Text();
+    const char* assembled = text.c_str();
 
     switch (header.status) {
       case kFileOriginal:
-        record->SetOriginalInterpretation(&stamp, assembled);
+        record->SetOriginalInterpretation(&header.stamp, assembled);
         break;
       case kFileOverread:
-        record->SetOverreadInterpretation(&stamp, assembled);
+        record->SetOverreadInterpretation(&header.stamp, assembled);
         break;
       case kFileConfirmed:
-        record->SetConfirmedInterpretation(&stamp, assembled);
+        record->SetConfirmedInterpretation(&header.stamp, assembled);
         break;
       default:
         LogOem(log_, msg::kInterpretationStatus);

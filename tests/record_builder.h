@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "scp/scpecg.h"
+#include "scp/section_cursor.h"
 #include "test_util.h"
 
 namespace recb {
@@ -81,11 +81,9 @@ inline std::vector<uint8_t> Wrap(const std::vector<std::pair<uint16_t, std::vect
   ScpEcg codec(nullptr, nullptr);
   EXPECT_TRUE(codec.FormatRecordHeader(static_cast<uint32_t>(total)));
   for (const auto& [id, data] : sections) {
-    uint32_t start = 0, remaining = 0;
-    uint32_t at = codec.BeginSection(&start, &remaining);
-    EXPECT_GT(at, 0u);
-    at = codec.PutBytes(at, data.data(), 0, static_cast<uint32_t>(data.size()));
-    EXPECT_TRUE(codec.EndSection(at, id, start));
+    SectionWriter out(codec);
+    out.Bytes(data.data(), data.size());
+    EXPECT_TRUE(out.End(id));
   }
   return Finish(codec);
 }
