@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <memory>
 
 #include "lib/byte_cursor.h"
@@ -39,13 +38,6 @@ class SectionData : public ByteReader {
     uint32_t length = 0;
     data_ = codec.GetSection(id, &length);
     if (data_ == nullptr) return;
-#if defined(__SANITIZE_ADDRESS__)
-    // The container's copy is 16 bytes longer than the data it gives out; an
-    // exact copy lets the address checker catch a read past the data.
-    std::unique_ptr<uint8_t[]> exact(new uint8_t[length > 0 ? length : 1]);
-    if (length > 0) std::memcpy(exact.get(), data_.get(), length);
-    data_ = std::move(exact);
-#endif
     static_cast<ByteReader&>(*this) = ByteReader(data_.get(), length, policy);
   }
   explicit operator bool() const { return data_ != nullptr; }
