@@ -37,9 +37,7 @@ AnnotationExtension LoadExtension(const ByteReader& in, size_t at) {
 
 }  // namespace
 
-AnnotationList::AnnotationList(uint32_t cap, uint32_t extensionMask)
-    : capacity(cap), count(0), entries(nullptr), readerReset(0), valueA(0), valueB(0),
-      extensions{} {
+AnnotationList::AnnotationList(uint32_t cap, uint32_t extensionMask) : capacity(cap) {
   if (capacity == 0) return;
   entries = new (std::nothrow) AnnotationEntry[capacity]();
   for (uint32_t i = 0; i < kExtensionArrays; ++i) {

@@ -13,7 +13,7 @@ constexpr uint32_t kReadingBytes = sizeof(BloodPressureReading);
 
 // ------------------------------------------------------------ readings
 
-BloodPressureData::BloodPressureData(uint32_t cap) : capacity(cap), count(0), readings(nullptr) {
+BloodPressureData::BloodPressureData(uint32_t cap) : capacity(cap) {
   if (capacity > 0) readings = new (std::nothrow) BloodPressureReading[capacity]();
 }
 

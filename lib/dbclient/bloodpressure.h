@@ -18,6 +18,8 @@ struct BloodPressureReading {
 };
 static_assert(sizeof(BloodPressureReading) == 280);
 
+#define SCP_BLOOD_PRESSURE_DATA_MEMBERS(X) X(capacity, uint32_t) X(count, uint32_t) X(readings, BloodPressureReading*)
+
 class BloodPressureData {
  public:
   static constexpr uint32_t kFormatMark = 0xFF000001u;
@@ -41,14 +43,9 @@ class BloodPressureData {
   uint32_t GetCapacity() const { return capacity; }
   uint32_t GetCount() const { return count; }
 
-  uint32_t capacity;
-  uint32_t count;
-  BloodPressureReading* readings;
+  SCP_BLOOD_PRESSURE_DATA_MEMBERS(SCP_DECLARE_MEMBER)
 };
-
-static_assert(offsetof(BloodPressureData, count) == natural_layout::TwoWordsAndPointer(sizeof(void*))[1]);
-static_assert(offsetof(BloodPressureData, readings) == natural_layout::TwoWordsAndPointer(sizeof(void*))[2]);
-static_assert(sizeof(BloodPressureData) == natural_layout::TwoWordsAndPointer(sizeof(void*))[3]);
+SCP_CHECK_LAYOUT(BloodPressureData, SCP_BLOOD_PRESSURE_DATA_MEMBERS, 12, 16)
 
 // One results group: seven values and two extra words.
 struct BloodPressureGroup {

@@ -14,7 +14,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <type_traits>
 
 #include "lib/natural_layout.h"
 #include "lib/timestmp.h"
@@ -51,12 +50,6 @@ struct TripleBufferRecord;
 #define SCP_PLAIN_NUMBER(Name, member, Type)              \
   void Set##Name(Type value) { member = value; }          \
   Type Get##Name() const { return member; }
-
-namespace test_record_layout {
-// Lets a member be declared from a type written whole (char[32]).
-template <typename T>
-using Declared = T;
-}  // namespace test_record_layout
 
 // The record's members in memory order, each with how the tool's JSON form
 // shows it and its type: the one list from which the members are declared,
@@ -400,7 +393,7 @@ class TestRecord {
   // ---------------------------------------------------- the shared layout
   // Declared from the field list below, in its order; every member starts
   // zeroed.
-#define SCP_DECLARE_FIELD(name, json, ...) test_record_layout::Declared<__VA_ARGS__> name = {};
+#define SCP_DECLARE_FIELD(name, json, ...) SCP_DECLARE_MEMBER(name, __VA_ARGS__)
   SCP_TEST_RECORD_FIELDS(SCP_DECLARE_FIELD)
 #undef SCP_DECLARE_FIELD
 
@@ -430,20 +423,6 @@ class TestRecord {
 // a pointer width, checked against the real class.
 namespace test_record_layout {
 using namespace natural_layout;
-
-template <typename T>
-constexpr Field FieldOf(std::size_t P) {
-  if constexpr (std::is_array_v<T>)
-    return Array(FieldOf<std::remove_extent_t<T>>(P), std::extent_v<T>);
-  else if constexpr (std::is_pointer_v<T>)
-    return Ptr(P);
-  else if constexpr (sizeof(T) == 4)
-    return U32();
-  else if constexpr (sizeof(T) == 2)
-    return U16();
-  else
-    return U8();
-}
 
 #define SCP_FIELD_INDEX(name, json, ...) k_##name,
 enum FieldIndex : std::size_t { SCP_TEST_RECORD_FIELDS(SCP_FIELD_INDEX) kFieldCount };

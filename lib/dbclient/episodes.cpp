@@ -17,9 +17,7 @@ uint32_t StoredTextLength(const char* text) {
 
 }  // namespace
 
-EpisodeList::EpisodeList(uint32_t cap, uint32_t storeCapacity)
-    : capacity(cap), count(0), entries(nullptr), readerReset(0),
-      textStoreCapacity(storeCapacity), textStore(nullptr) {
+EpisodeList::EpisodeList(uint32_t cap, uint32_t storeCapacity) : capacity(cap), textStoreCapacity(storeCapacity) {
   if (capacity > 0) entries = new (std::nothrow) EpisodeEntry[capacity]();
   if (textStoreCapacity > 0) textStore = new (std::nothrow) uint8_t[textStoreCapacity]();
 }

@@ -6,7 +6,7 @@
 
 #include "lib/dbclient/counted_record.h"
 
-PacemakerList::PacemakerList(uint32_t cap) : capacity(cap), count(0), values(nullptr) {
+PacemakerList::PacemakerList(uint32_t cap) : capacity(cap) {
   if (capacity > 0) values = new (std::nothrow) uint32_t[capacity]();
 }
 

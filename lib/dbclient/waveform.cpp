@@ -27,8 +27,7 @@ uint32_t HeaderWord(const uint8_t* block, size_t at) {
 }  // namespace
 
 EcgWaveform::EcgWaveform(uint32_t n, uint32_t s, uint32_t rate, uint32_t resolution,
-                         std::span<const uint8_t> channelSlots)
-    : sampleStorage(nullptr), block(nullptr), storageSize(0), validSampleCount(0), channels{} {
+                         std::span<const uint8_t> channelSlots) {
   if (n > kChannelSlots || channelSlots.size() < n) return;
   bool used[kChannelSlots] = {};
   for (uint32_t i = 0; i < n; ++i) {
