@@ -110,6 +110,26 @@ struct TripleBufferRecord;
   X(reportDocument, Skip, DocumentBuffer*) X(holterConfig, Skip, HolterConfig*)                                 \
   X(holterConfigBlock, Skip, DocumentBuffer*)
 
+// The sub-records held in one owned slot each: accessor name, member, type.
+#define SCP_TEST_RECORD_SLOTS(X)                                                                                \
+  X(Waveform, waveform, EcgWaveform) X(Annotations, annotations, AnnotationList)                               \
+  X(PAnnotations, pAnnotations, AnnotationList) X(PacemakerList, pacemakerList, PacemakerList)                 \
+  X(Episodes, episodes, EpisodeList) X(RhythmSummary, rhythmSummary, RhythmMeasurement)                        \
+  X(BloodPressureDataRecord, bloodPressureDataRecord, BloodPressureData)                                       \
+  X(BloodPressureResultsRecord, bloodPressureResultsRecord, BloodPressureResults)                              \
+  X(SpirometryDataRecord, spirometryDataRecord, SpirometryData) X(AuditTrailRecord, auditTrailRecord, AuditTrail) \
+  X(DiaryDocument, diaryDocument, DocumentBuffer) X(ReportDocument, reportDocument, DocumentBuffer)             \
+  X(HolterConfig, holterConfig, HolterConfig) X(HolterConfigBlock, holterConfigBlock, DocumentBuffer)          \
+  X(HostBlock, hostBlock, HostBlock) X(ExtraTrend, extraTrend, TrendRecord)                                    \
+  X(SingleTriple, singleTriple, TripleBufferRecord)
+
+// The counted lists: item name, slot array, count accessor name, count, type.
+#define SCP_TEST_RECORD_LISTS(X)                                                                      \
+  X(Complex, complexes, ComplexDataCount, complexDataCount, ComplexData)                             \
+  X(Rhythm, rhythms, RhythmCount, rhythmCount, RhythmMeasurement)                                    \
+  X(SpirometryItem, spirometryItems, SpirometryItemCount, spirometryItemCount, SpirometryItem)       \
+  X(Triple, triples, TripleCount, tripleCount, TripleBufferRecord)
+
 class TestRecord {
  public:
   static constexpr int32_t kComplexSlots = 256;
@@ -317,65 +337,33 @@ class TestRecord {
   uint32_t GetInterpretationStatus() const { return interpretationStatus; }
 
   // ------------------------------------------------- sub-records (family 9)
-  EcgWaveform* GetWaveform() const { return waveform; }
-  AnnotationList* GetAnnotations() const { return annotations; }
-  AnnotationList* GetPAnnotations() const { return pAnnotations; }
-  PacemakerList* GetPacemakerList() const { return pacemakerList; }
-  EpisodeList* GetEpisodes() const { return episodes; }
-  int32_t GetComplexDataCount() const { return complexDataCount; }
-  ComplexData* GetComplexAt(int32_t i) const;          // null unless 0 <= i < count
-  TrendRecord* GetTrendAt(int32_t i) const;            // null unless 0 <= i < 32
-  int32_t GetRhythmCount() const { return rhythmCount; }
-  RhythmMeasurement* GetRhythmAt(int32_t i) const;     // -1: the rhythm summary
-  RhythmMeasurement* GetRhythmSummary() const { return rhythmSummary; }
-  int32_t GetSpirometryItemCount() const { return spirometryItemCount; }
-  SpirometryItem* GetSpirometryItemAt(int32_t i) const;
-  BloodPressureData* GetBloodPressureDataRecord() const { return bloodPressureDataRecord; }
-  BloodPressureResults* GetBloodPressureResultsRecord() const { return bloodPressureResultsRecord; }
-  SpirometryData* GetSpirometryDataRecord() const { return spirometryDataRecord; }
-  AuditTrail* GetAuditTrailRecord() const { return auditTrailRecord; }
-  DocumentBuffer* GetDiaryDocument() const { return diaryDocument; }
-  DocumentBuffer* GetReportDocument() const { return reportDocument; }
-  HolterConfig* GetHolterConfig() const { return holterConfig; }
-  DocumentBuffer* GetHolterConfigBlock() const { return holterConfigBlock; }
-  HostBlock* GetHostBlock() const { return hostBlock; }
-  TrendRecord* GetExtraTrend() const { return extraTrend; }
-  int32_t GetTripleCount() const { return tripleCount; }
-  TripleBufferRecord* GetTripleAt(int32_t i) const;
-  TripleBufferRecord* GetSingleTriple() const { return singleTriple; }
+  // GetX returns the slot's object. SetX attaches: the record takes
+  // ownership and deletes whatever the slot held before (unless it is the
+  // same object). Null empties the slot.
+#define SCP_SLOT_ACCESSORS(Name, member, Type)     \
+  Type* Get##Name() const { return member; } \
+  void Set##Name(Type* object);
+  SCP_TEST_RECORD_SLOTS(SCP_SLOT_ACCESSORS)
+#undef SCP_SLOT_ACCESSORS
 
-  // Attaching: the record takes ownership and deletes whatever the slot held
-  // before (unless it is the same object). Null empties the slot.
-  void SetWaveform(EcgWaveform* object);
-  void SetAnnotations(AnnotationList* object);
-  void SetPAnnotations(AnnotationList* object);
-  void SetPacemakerList(PacemakerList* object);
-  void SetEpisodes(EpisodeList* object);
-  void SetBloodPressureDataRecord(BloodPressureData* object);
-  void SetBloodPressureResultsRecord(BloodPressureResults* object);
-  void SetSpirometryDataRecord(SpirometryData* object);
-  void SetAuditTrailRecord(AuditTrail* object);
-  void SetDiaryDocument(DocumentBuffer* object);
-  void SetReportDocument(DocumentBuffer* object);
-  void SetHolterConfig(HolterConfig* object);
-  void SetHolterConfigBlock(DocumentBuffer* object);
-  void SetHostBlock(HostBlock* object);
-  void SetExtraTrend(TrendRecord* object);
-  void SetSingleTriple(TripleBufferRecord* object);
-  void SetRhythmSummary(RhythmMeasurement* object);
+  TrendRecord* GetTrendAt(int32_t i) const;  // null unless 0 <= i < 32
   // Slot i of 0..31.  False for any other index; the caller keeps the object.
   bool SetTrendAt(int32_t i, TrendRecord* object);
-  // Counted lists: Add appends behind the used slots and raises the count;
-  // it returns false when every slot is used (the caller keeps the object).
-  // SetXAt replaces a used slot (0 <= i < count), false otherwise.
-  bool AddComplex(ComplexData* object);
-  bool SetComplexAt(int32_t i, ComplexData* object);
-  bool AddRhythm(RhythmMeasurement* object);
-  bool SetRhythmAt(int32_t i, RhythmMeasurement* object);
-  bool AddSpirometryItem(SpirometryItem* object);
-  bool SetSpirometryItemAt(int32_t i, SpirometryItem* object);
-  bool AddTriple(TripleBufferRecord* object);
-  bool SetTripleAt(int32_t i, TripleBufferRecord* object);
+
+  // Counted lists: GetXAt gives a used slot (null unless 0 <= i < count).
+  // AddX appends behind the used slots and raises the count; it returns
+  // false when every slot is used (the caller keeps the object). SetXAt
+  // replaces a used slot (0 <= i < count), false otherwise.
+#define SCP_LIST_ACCESSORS(Name, array, CountName, count, Type) \
+  int32_t Get##CountName() const { return count; }              \
+  bool Add##Name(Type* object);                                 \
+  bool Set##Name##At(int32_t i, Type* object);
+  SCP_TEST_RECORD_LISTS(SCP_LIST_ACCESSORS)
+#undef SCP_LIST_ACCESSORS
+  ComplexData* GetComplexAt(int32_t i) const;
+  RhythmMeasurement* GetRhythmAt(int32_t i) const;  // -1: the rhythm summary
+  SpirometryItem* GetSpirometryItemAt(int32_t i) const;
+  TripleBufferRecord* GetTripleAt(int32_t i) const;
 
   // ---------------------------------------------------- state (family 10)
   bool IsModified() const { return modified != 0; }
