@@ -19,24 +19,18 @@
 class EventLog;
 
 // One annotation, the same 8 bytes in memory and in the record.
+#define SCP_ANNOTATION_ENTRY_MEMBERS(X) X(value, uint32_t) X(code1, uint8_t) X(code2, uint8_t) X(word, uint16_t)
 struct AnnotationEntry {
-  uint32_t value;
-  uint8_t code1;
-  uint8_t code2;
-  uint16_t word;
+  SCP_ANNOTATION_ENTRY_MEMBERS(SCP_DECLARE_MEMBER)
 };
-static_assert(sizeof(AnnotationEntry) == 8);
-static_assert(offsetof(AnnotationEntry, code1) == 4);
-static_assert(offsetof(AnnotationEntry, code2) == 5);
-static_assert(offsetof(AnnotationEntry, word) == 6);
+SCP_CHECK_LAYOUT(AnnotationEntry, SCP_ANNOTATION_ENTRY_MEMBERS, 8, 8)
 
 // One extension entry, the same 20 bytes in memory and in the record.
+#define SCP_ANNOTATION_EXTENSION_MEMBERS(X) X(bytes, uint8_t[6]) X(words, uint16_t[7])
 struct AnnotationExtension {
-  uint8_t bytes[6];
-  uint16_t words[7];
+  SCP_ANNOTATION_EXTENSION_MEMBERS(SCP_DECLARE_MEMBER)
 };
-static_assert(sizeof(AnnotationExtension) == 20);
-static_assert(offsetof(AnnotationExtension, words) == 6);
+SCP_CHECK_LAYOUT(AnnotationExtension, SCP_ANNOTATION_EXTENSION_MEMBERS, 20, 20)
 
 // Members in memory order; readerReset is set to 0 by the readers.
 #define SCP_ANNOTATION_LIST_MEMBERS(X)                                                                      \

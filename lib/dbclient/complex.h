@@ -30,36 +30,23 @@ class ComplexLead {
 };
 SCP_CHECK_LAYOUT(ComplexLead, SCP_COMPLEX_LEAD_MEMBERS, 8, 16)
 
-// 1872 bytes, the same layout in memory and in the record.
+// 1872 bytes, the same layout in memory and in the record; flag is 1 when
+// set.
+#define SCP_COMPLEX_MEASUREMENTS_MEMBERS(X)                                                      \
+  X(m1, uint32_t) X(flag, uint32_t) X(m2to9, uint16_t[8]) X(m10, uint32_t) X(m11to17, uint16_t[7]) \
+  X(groups, uint16_t[15][61])
 struct ComplexMeasurements {
-  uint32_t m1;
-  uint32_t flag;            // 1 when set
-  uint16_t m2to9[8];
-  uint32_t m10;
-  uint16_t m11to17[7];
-  uint16_t groups[15][61];
+  SCP_COMPLEX_MEASUREMENTS_MEMBERS(SCP_DECLARE_MEMBER)
 };
-static_assert(offsetof(ComplexMeasurements, flag) == 4);
-static_assert(offsetof(ComplexMeasurements, m2to9) == 8);
-static_assert(offsetof(ComplexMeasurements, m10) == 24);
-static_assert(offsetof(ComplexMeasurements, m11to17) == 28);
-static_assert(offsetof(ComplexMeasurements, groups) == 42);
-static_assert(sizeof(ComplexMeasurements) == 1872);
+SCP_CHECK_LAYOUT(ComplexMeasurements, SCP_COMPLEX_MEASUREMENTS_MEMBERS, 1872, 1872)
 
 // 1044 bytes, the same layout in memory and in the record.
+#define SCP_COMPLEX_TEXT_MEMBERS(X) \
+  X(t1, uint32_t) X(t2, uint32_t) X(text, char[1024]) X(code, char[4]) X(t3, uint32_t) X(t4, uint32_t)
 struct ComplexText {
-  uint32_t t1;
-  uint32_t t2;
-  char text[1024];
-  char code[4];
-  uint32_t t3;
-  uint32_t t4;
+  SCP_COMPLEX_TEXT_MEMBERS(SCP_DECLARE_MEMBER)
 };
-static_assert(offsetof(ComplexText, text) == 8);
-static_assert(offsetof(ComplexText, code) == 1032);
-static_assert(offsetof(ComplexText, t3) == 1036);
-static_assert(offsetof(ComplexText, t4) == 1040);
-static_assert(sizeof(ComplexText) == 1044);
+SCP_CHECK_LAYOUT(ComplexText, SCP_COMPLEX_TEXT_MEMBERS, 1044, 1044)
 
 // Members in memory order: value1 is a 16-bit signed value, leadCount n,
 // sampleCount s (every attached lead holds at least s samples); the leads

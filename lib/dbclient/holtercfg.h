@@ -41,30 +41,25 @@ class HolterBlock1 {
 };
 SCP_CHECK_LAYOUT(HolterBlock1, SCP_HOLTER_BLOCK1_MEMBERS, 44, 80)
 
-// Block 2 (36 bytes, the same layout in memory and in the record).
+// Block 2 (36 bytes, the same layout in memory and in the record); each
+// flag is 1 or 0.
+#define SCP_HOLTER_BLOCK2_MEMBERS(X) \
+  X(flags, uint8_t[5]) X(zero, uint8_t[3]) X(values, uint32_t[5]) X(extra, uint32_t[2])
 struct HolterBlock2 {
   static constexpr uint32_t kRecordBytes = 36;
-  uint8_t flags[5];  // 1 or 0
-  uint8_t zero[3];
-  uint32_t values[5];
-  uint32_t extra[2];
+  SCP_HOLTER_BLOCK2_MEMBERS(SCP_DECLARE_MEMBER)
 };
-static_assert(offsetof(HolterBlock2, values) == 8);
-static_assert(offsetof(HolterBlock2, extra) == 28);
-static_assert(sizeof(HolterBlock2) == 36);
+SCP_CHECK_LAYOUT(HolterBlock2, SCP_HOLTER_BLOCK2_MEMBERS, 36, 36)
 
 // Block 3: 76 bytes from version 13 on, 72 before (no word at 68).
+#define SCP_HOLTER_BLOCK3_MEMBERS(X) X(values, uint32_t[17]) X(value68, uint32_t) X(flags, uint32_t)
 struct HolterBlock3 {
   static constexpr uint32_t kRecordBytes = 76;
   static constexpr uint32_t kOldRecordBytes = 72;
   static constexpr uint32_t kStoredFlagBits = 0x01FFFFFFu;  // bits 0..24
-  uint32_t values[17];
-  uint32_t value68;
-  uint32_t flags;
+  SCP_HOLTER_BLOCK3_MEMBERS(SCP_DECLARE_MEMBER)
 };
-static_assert(offsetof(HolterBlock3, value68) == 68);
-static_assert(offsetof(HolterBlock3, flags) == 72);
-static_assert(sizeof(HolterBlock3) == 76);
+SCP_CHECK_LAYOUT(HolterBlock3, SCP_HOLTER_BLOCK3_MEMBERS, 76, 76)
 
 // Block 4: a value and 25 flagged entries (404 bytes in the record).
 #define SCP_HOLTER_BLOCK4_MEMBERS(X) X(value, uint32_t) X(entries, HolterFlaggedEntry*[HolterBlock4::kEntries])
