@@ -66,13 +66,14 @@ using Declared = T;
 #define SCP_DECLARE_MEMBER(name, ...) natural_layout::Declared<__VA_ARGS__> name = {};
 
 #define SCP_LAYOUT_INDEX_(name, ...) k_##name,
-#define SCP_LAYOUT_FIELD_(name, ...) natural_layout::FieldOf<__VA_ARGS__>(p),
+#define SCP_LAYOUT_FIELD_(name, ...) natural_layout::FieldOf<decltype(Checked::name)>(p),
 #define SCP_LAYOUT_OFFSET_(name, ...) \
   static_assert(offsetof(Checked, name) == ForPointerSize(sizeof(void*))[k_##name], #name " moved");
 
-// Checks every member of a class declared from MEMBERS against natural
-// alignment for this build, with the class size pinned for 4- and 8-byte
-// pointers: a change to the list must be deliberate.
+// Checks every member of a class declared from MEMBERS (X(name, ...), the
+// name first) against natural alignment for this build, with the class size
+// pinned for 4- and 8-byte pointers: a change to the list must be deliberate.
+// The layout follows from the members' declared types.
 #define SCP_CHECK_LAYOUT(Class, MEMBERS, size32, size64)                                                    \
   namespace Class##_layout {                                                                                \
   using Checked = Class;                                                                                    \

@@ -407,36 +407,6 @@ class TestRecord {
 #undef SCP_PLAIN_NUMBER
 
 // ------------------------------------------------------------ layout checks
-// Expected offsets from the field list's types under natural alignment, for
-// a pointer width, checked against the real class.
-namespace test_record_layout {
-using namespace natural_layout;
-
-#define SCP_FIELD_INDEX(name, json, ...) k_##name,
-enum FieldIndex : std::size_t { SCP_TEST_RECORD_FIELDS(SCP_FIELD_INDEX) kFieldCount };
-#undef SCP_FIELD_INDEX
-
-#define SCP_FIELD_ENTRY(name, json, ...) FieldOf<__VA_ARGS__>(P),
-constexpr std::array<std::size_t, kFieldCount + 1> ForPointerSize(std::size_t P) {
-  return Offsets(std::array<Field, kFieldCount>{SCP_TEST_RECORD_FIELDS(SCP_FIELD_ENTRY)});
-}
-#undef SCP_FIELD_ENTRY
-
-constexpr auto k32 = ForPointerSize(4);
-constexpr auto k64 = ForPointerSize(8);
-constexpr auto kNative = ForPointerSize(sizeof(void*));
-
-// Pinned totals: a change to the field list must be deliberate.
-static_assert(kFieldCount == 135);
-static_assert(k32[kFieldCount] == 14116);
-static_assert(k64[kFieldCount] == 19480);
-}  // namespace test_record_layout
-
-#define SCP_CHECK_FIELD(name, json, ...)                                                                        \
-  static_assert(offsetof(TestRecord, name) == test_record_layout::kNative[test_record_layout::k_##name], \
-                "TestRecord::" #name " moved");
-SCP_TEST_RECORD_FIELDS(SCP_CHECK_FIELD)
-#undef SCP_CHECK_FIELD
-static_assert(sizeof(TestRecord) == test_record_layout::kNative[test_record_layout::kFieldCount]);
-static_assert(sizeof(TestRecord) == (sizeof(void*) == 4 ? test_record_layout::k32 : test_record_layout::k64)
-                                        [test_record_layout::kFieldCount]);
+SCP_CHECK_LAYOUT(TestRecord, SCP_TEST_RECORD_FIELDS, 14116, 19480)
+// Pinned: a change to the field list must be deliberate.
+static_assert(TestRecord_layout::kCount == 135);
