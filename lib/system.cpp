@@ -51,9 +51,7 @@ AnnotationList::~AnnotationList() {
 }
 
 std::unique_ptr<uint8_t[]> AnnotationList::Serialize(uint32_t* length) const {
-  // A count above the capacity (set by the host by mistake) is cut to the
-  // capacity, so that no entry beyond the arrays is read.
-  const uint32_t n = entries != nullptr ? std::min(count, capacity) : 0;
+  const uint32_t n = StoredCount(entries, count, capacity);
   uint64_t total = kHeaderBytes + uint64_t{kEntryBytes} * n;
   for (uint32_t a = kFirstStoredExtension; a < kExtensionArrays; ++a) {
     if (extensions[a] != nullptr) total += uint64_t{kExtensionBytes} * n;

@@ -1,6 +1,5 @@
 #include "lib/dbclient/episodes.h"
 
-#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -50,9 +49,7 @@ const char* EpisodeList::GetText(uint32_t i) const {
 }
 
 std::unique_ptr<uint8_t[]> EpisodeList::Serialize(uint32_t* length) const {
-  // A count above the capacity is cut to the capacity, so that no entry
-  // beyond the array is read.
-  const uint32_t n = entries != nullptr ? std::min(count, capacity) : 0;
+  const uint32_t n = StoredCount(entries, count, capacity);
   uint64_t total = kHeaderBytes;
   for (uint32_t i = 0; i < n; ++i) total += kItemFixedBytes + StoredTextLength(entries[i].text);
   return SerializeCounted(length, n, total, [&](ByteWriter& out) {
