@@ -249,8 +249,10 @@ uint32_t SetFilePointer(FileHandle handle, int32_t offset) {
 }
 
 uint32_t GetFileSize(FileHandle handle) {
-  if (!KnownHandle(handle)) return Fail(kErrorInvalidHandle, kInvalidSetFilePointer);
-  return static_cast<uint32_t>(GetFileSize64(handle) & 0xFFFFFFFFu);
+  struct stat st;
+  if (!KnownHandle(handle) || ::fstat(static_cast<int>(handle), &st) != 0)
+    return Fail(kErrorInvalidHandle, kInvalidSetFilePointer);
+  return static_cast<uint32_t>(static_cast<uint64_t>(st.st_size) & 0xFFFFFFFFu);
 }
 
 uint64_t GetFileSize64(FileHandle handle) {
