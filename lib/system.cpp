@@ -37,9 +37,7 @@ AnnotationExtension LoadExtension(const ByteReader& in, size_t at) {
 
 }  // namespace
 
-AnnotationList::AnnotationList(uint32_t cap, uint32_t extensionMask)
-    : capacity(cap), count(0), entries(nullptr), readerReset(0), valueA(0), valueB(0),
-      extensions{} {
+AnnotationList::AnnotationList(uint32_t cap, uint32_t extensionMask) : capacity(cap) {
   if (capacity == 0) return;
   entries = new (std::nothrow) AnnotationEntry[capacity]();
   for (uint32_t i = 0; i < kExtensionArrays; ++i) {
@@ -53,9 +51,7 @@ AnnotationList::~AnnotationList() {
 }
 
 std::unique_ptr<uint8_t[]> AnnotationList::Serialize(uint32_t* length) const {
-  // A count above the capacity (set by the host by mistake) is cut to the
-  // capacity, so that no entry beyond the arrays is read.
-  const uint32_t n = entries != nullptr ? std::min(count, capacity) : 0;
+  const uint32_t n = StoredCount(entries, count, capacity);
   uint64_t total = kHeaderBytes + uint64_t{kEntryBytes} * n;
   for (uint32_t a = kFirstStoredExtension; a < kExtensionArrays; ++a) {
     if (extensions[a] != nullptr) total += uint64_t{kExtensionBytes} * n;

@@ -19,24 +19,23 @@
 class EventLog;
 
 // One annotation, the same 8 bytes in memory and in the record.
+#define SCP_ANNOTATION_ENTRY_MEMBERS(X) X(value, uint32_t) X(code1, uint8_t) X(code2, uint8_t) X(word, uint16_t)
 struct AnnotationEntry {
-  uint32_t value;
-  uint8_t code1;
-  uint8_t code2;
-  uint16_t word;
+  SCP_ANNOTATION_ENTRY_MEMBERS(SCP_DECLARE_MEMBER)
 };
-static_assert(sizeof(AnnotationEntry) == 8);
-static_assert(offsetof(AnnotationEntry, code1) == 4);
-static_assert(offsetof(AnnotationEntry, code2) == 5);
-static_assert(offsetof(AnnotationEntry, word) == 6);
+SCP_CHECK_LAYOUT(AnnotationEntry, SCP_ANNOTATION_ENTRY_MEMBERS, 8, 8)
 
 // One extension entry, the same 20 bytes in memory and in the record.
+#define SCP_ANNOTATION_EXTENSION_MEMBERS(X) X(bytes, uint8_t[6]) X(words, uint16_t[7])
 struct AnnotationExtension {
-  uint8_t bytes[6];
-  uint16_t words[7];
+  SCP_ANNOTATION_EXTENSION_MEMBERS(SCP_DECLARE_MEMBER)
 };
-static_assert(sizeof(AnnotationExtension) == 20);
-static_assert(offsetof(AnnotationExtension, words) == 6);
+SCP_CHECK_LAYOUT(AnnotationExtension, SCP_ANNOTATION_EXTENSION_MEMBERS, 20, 20)
+
+// Members in memory order; readerReset is set to 0 by the readers.
+#define SCP_ANNOTATION_LIST_MEMBERS(X)                                                                      \
+  X(capacity, uint32_t) X(count, uint32_t) X(entries, AnnotationEntry*) X(readerReset, uint32_t)            \
+  X(valueA, uint32_t) X(valueB, uint32_t) X(extensions, AnnotationExtension*[AnnotationList::kExtensionArrays])
 
 class AnnotationList {
  public:
@@ -79,30 +78,10 @@ class AnnotationList {
     return i < kExtensionArrays ? extensions[i] : nullptr;
   }
 
-  uint32_t capacity;
-  uint32_t count;
-  AnnotationEntry* entries;
-  uint32_t readerReset;  // set to 0 by the readers
-  uint32_t valueA;
-  uint32_t valueB;
-  AnnotationExtension* extensions[kExtensionArrays];
+  SCP_ANNOTATION_LIST_MEMBERS(SCP_DECLARE_MEMBER)
 
  private:
   int32_t ReadCommon(std::span<const uint8_t> record, EventLog* log, bool holter);
 };
 
-constexpr auto AnnotationListLayout(std::size_t p) {
-  using namespace natural_layout;
-  return Offsets<7>({U32(), U32(), Ptr(p), U32(), U32(), U32(),
-                     Array(Ptr(p), AnnotationList::kExtensionArrays)});
-}
-static_assert(AnnotationListLayout(4)[7] == 104);
-static_assert(AnnotationListLayout(8)[7] == 192);
-static_assert(offsetof(AnnotationList, capacity) == AnnotationListLayout(sizeof(void*))[0]);
-static_assert(offsetof(AnnotationList, count) == AnnotationListLayout(sizeof(void*))[1]);
-static_assert(offsetof(AnnotationList, entries) == AnnotationListLayout(sizeof(void*))[2]);
-static_assert(offsetof(AnnotationList, readerReset) == AnnotationListLayout(sizeof(void*))[3]);
-static_assert(offsetof(AnnotationList, valueA) == AnnotationListLayout(sizeof(void*))[4]);
-static_assert(offsetof(AnnotationList, valueB) == AnnotationListLayout(sizeof(void*))[5]);
-static_assert(offsetof(AnnotationList, extensions) == AnnotationListLayout(sizeof(void*))[6]);
-static_assert(sizeof(AnnotationList) == AnnotationListLayout(sizeof(void*))[7]);
+SCP_CHECK_LAYOUT(AnnotationList, SCP_ANNOTATION_LIST_MEMBERS, 104, 192)

@@ -25,13 +25,7 @@ DateTime::DateTime() {
 }
 
 int DateTime::SetDate(const CalendarDate& date) {
-  year = date.year;
-  day = date.day;
-  month = date.month;
-  minute = 0;
-  hour = 0;
-  hundredths = 0;
-  second = 0;
+  *this = DateTime(date.year, date.month, date.day);
   return 1;
 }
 

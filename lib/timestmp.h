@@ -10,20 +10,19 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "lib/natural_layout.h"
+
+// The host reads these bytes directly; the layouts must not move.
+#define SCP_CALENDAR_DATE_MEMBERS(X) X(year, uint16_t) X(day, uint8_t) X(month, uint8_t)
+#define SCP_DATE_TIME_MEMBERS(X) \
+  SCP_CALENDAR_DATE_MEMBERS(X) X(minute, uint8_t) X(hour, uint8_t) X(hundredths, uint8_t) X(second, uint8_t)
+
 struct CalendarDate {
-  uint16_t year = 0;
-  uint8_t day = 0;
-  uint8_t month = 0;
+  SCP_CALENDAR_DATE_MEMBERS(SCP_DECLARE_MEMBER)
 };
 
 struct DateTime {
-  uint16_t year;
-  uint8_t day;
-  uint8_t month;
-  uint8_t minute;
-  uint8_t hour;
-  uint8_t hundredths;
-  uint8_t second;
+  SCP_DATE_TIME_MEMBERS(SCP_DECLARE_MEMBER)
 
   // The machine's current local date and time; hundredths are the
   // system's milliseconds / 10.
@@ -55,12 +54,5 @@ struct DateTime {
   CalendarDate Date() const { return CalendarDate{year, day, month}; }
 };
 
-// The host reads these bytes directly; the layout must not move.
-static_assert(sizeof(CalendarDate) == 4);
-static_assert(offsetof(CalendarDate, year) == 0 && offsetof(CalendarDate, day) == 2 &&
-              offsetof(CalendarDate, month) == 3);
-static_assert(sizeof(DateTime) == 8);
-static_assert(offsetof(DateTime, year) == 0 && offsetof(DateTime, day) == 2 &&
-              offsetof(DateTime, month) == 3 && offsetof(DateTime, minute) == 4 &&
-              offsetof(DateTime, hour) == 5 && offsetof(DateTime, hundredths) == 6 &&
-              offsetof(DateTime, second) == 7);
+SCP_CHECK_LAYOUT(CalendarDate, SCP_CALENDAR_DATE_MEMBERS, 4, 4)
+SCP_CHECK_LAYOUT(DateTime, SCP_DATE_TIME_MEMBERS, 8, 8)

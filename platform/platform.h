@@ -199,6 +199,14 @@ bool HasMmx();
 // returns the bytes copied.
 uint32_t CopyCut(const char* text, size_t length, char* buffer, uint32_t size);
 
+// For the implementations: a failing call sets the thread's last error and
+// returns its failure value, as the Windows calls do.
+template <typename T>
+T Fail(uint32_t code, T result) {
+  SetLastError(code);
+  return result;
+}
+
 // ----------------------------------------------------------- private heaps
 using HeapHandle = void*;
 HeapHandle HeapCreate();                       // growable, no limit

@@ -146,10 +146,8 @@ uint32_t FormatMessage(uint32_t code, char* buffer, uint32_t size) {
 // ---------------------------------------------------------- environment
 
 bool SetEnvironmentVariable(const char* name, const char* value) {
-  if (name == nullptr || *name == '\0' || std::strchr(name, '=') != nullptr) {
-    SetLastError(kErrorInvalidParameter);
-    return false;
-  }
+  if (name == nullptr || *name == '\0' || std::strchr(name, '=') != nullptr)
+    return Fail(kErrorInvalidParameter, false);
   int rc = value && *value ? ::setenv(name, value, 1) : ::unsetenv(name);
   if (rc != 0) SetLastError(ErrnoToWin(errno, ""));
   return rc == 0;
@@ -158,10 +156,7 @@ bool SetEnvironmentVariable(const char* name, const char* value) {
 // ---------------------------------------------------------------- files
 
 FileHandle CreateFile(const char* path, uint32_t access, uint32_t share, Disposition disposition) {
-  if (path == nullptr || *path == '\0') {
-    SetLastError(kErrorPathNotFound);
-    return kInvalidFile;
-  }
+  if (path == nullptr || *path == '\0') return Fail(kErrorPathNotFound, kInvalidFile);
   std::string native = NativePath(path);
   int flags = O_CLOEXEC;
   if ((access & kGenericRead) && (access & kGenericWrite)) flags |= O_RDWR;
@@ -177,15 +172,11 @@ FileHandle CreateFile(const char* path, uint32_t access, uint32_t share, Disposi
   }
   bool existed = ::access(native.c_str(), F_OK) == 0;
   int fd = ::open(native.c_str(), flags, 0666);
-  if (fd < 0) {
-    SetLastError(ErrnoToWin(errno, native));
-    return kInvalidFile;
-  }
+  if (fd < 0) return Fail(ErrnoToWin(errno, native), kInvalidFile);
   // Gives up the descriptor just opened and fails with the code.
   auto fail = [fd](uint32_t code) {
     ::close(fd);
-    SetLastError(code);
-    return kInvalidFile;
+    return Fail(code, kInvalidFile);
   };
   struct stat st;
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) return fail(kErrorAccessDenied);
@@ -205,10 +196,7 @@ FileHandle CreateFile(const char* path, uint32_t access, uint32_t share, Disposi
 
 bool CloseFile(FileHandle handle) {
   auto it = OpenFiles().find(static_cast<int>(handle));
-  if (handle < 0 || it == OpenFiles().end()) {
-    SetLastError(kErrorInvalidHandle);
-    return false;
-  }
+  if (handle < 0 || it == OpenFiles().end()) return Fail(kErrorInvalidHandle, false);
   OpenFiles().erase(it);
   ::close(static_cast<int>(handle));
   return true;
@@ -223,14 +211,8 @@ static bool KnownHandle(FileHandle handle) {
 template <typename Io>
 static bool Transfer(FileHandle handle, uint32_t right, uint32_t count, uint32_t* done, Io io) {
   if (done) *done = 0;
-  if (!KnownHandle(handle)) {
-    SetLastError(kErrorInvalidHandle);
-    return false;
-  }
-  if (!(OpenFiles()[static_cast<int>(handle)].access & right)) {
-    SetLastError(kErrorAccessDenied);
-    return false;
-  }
+  if (!KnownHandle(handle)) return Fail(kErrorInvalidHandle, false);
+  if (!(OpenFiles()[static_cast<int>(handle)].access & right)) return Fail(kErrorAccessDenied, false);
   uint32_t total = 0;
   while (total < count) {
     ssize_t n = io(static_cast<int>(handle), total);
@@ -259,28 +241,17 @@ bool WriteFile(FileHandle handle, const void* buffer, uint32_t count, uint32_t* 
 }
 
 uint32_t SetFilePointer(FileHandle handle, int32_t offset) {
-  if (!KnownHandle(handle)) {
-    SetLastError(kErrorInvalidHandle);
-    return kInvalidSetFilePointer;
-  }
-  if (offset < 0) {
-    SetLastError(kErrorNegativeSeek);
-    return kInvalidSetFilePointer;
-  }
+  if (!KnownHandle(handle)) return Fail(kErrorInvalidHandle, kInvalidSetFilePointer);
+  if (offset < 0) return Fail(kErrorNegativeSeek, kInvalidSetFilePointer);
   off_t r = ::lseek(static_cast<int>(handle), offset, SEEK_SET);
-  if (r < 0) {
-    SetLastError(ErrnoToWin(errno, ""));
-    return kInvalidSetFilePointer;
-  }
+  if (r < 0) return Fail(ErrnoToWin(errno, ""), kInvalidSetFilePointer);
   return static_cast<uint32_t>(r);
 }
 
 uint32_t GetFileSize(FileHandle handle) {
   struct stat st;
-  if (!KnownHandle(handle) || ::fstat(static_cast<int>(handle), &st) != 0) {
-    SetLastError(kErrorInvalidHandle);
-    return kInvalidSetFilePointer;
-  }
+  if (!KnownHandle(handle) || ::fstat(static_cast<int>(handle), &st) != 0)
+    return Fail(kErrorInvalidHandle, kInvalidSetFilePointer);
   return static_cast<uint32_t>(static_cast<uint64_t>(st.st_size) & 0xFFFFFFFFu);
 }
 
@@ -291,10 +262,7 @@ uint64_t GetFileSize64(FileHandle handle) {
 }
 
 bool FindFirstFile(const char* path) {
-  if (path == nullptr || *path == '\0') {
-    SetLastError(kErrorPathNotFound);
-    return false;
-  }
+  if (path == nullptr || *path == '\0') return Fail(kErrorPathNotFound, false);
   std::string native = NativePath(path);
   if (native.find_first_of("*?") != std::string::npos) {
     glob_t g{};
@@ -305,28 +273,17 @@ bool FindFirstFile(const char* path) {
     return found;
   }
   // Windows does not match a name with a trailing separator.
-  if (native.size() > 1 && native.back() == '/') {
-    SetLastError(kErrorFileNotFound);
-    return false;
-  }
+  if (native.size() > 1 && native.back() == '/') return Fail(kErrorFileNotFound, false);
   struct stat st;
-  if (::lstat(native.c_str(), &st) != 0) {
-    SetLastError(ErrnoToWin(errno, native));
-    return false;
-  }
+  if (::lstat(native.c_str(), &st) != 0) return Fail(ErrnoToWin(errno, native), false);
   return true;
 }
 
 bool CreateDirectory(const char* path) {
-  if (path == nullptr) {
-    SetLastError(kErrorPathNotFound);
-    return false;
-  }
+  if (path == nullptr) return Fail(kErrorPathNotFound, false);
   std::string native = NativePath(path);
-  if (::mkdir(native.c_str(), 0777) != 0) {
-    SetLastError(errno == EEXIST ? kErrorAlreadyExists : ErrnoToWin(errno, native));
-    return false;
-  }
+  if (::mkdir(native.c_str(), 0777) != 0)
+    return Fail(errno == EEXIST ? kErrorAlreadyExists : ErrnoToWin(errno, native), false);
   return true;
 }
 
@@ -342,10 +299,7 @@ static std::string ThisModuleDirectory() {
 }
 
 ModuleHandle LoadLibrary(const char* name) {
-  if (name == nullptr || *name == '\0') {
-    SetLastError(kErrorInvalidParameter);
-    return nullptr;
-  }
+  if (name == nullptr || *name == '\0') return Fail(kErrorInvalidParameter, nullptr);
   std::string native = NativePath(name);
   if (native.find('/') != std::string::npos) {
     void* h = ::dlopen(native.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -383,10 +337,8 @@ void FreeLibrary(ModuleHandle module) {
 bool GetModuleFileVersion(ModuleHandle module, FileVersion* version) {
   if (module == nullptr || version == nullptr) return false;
   auto* res = static_cast<const VersionResource*>(::dlsym(module, kVersionSymbol));
-  if (res == nullptr || res->signature != kVersionSignature) {
-    SetLastError(1813);  // the resource type cannot be found
-    return false;
-  }
+  // 1813: the resource type cannot be found.
+  if (res == nullptr || res->signature != kVersionSignature) return Fail(1813, false);
   *version = res->fileVersion;
   return true;
 }
@@ -430,10 +382,8 @@ bool GetOwnFileVersion(ModuleHandle module, FileVersion* version) {
 int LoadString(ModuleHandle module, uint32_t id, char* buffer, int size) {
   if (buffer == nullptr || size <= 0) return 0;
   buffer[0] = '\0';
-  if (module == nullptr || id != kMessageSaveFailed) {
-    SetLastError(1814);  // the resource name cannot be found
-    return 0;
-  }
+  // 1814: the resource name cannot be found.
+  if (module == nullptr || id != kMessageSaveFailed) return Fail(1814, 0);
   return static_cast<int>(CopyCut(kMessageSaveFailedText, sizeof(kMessageSaveFailedText) - 1, buffer,
                                   static_cast<uint32_t>(size)));
 }

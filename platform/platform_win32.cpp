@@ -18,9 +18,12 @@
 
 namespace plat {
 
-static_assert(sizeof(Guid) == sizeof(GUID), "Guid must match the COM GUID layout");
-static_assert(sizeof(SystemTime) == sizeof(SYSTEMTIME), "SystemTime must match SYSTEMTIME");
-static_assert(offsetof(SystemTime, milliseconds) == offsetof(SYSTEMTIME, wMilliseconds),
+// Both are copied whole into the layer's own types.
+static_assert(sizeof(Guid) == sizeof(GUID) && offsetof(Guid, data3) == offsetof(GUID, Data3) &&
+                  offsetof(Guid, data4) == offsetof(GUID, Data4),
+              "Guid must match the COM GUID layout");
+static_assert(sizeof(SystemTime) == sizeof(SYSTEMTIME) && offsetof(SystemTime, day) == offsetof(SYSTEMTIME, wDay) &&
+                  offsetof(SystemTime, milliseconds) == offsetof(SYSTEMTIME, wMilliseconds),
               "SystemTime must match SYSTEMTIME");
 static_assert(kInvalidSetFilePointer == INVALID_SET_FILE_POINTER, "SetFilePointer failure value");
 
@@ -53,10 +56,8 @@ uint32_t FormatMessage(uint32_t code, char* buffer, uint32_t size) {
 // ----------------------------------------------------------- environment
 
 bool SetEnvironmentVariable(const char* name, const char* value) {
-  if (name == nullptr || *name == '\0' || std::strchr(name, '=') != nullptr) {
-    ::SetLastError(ERROR_INVALID_PARAMETER);
-    return false;
-  }
+  if (name == nullptr || *name == '\0' || std::strchr(name, '=') != nullptr)
+    return Fail(kErrorInvalidParameter, false);
   // SetEnvironmentVariableA alone would leave the C runtime's copy, which
   // getenv reads, unchanged; _putenv updates both (copying the text), and
   // "NAME=" removes the variable. _putenv_s would add an import that older
@@ -74,10 +75,7 @@ FileHandle CreateFile(const char* path, uint32_t access, uint32_t share, Disposi
 }
 
 bool CloseFile(FileHandle handle) {
-  if (handle == kInvalidFile) {
-    ::SetLastError(ERROR_INVALID_HANDLE);
-    return false;
-  }
+  if (handle == kInvalidFile) return Fail(kErrorInvalidHandle, false);
   return ::CloseHandle(ToHandle(handle)) != 0;
 }
 
@@ -107,10 +105,7 @@ uint64_t GetFileSize64(FileHandle handle) {
 }
 
 bool FindFirstFile(const char* path) {
-  if (path == nullptr) {
-    ::SetLastError(ERROR_PATH_NOT_FOUND);
-    return false;
-  }
+  if (path == nullptr) return Fail(kErrorPathNotFound, false);
   WIN32_FIND_DATAA data;
   HANDLE h = ::FindFirstFileA(path, &data);
   if (h == INVALID_HANDLE_VALUE) return false;
@@ -119,20 +114,14 @@ bool FindFirstFile(const char* path) {
 }
 
 bool CreateDirectory(const char* path) {
-  if (path == nullptr) {
-    ::SetLastError(ERROR_PATH_NOT_FOUND);
-    return false;
-  }
+  if (path == nullptr) return Fail(kErrorPathNotFound, false);
   return ::CreateDirectoryA(path, nullptr) != 0;
 }
 
 // ------------------------------------------------------ dynamic modules
 
 ModuleHandle LoadLibrary(const char* name) {
-  if (name == nullptr || *name == '\0') {
-    ::SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
+  if (name == nullptr || *name == '\0') return Fail(kErrorInvalidParameter, nullptr);
   return reinterpret_cast<ModuleHandle>(::LoadLibraryExA(name, nullptr, 0));
 }
 
@@ -245,10 +234,7 @@ int LoadString(ModuleHandle module, uint32_t id, char* buffer, int size) {
   // LoadStringA with size 0 would hand out a pointer into the resource.
   if (buffer == nullptr || size <= 0) return 0;
   buffer[0] = '\0';
-  if (module == nullptr) {
-    ::SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-    return 0;
-  }
+  if (module == nullptr) return Fail(ERROR_RESOURCE_NAME_NOT_FOUND, 0);
   return ::LoadStringA(static_cast<HINSTANCE>(module), id, buffer, size);
 }
 
@@ -291,12 +277,7 @@ long CoCreateGuid(Guid* guid) {
   if (guid == nullptr) return E_INVALIDARG;
   GUID g;
   HRESULT hr = ::CoCreateGuid(&g);
-  if (SUCCEEDED(hr)) {
-    guid->data1 = g.Data1;
-    guid->data2 = g.Data2;
-    guid->data3 = g.Data3;
-    std::memcpy(guid->data4, g.Data4, sizeof guid->data4);
-  }
+  if (SUCCEEDED(hr)) std::memcpy(guid, &g, sizeof g);
   return hr;
 }
 
@@ -306,14 +287,7 @@ void GetLocalTime(SystemTime* time) {
   if (time == nullptr) return;
   SYSTEMTIME st;
   ::GetLocalTime(&st);
-  time->year = st.wYear;
-  time->month = st.wMonth;
-  time->dayOfWeek = st.wDayOfWeek;
-  time->day = st.wDay;
-  time->hour = st.wHour;
-  time->minute = st.wMinute;
-  time->second = st.wSecond;
-  time->milliseconds = st.wMilliseconds;
+  std::memcpy(time, &st, sizeof st);
 }
 
 // ------------------------------------------------------------- arithmetic

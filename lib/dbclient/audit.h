@@ -24,6 +24,8 @@ struct AuditEntry {
   AuditEntry& operator=(const AuditEntry&) = delete;
 };
 
+#define SCP_AUDIT_TRAIL_MEMBERS(X) X(count, int32_t) X(entries, AuditEntry*[AuditTrail::kSlots])
+
 class AuditTrail {
  public:
   static constexpr uint32_t kSlots = 16;
@@ -60,20 +62,10 @@ class AuditTrail {
   // when count is not within 1..16.
   AuditEntry* GetLastEntry() const { return count >= 1 ? GetEntry(count - 1) : nullptr; }
 
-  int32_t count = 0;
-  AuditEntry* entries[kSlots] = {};
+  SCP_AUDIT_TRAIL_MEMBERS(SCP_DECLARE_MEMBER)
 };
 
 static_assert(sizeof(AuditEntry) == 60);
 static_assert(offsetof(AuditEntry, milliseconds) == 20 && offsetof(AuditEntry, actionCode) == 24 &&
               offsetof(AuditEntry, text) == 28);
-namespace audit_layout {
-using namespace natural_layout;
-// count, then the 16 slots.
-constexpr auto ForPointerSize(std::size_t p) {
-  return Offsets(std::array<Field, 2>{U32(), Array(Ptr(p), AuditTrail::kSlots)});
-}
-static_assert(ForPointerSize(4)[2] == 68 && ForPointerSize(8)[2] == 136);
-}  // namespace audit_layout
-static_assert(offsetof(AuditTrail, entries) == audit_layout::ForPointerSize(sizeof(void*))[1]);
-static_assert(sizeof(AuditTrail) == audit_layout::ForPointerSize(sizeof(void*))[2]);
+SCP_CHECK_LAYOUT(AuditTrail, SCP_AUDIT_TRAIL_MEMBERS, 68, 136)

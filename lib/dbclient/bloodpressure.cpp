@@ -1,6 +1,5 @@
 #include "lib/dbclient/bloodpressure.h"
 
-#include <algorithm>
 #include <new>
 
 #include "lib/dbclient/counted_record.h"
@@ -13,16 +12,14 @@ constexpr uint32_t kReadingBytes = sizeof(BloodPressureReading);
 
 // ------------------------------------------------------------ readings
 
-BloodPressureData::BloodPressureData(uint32_t cap) : capacity(cap), count(0), readings(nullptr) {
+BloodPressureData::BloodPressureData(uint32_t cap) : capacity(cap) {
   if (capacity > 0) readings = new (std::nothrow) BloodPressureReading[capacity]();
 }
 
 BloodPressureData::~BloodPressureData() { delete[] readings; }
 
 std::unique_ptr<uint8_t[]> BloodPressureData::Serialize(uint32_t* length) const {
-  // A count above the capacity is cut to the capacity, so that no reading
-  // beyond the array is read.
-  const uint32_t n = readings != nullptr ? std::min(count, capacity) : 0;
+  const uint32_t n = StoredCount(readings, count, capacity);
   return SerializeCounted(length, n, uint64_t{kReadingBytes} * n + kHeaderBytes, [&](ByteWriter& out) {
     out.U32(kFormatMark);
     for (uint32_t i = 0; i < n; ++i) {

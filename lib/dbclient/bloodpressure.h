@@ -18,6 +18,8 @@ struct BloodPressureReading {
 };
 static_assert(sizeof(BloodPressureReading) == 280);
 
+#define SCP_BLOOD_PRESSURE_DATA_MEMBERS(X) X(capacity, uint32_t) X(count, uint32_t) X(readings, BloodPressureReading*)
+
 class BloodPressureData {
  public:
   static constexpr uint32_t kFormatMark = 0xFF000001u;
@@ -41,26 +43,22 @@ class BloodPressureData {
   uint32_t GetCapacity() const { return capacity; }
   uint32_t GetCount() const { return count; }
 
-  uint32_t capacity;
-  uint32_t count;
-  BloodPressureReading* readings;
+  SCP_BLOOD_PRESSURE_DATA_MEMBERS(SCP_DECLARE_MEMBER)
 };
-
-static_assert(offsetof(BloodPressureData, count) == natural_layout::TwoWordsAndPointer(sizeof(void*))[1]);
-static_assert(offsetof(BloodPressureData, readings) == natural_layout::TwoWordsAndPointer(sizeof(void*))[2]);
-static_assert(sizeof(BloodPressureData) == natural_layout::TwoWordsAndPointer(sizeof(void*))[3]);
+SCP_CHECK_LAYOUT(BloodPressureData, SCP_BLOOD_PRESSURE_DATA_MEMBERS, 12, 16)
 
 // One results group: seven values and two extra words.
+#define SCP_BLOOD_PRESSURE_GROUP_MEMBERS(X) X(values, uint32_t[BloodPressureGroup::kValues]) X(extra, uint32_t[2])
 struct BloodPressureGroup {
   static constexpr uint32_t kValues = 7;
-  uint32_t values[kValues];
-  uint32_t extra[2];
+  SCP_BLOOD_PRESSURE_GROUP_MEMBERS(SCP_DECLARE_MEMBER)
 };
-static_assert(sizeof(BloodPressureGroup) == 36);
-static_assert(offsetof(BloodPressureGroup, extra) == 28);
+SCP_CHECK_LAYOUT(BloodPressureGroup, SCP_BLOOD_PRESSURE_GROUP_MEMBERS, 36, 36)
 
 // The 440-byte results block: two values, then 12 groups in three sets of
 // four. A plain block: the test record frees it without further cleanup.
+#define SCP_BLOOD_PRESSURE_RESULTS_MEMBERS(X) \
+  X(value1, uint32_t) X(value2, uint32_t) X(groups, BloodPressureGroup[BloodPressureResults::kGroups])
 class BloodPressureResults {
  public:
   static constexpr uint32_t kGroups = 12;
@@ -87,10 +85,7 @@ class BloodPressureResults {
   // record that ended early (words present are kept, the rest is zero).
   int32_t Read(std::span<const uint8_t> record);
 
-  uint32_t value1;
-  uint32_t value2;
-  BloodPressureGroup groups[kGroups];
+  SCP_BLOOD_PRESSURE_RESULTS_MEMBERS(SCP_DECLARE_MEMBER)
 };
-static_assert(sizeof(BloodPressureResults) == BloodPressureResults::kBlockBytes);
-static_assert(offsetof(BloodPressureResults, value2) == 4);
-static_assert(offsetof(BloodPressureResults, groups) == 8);
+SCP_CHECK_LAYOUT(BloodPressureResults, SCP_BLOOD_PRESSURE_RESULTS_MEMBERS, BloodPressureResults::kBlockBytes,
+                 BloodPressureResults::kBlockBytes)

@@ -377,29 +377,10 @@ TripleBufferRecord* TestRecord::GetTripleAt(int32_t i) const {
   return SlotAt(triples, tripleCount, i);
 }
 
-void TestRecord::SetWaveform(EcgWaveform* object) { Attach(waveform, object); }
-void TestRecord::SetAnnotations(AnnotationList* object) { Attach(annotations, object); }
-void TestRecord::SetPAnnotations(AnnotationList* object) { Attach(pAnnotations, object); }
-void TestRecord::SetPacemakerList(PacemakerList* object) { Attach(pacemakerList, object); }
-void TestRecord::SetEpisodes(EpisodeList* object) { Attach(episodes, object); }
-void TestRecord::SetBloodPressureDataRecord(BloodPressureData* object) {
-  Attach(bloodPressureDataRecord, object);
-}
-void TestRecord::SetBloodPressureResultsRecord(BloodPressureResults* object) {
-  Attach(bloodPressureResultsRecord, object);
-}
-void TestRecord::SetSpirometryDataRecord(SpirometryData* object) {
-  Attach(spirometryDataRecord, object);
-}
-void TestRecord::SetAuditTrailRecord(AuditTrail* object) { Attach(auditTrailRecord, object); }
-void TestRecord::SetDiaryDocument(DocumentBuffer* object) { Attach(diaryDocument, object); }
-void TestRecord::SetReportDocument(DocumentBuffer* object) { Attach(reportDocument, object); }
-void TestRecord::SetHolterConfig(HolterConfig* object) { Attach(holterConfig, object); }
-void TestRecord::SetHolterConfigBlock(DocumentBuffer* object) { Attach(holterConfigBlock, object); }
-void TestRecord::SetHostBlock(HostBlock* object) { Attach(hostBlock, object); }
-void TestRecord::SetExtraTrend(TrendRecord* object) { Attach(extraTrend, object); }
-void TestRecord::SetSingleTriple(TripleBufferRecord* object) { Attach(singleTriple, object); }
-void TestRecord::SetRhythmSummary(RhythmMeasurement* object) { Attach(rhythmSummary, object); }
+#define SCP_SLOT_ATTACH(Name, member, Type) \
+  void TestRecord::Set##Name(Type* object) { Attach(member, object); }
+SCP_TEST_RECORD_SLOTS(SCP_SLOT_ATTACH)
+#undef SCP_SLOT_ATTACH
 
 bool TestRecord::SetTrendAt(int32_t i, TrendRecord* object) {
   if (i < 0 || i >= kTrendSlots) return false;
@@ -407,26 +388,11 @@ bool TestRecord::SetTrendAt(int32_t i, TrendRecord* object) {
   return true;
 }
 
-bool TestRecord::AddComplex(ComplexData* object) {
-  return Append(complexes, complexDataCount, object);
-}
-bool TestRecord::SetComplexAt(int32_t i, ComplexData* object) {
-  return Replace(complexes, complexDataCount, i, object);
-}
-bool TestRecord::AddRhythm(RhythmMeasurement* object) { return Append(rhythms, rhythmCount, object); }
-bool TestRecord::SetRhythmAt(int32_t i, RhythmMeasurement* object) {
-  return Replace(rhythms, rhythmCount, i, object);
-}
-bool TestRecord::AddSpirometryItem(SpirometryItem* object) {
-  return Append(spirometryItems, spirometryItemCount, object);
-}
-bool TestRecord::SetSpirometryItemAt(int32_t i, SpirometryItem* object) {
-  return Replace(spirometryItems, spirometryItemCount, i, object);
-}
-bool TestRecord::AddTriple(TripleBufferRecord* object) { return Append(triples, tripleCount, object); }
-bool TestRecord::SetTripleAt(int32_t i, TripleBufferRecord* object) {
-  return Replace(triples, tripleCount, i, object);
-}
+#define SCP_LIST_ATTACH(Name, array, CountName, count, Type)                                  \
+  bool TestRecord::Add##Name(Type* object) { return Append(array, count, object); }           \
+  bool TestRecord::Set##Name##At(int32_t i, Type* object) { return Replace(array, count, i, object); }
+SCP_TEST_RECORD_LISTS(SCP_LIST_ATTACH)
+#undef SCP_LIST_ATTACH
 
 // ------------------------------------------------------------------ state
 uint32_t TestRecord::EstimateRecordBufferSize() const {

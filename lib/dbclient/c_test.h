@@ -14,7 +14,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <type_traits>
 
 #include "lib/natural_layout.h"
 #include "lib/timestmp.h"
@@ -51,12 +50,6 @@ struct TripleBufferRecord;
 #define SCP_PLAIN_NUMBER(Name, member, Type)              \
   void Set##Name(Type value) { member = value; }          \
   Type Get##Name() const { return member; }
-
-namespace test_record_layout {
-// Lets a member be declared from a type written whole (char[32]).
-template <typename T>
-using Declared = T;
-}  // namespace test_record_layout
 
 // The record's members in memory order, each with how the tool's JSON form
 // shows it and its type: the one list from which the members are declared,
@@ -116,6 +109,26 @@ using Declared = T;
   X(auditTrailRecord, Skip, AuditTrail*) X(diaryDocument, Skip, DocumentBuffer*)                                \
   X(reportDocument, Skip, DocumentBuffer*) X(holterConfig, Skip, HolterConfig*)                                 \
   X(holterConfigBlock, Skip, DocumentBuffer*)
+
+// The sub-records held in one owned slot each: accessor name, member, type.
+#define SCP_TEST_RECORD_SLOTS(X)                                                                                \
+  X(Waveform, waveform, EcgWaveform) X(Annotations, annotations, AnnotationList)                               \
+  X(PAnnotations, pAnnotations, AnnotationList) X(PacemakerList, pacemakerList, PacemakerList)                 \
+  X(Episodes, episodes, EpisodeList) X(RhythmSummary, rhythmSummary, RhythmMeasurement)                        \
+  X(BloodPressureDataRecord, bloodPressureDataRecord, BloodPressureData)                                       \
+  X(BloodPressureResultsRecord, bloodPressureResultsRecord, BloodPressureResults)                              \
+  X(SpirometryDataRecord, spirometryDataRecord, SpirometryData) X(AuditTrailRecord, auditTrailRecord, AuditTrail) \
+  X(DiaryDocument, diaryDocument, DocumentBuffer) X(ReportDocument, reportDocument, DocumentBuffer)             \
+  X(HolterConfig, holterConfig, HolterConfig) X(HolterConfigBlock, holterConfigBlock, DocumentBuffer)          \
+  X(HostBlock, hostBlock, HostBlock) X(ExtraTrend, extraTrend, TrendRecord)                                    \
+  X(SingleTriple, singleTriple, TripleBufferRecord)
+
+// The counted lists: item name, slot array, count accessor name, count, type.
+#define SCP_TEST_RECORD_LISTS(X)                                                                      \
+  X(Complex, complexes, ComplexDataCount, complexDataCount, ComplexData)                             \
+  X(Rhythm, rhythms, RhythmCount, rhythmCount, RhythmMeasurement)                                    \
+  X(SpirometryItem, spirometryItems, SpirometryItemCount, spirometryItemCount, SpirometryItem)       \
+  X(Triple, triples, TripleCount, tripleCount, TripleBufferRecord)
 
 class TestRecord {
  public:
@@ -324,65 +337,33 @@ class TestRecord {
   uint32_t GetInterpretationStatus() const { return interpretationStatus; }
 
   // ------------------------------------------------- sub-records (family 9)
-  EcgWaveform* GetWaveform() const { return waveform; }
-  AnnotationList* GetAnnotations() const { return annotations; }
-  AnnotationList* GetPAnnotations() const { return pAnnotations; }
-  PacemakerList* GetPacemakerList() const { return pacemakerList; }
-  EpisodeList* GetEpisodes() const { return episodes; }
-  int32_t GetComplexDataCount() const { return complexDataCount; }
-  ComplexData* GetComplexAt(int32_t i) const;          // null unless 0 <= i < count
-  TrendRecord* GetTrendAt(int32_t i) const;            // null unless 0 <= i < 32
-  int32_t GetRhythmCount() const { return rhythmCount; }
-  RhythmMeasurement* GetRhythmAt(int32_t i) const;     // -1: the rhythm summary
-  RhythmMeasurement* GetRhythmSummary() const { return rhythmSummary; }
-  int32_t GetSpirometryItemCount() const { return spirometryItemCount; }
-  SpirometryItem* GetSpirometryItemAt(int32_t i) const;
-  BloodPressureData* GetBloodPressureDataRecord() const { return bloodPressureDataRecord; }
-  BloodPressureResults* GetBloodPressureResultsRecord() const { return bloodPressureResultsRecord; }
-  SpirometryData* GetSpirometryDataRecord() const { return spirometryDataRecord; }
-  AuditTrail* GetAuditTrailRecord() const { return auditTrailRecord; }
-  DocumentBuffer* GetDiaryDocument() const { return diaryDocument; }
-  DocumentBuffer* GetReportDocument() const { return reportDocument; }
-  HolterConfig* GetHolterConfig() const { return holterConfig; }
-  DocumentBuffer* GetHolterConfigBlock() const { return holterConfigBlock; }
-  HostBlock* GetHostBlock() const { return hostBlock; }
-  TrendRecord* GetExtraTrend() const { return extraTrend; }
-  int32_t GetTripleCount() const { return tripleCount; }
-  TripleBufferRecord* GetTripleAt(int32_t i) const;
-  TripleBufferRecord* GetSingleTriple() const { return singleTriple; }
+  // GetX returns the slot's object. SetX attaches: the record takes
+  // ownership and deletes whatever the slot held before (unless it is the
+  // same object). Null empties the slot.
+#define SCP_SLOT_ACCESSORS(Name, member, Type)     \
+  Type* Get##Name() const { return member; } \
+  void Set##Name(Type* object);
+  SCP_TEST_RECORD_SLOTS(SCP_SLOT_ACCESSORS)
+#undef SCP_SLOT_ACCESSORS
 
-  // Attaching: the record takes ownership and deletes whatever the slot held
-  // before (unless it is the same object). Null empties the slot.
-  void SetWaveform(EcgWaveform* object);
-  void SetAnnotations(AnnotationList* object);
-  void SetPAnnotations(AnnotationList* object);
-  void SetPacemakerList(PacemakerList* object);
-  void SetEpisodes(EpisodeList* object);
-  void SetBloodPressureDataRecord(BloodPressureData* object);
-  void SetBloodPressureResultsRecord(BloodPressureResults* object);
-  void SetSpirometryDataRecord(SpirometryData* object);
-  void SetAuditTrailRecord(AuditTrail* object);
-  void SetDiaryDocument(DocumentBuffer* object);
-  void SetReportDocument(DocumentBuffer* object);
-  void SetHolterConfig(HolterConfig* object);
-  void SetHolterConfigBlock(DocumentBuffer* object);
-  void SetHostBlock(HostBlock* object);
-  void SetExtraTrend(TrendRecord* object);
-  void SetSingleTriple(TripleBufferRecord* object);
-  void SetRhythmSummary(RhythmMeasurement* object);
+  TrendRecord* GetTrendAt(int32_t i) const;  // null unless 0 <= i < 32
   // Slot i of 0..31.  False for any other index; the caller keeps the object.
   bool SetTrendAt(int32_t i, TrendRecord* object);
-  // Counted lists: Add appends behind the used slots and raises the count;
-  // it returns false when every slot is used (the caller keeps the object).
-  // SetXAt replaces a used slot (0 <= i < count), false otherwise.
-  bool AddComplex(ComplexData* object);
-  bool SetComplexAt(int32_t i, ComplexData* object);
-  bool AddRhythm(RhythmMeasurement* object);
-  bool SetRhythmAt(int32_t i, RhythmMeasurement* object);
-  bool AddSpirometryItem(SpirometryItem* object);
-  bool SetSpirometryItemAt(int32_t i, SpirometryItem* object);
-  bool AddTriple(TripleBufferRecord* object);
-  bool SetTripleAt(int32_t i, TripleBufferRecord* object);
+
+  // Counted lists: GetXAt gives a used slot (null unless 0 <= i < count).
+  // AddX appends behind the used slots and raises the count; it returns
+  // false when every slot is used (the caller keeps the object). SetXAt
+  // replaces a used slot (0 <= i < count), false otherwise.
+#define SCP_LIST_ACCESSORS(Name, array, CountName, count, Type) \
+  int32_t Get##CountName() const { return count; }              \
+  bool Add##Name(Type* object);                                 \
+  bool Set##Name##At(int32_t i, Type* object);
+  SCP_TEST_RECORD_LISTS(SCP_LIST_ACCESSORS)
+#undef SCP_LIST_ACCESSORS
+  ComplexData* GetComplexAt(int32_t i) const;
+  RhythmMeasurement* GetRhythmAt(int32_t i) const;  // -1: the rhythm summary
+  SpirometryItem* GetSpirometryItemAt(int32_t i) const;
+  TripleBufferRecord* GetTripleAt(int32_t i) const;
 
   // ---------------------------------------------------- state (family 10)
   bool IsModified() const { return modified != 0; }
@@ -400,7 +381,7 @@ class TestRecord {
   // ---------------------------------------------------- the shared layout
   // Declared from the field list below, in its order; every member starts
   // zeroed.
-#define SCP_DECLARE_FIELD(name, json, ...) test_record_layout::Declared<__VA_ARGS__> name = {};
+#define SCP_DECLARE_FIELD(name, json, ...) SCP_DECLARE_MEMBER(name, __VA_ARGS__)
   SCP_TEST_RECORD_FIELDS(SCP_DECLARE_FIELD)
 #undef SCP_DECLARE_FIELD
 
@@ -426,50 +407,6 @@ class TestRecord {
 #undef SCP_PLAIN_NUMBER
 
 // ------------------------------------------------------------ layout checks
-// Expected offsets from the field list's types under natural alignment, for
-// a pointer width, checked against the real class.
-namespace test_record_layout {
-using namespace natural_layout;
-
-template <typename T>
-constexpr Field FieldOf(std::size_t P) {
-  if constexpr (std::is_array_v<T>)
-    return Array(FieldOf<std::remove_extent_t<T>>(P), std::extent_v<T>);
-  else if constexpr (std::is_pointer_v<T>)
-    return Ptr(P);
-  else if constexpr (sizeof(T) == 4)
-    return U32();
-  else if constexpr (sizeof(T) == 2)
-    return U16();
-  else
-    return U8();
-}
-
-#define SCP_FIELD_INDEX(name, json, ...) k_##name,
-enum FieldIndex : std::size_t { SCP_TEST_RECORD_FIELDS(SCP_FIELD_INDEX) kFieldCount };
-#undef SCP_FIELD_INDEX
-
-#define SCP_FIELD_ENTRY(name, json, ...) FieldOf<__VA_ARGS__>(P),
-constexpr std::array<std::size_t, kFieldCount + 1> ForPointerSize(std::size_t P) {
-  return Offsets(std::array<Field, kFieldCount>{SCP_TEST_RECORD_FIELDS(SCP_FIELD_ENTRY)});
-}
-#undef SCP_FIELD_ENTRY
-
-constexpr auto k32 = ForPointerSize(4);
-constexpr auto k64 = ForPointerSize(8);
-constexpr auto kNative = ForPointerSize(sizeof(void*));
-
-// Pinned totals: a change to the field list must be deliberate.
-static_assert(kFieldCount == 135);
-static_assert(k32[kFieldCount] == 14116);
-static_assert(k64[kFieldCount] == 19480);
-}  // namespace test_record_layout
-
-#define SCP_CHECK_FIELD(name, json, ...)                                                                        \
-  static_assert(offsetof(TestRecord, name) == test_record_layout::kNative[test_record_layout::k_##name], \
-                "TestRecord::" #name " moved");
-SCP_TEST_RECORD_FIELDS(SCP_CHECK_FIELD)
-#undef SCP_CHECK_FIELD
-static_assert(sizeof(TestRecord) == test_record_layout::kNative[test_record_layout::kFieldCount]);
-static_assert(sizeof(TestRecord) == (sizeof(void*) == 4 ? test_record_layout::k32 : test_record_layout::k64)
-                                        [test_record_layout::kFieldCount]);
+SCP_CHECK_LAYOUT(TestRecord, SCP_TEST_RECORD_FIELDS, 14116, 19480)
+// Pinned: a change to the field list must be deliberate.
+static_assert(TestRecord_layout::kCount == 135);

@@ -10,9 +10,7 @@ ComplexLead::ComplexLead(uint32_t code, uint32_t sampleCount)
 
 ComplexLead::~ComplexLead() { delete[] samples; }
 
-ComplexData::ComplexData()
-    : recordLength(0), value1(0), leadCount(0), sampleCount(0), codeA(0), value5(0), codeB(0),
-      values7to15{}, leads{}, measurements{}, textBlock{} {}
+ComplexData::ComplexData() = default;
 
 ComplexData::ComplexData(uint32_t n, uint32_t s) : ComplexData() {
   if (n > kMaxLeads) n = kMaxLeads;

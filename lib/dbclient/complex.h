@@ -12,6 +12,7 @@
 #include "lib/natural_layout.h"
 
 // One lead of a complex. Owns its sample array.
+#define SCP_COMPLEX_LEAD_MEMBERS(X) X(leadCode, uint32_t) X(samples, int16_t*)
 class ComplexLead {
  public:
   // Makes a lead with a zero-filled array of sampleCount samples. A host that
@@ -25,40 +26,35 @@ class ComplexLead {
   // 0..19 are kept, anything else is stored as 20.
   static uint32_t MapLeadCode(uint32_t code) { return code <= 19 ? code : 20; }
 
-  uint32_t leadCode;
-  int16_t* samples;  // owned
+  SCP_COMPLEX_LEAD_MEMBERS(SCP_DECLARE_MEMBER)
 };
+SCP_CHECK_LAYOUT(ComplexLead, SCP_COMPLEX_LEAD_MEMBERS, 8, 16)
 
-// 1872 bytes, the same layout in memory and in the record.
+// 1872 bytes, the same layout in memory and in the record; flag is 1 when
+// set.
+#define SCP_COMPLEX_MEASUREMENTS_MEMBERS(X)                                                      \
+  X(m1, uint32_t) X(flag, uint32_t) X(m2to9, uint16_t[8]) X(m10, uint32_t) X(m11to17, uint16_t[7]) \
+  X(groups, uint16_t[15][61])
 struct ComplexMeasurements {
-  uint32_t m1;
-  uint32_t flag;            // 1 when set
-  uint16_t m2to9[8];
-  uint32_t m10;
-  uint16_t m11to17[7];
-  uint16_t groups[15][61];
+  SCP_COMPLEX_MEASUREMENTS_MEMBERS(SCP_DECLARE_MEMBER)
 };
-static_assert(offsetof(ComplexMeasurements, flag) == 4);
-static_assert(offsetof(ComplexMeasurements, m2to9) == 8);
-static_assert(offsetof(ComplexMeasurements, m10) == 24);
-static_assert(offsetof(ComplexMeasurements, m11to17) == 28);
-static_assert(offsetof(ComplexMeasurements, groups) == 42);
-static_assert(sizeof(ComplexMeasurements) == 1872);
+SCP_CHECK_LAYOUT(ComplexMeasurements, SCP_COMPLEX_MEASUREMENTS_MEMBERS, 1872, 1872)
 
 // 1044 bytes, the same layout in memory and in the record.
+#define SCP_COMPLEX_TEXT_MEMBERS(X) \
+  X(t1, uint32_t) X(t2, uint32_t) X(text, char[1024]) X(code, char[4]) X(t3, uint32_t) X(t4, uint32_t)
 struct ComplexText {
-  uint32_t t1;
-  uint32_t t2;
-  char text[1024];
-  char code[4];
-  uint32_t t3;
-  uint32_t t4;
+  SCP_COMPLEX_TEXT_MEMBERS(SCP_DECLARE_MEMBER)
 };
-static_assert(offsetof(ComplexText, text) == 8);
-static_assert(offsetof(ComplexText, code) == 1032);
-static_assert(offsetof(ComplexText, t3) == 1036);
-static_assert(offsetof(ComplexText, t4) == 1040);
-static_assert(sizeof(ComplexText) == 1044);
+SCP_CHECK_LAYOUT(ComplexText, SCP_COMPLEX_TEXT_MEMBERS, 1044, 1044)
+
+// Members in memory order: value1 is a 16-bit signed value, leadCount n,
+// sampleCount s (every attached lead holds at least s samples); the leads
+// are owned.
+#define SCP_COMPLEX_DATA_MEMBERS(X)                                                                            \
+  X(recordLength, uint32_t) X(value1, int32_t) X(leadCount, uint32_t) X(sampleCount, uint32_t) X(codeA, uint32_t) \
+  X(value5, uint32_t) X(codeB, uint32_t) X(values7to15, uint32_t[9])                                            \
+  X(leads, ComplexLead*[ComplexData::kMaxLeads]) X(measurements, ComplexMeasurements) X(textBlock, ComplexText)
 
 class ComplexData {
  public:
@@ -104,35 +100,6 @@ class ComplexData {
   static uint32_t MapCodeA(uint32_t code) { return code <= 3 ? code : 4; }
   static uint32_t MapCodeB(uint32_t code) { return code <= 1 ? code : 2; }
 
-  uint32_t recordLength;
-  int32_t value1;         // a 16-bit signed value
-  uint32_t leadCount;     // n
-  uint32_t sampleCount;   // s; every attached lead holds at least s samples
-  uint32_t codeA;
-  uint32_t value5;
-  uint32_t codeB;
-  uint32_t values7to15[9];
-  ComplexLead* leads[kMaxLeads];  // owned
-  ComplexMeasurements measurements;
-  ComplexText textBlock;
+  SCP_COMPLEX_DATA_MEMBERS(SCP_DECLARE_MEMBER)
 };
-
-constexpr auto ComplexLeadLayout(std::size_t p) {
-  using namespace natural_layout;
-  return Offsets<2>({U32(), Ptr(p)});
-}
-static_assert(ComplexLeadLayout(4)[2] == 8 && ComplexLeadLayout(8)[2] == 16);
-static_assert(offsetof(ComplexLead, samples) == ComplexLeadLayout(sizeof(void*))[1]);
-static_assert(sizeof(ComplexLead) == ComplexLeadLayout(sizeof(void*))[2]);
-
-constexpr auto ComplexDataLayout(std::size_t p) {
-  using namespace natural_layout;
-  return Offsets<11>({U32(), U32(), U32(), U32(), U32(), U32(), U32(), Array(U32(), 9),
-                      Array(Ptr(p), 24), Array(U16(), 1872 / 2), Array(U32(), 1044 / 4)});
-}
-static_assert(ComplexDataLayout(4)[11] == 3076 && ComplexDataLayout(8)[11] == 3176);
-static_assert(offsetof(ComplexData, values7to15) == ComplexDataLayout(sizeof(void*))[7]);
-static_assert(offsetof(ComplexData, leads) == ComplexDataLayout(sizeof(void*))[8]);
-static_assert(offsetof(ComplexData, measurements) == ComplexDataLayout(sizeof(void*))[9]);
-static_assert(offsetof(ComplexData, textBlock) == ComplexDataLayout(sizeof(void*))[10]);
-static_assert(sizeof(ComplexData) == ComplexDataLayout(sizeof(void*))[11]);
+SCP_CHECK_LAYOUT(ComplexData, SCP_COMPLEX_DATA_MEMBERS, 3076, 3176)

@@ -11,6 +11,13 @@
 
 #include "lib/byte_cursor.h"
 
+// The items a writer takes: a count above the capacity (set by the host by
+// mistake) is cut to the capacity, so that no item beyond the array is read;
+// none without an array.
+inline uint32_t StoredCount(const void* items, uint32_t count, uint32_t capacity) {
+  return items != nullptr ? std::min(count, capacity) : 0;
+}
+
 // A record of `total` bytes that opens with its length word and n, the rest
 // written by fill. Null, and *length 0, when n is 0, the total does not fit
 // 32 bits or allocation fails; otherwise *length gets the total.

@@ -5,7 +5,7 @@
 
 #include "lib/byte_cursor.h"
 
-DocumentBuffer::DocumentBuffer(uint32_t cap) : capacity(0), length(0), data(nullptr) {
+DocumentBuffer::DocumentBuffer(uint32_t cap) {
   data = new (std::nothrow) uint8_t[cap > 0 ? cap : 1]();
   if (data != nullptr) capacity = cap;
 }

@@ -11,6 +11,9 @@
 
 #include "lib/natural_layout.h"
 
+// Members in memory order; data is owned and holds capacity bytes.
+#define SCP_DOCUMENT_BUFFER_MEMBERS(X) X(capacity, uint32_t) X(length, uint32_t) X(data, uint8_t*)
+
 class DocumentBuffer {
  public:
   // A buffer of capacity bytes (zero-filled), empty (length 0). A failed
@@ -36,11 +39,6 @@ class DocumentBuffer {
   // in the section, the document is left empty (length 0) and false returned.
   bool Read(std::span<const uint8_t> bytes, uint32_t count);
 
-  uint32_t capacity;
-  uint32_t length;
-  uint8_t* data;  // owned, capacity bytes
+  SCP_DOCUMENT_BUFFER_MEMBERS(SCP_DECLARE_MEMBER)
 };
-
-static_assert(offsetof(DocumentBuffer, length) == natural_layout::TwoWordsAndPointer(sizeof(void*))[1]);
-static_assert(offsetof(DocumentBuffer, data) == natural_layout::TwoWordsAndPointer(sizeof(void*))[2]);
-static_assert(sizeof(DocumentBuffer) == natural_layout::TwoWordsAndPointer(sizeof(void*))[3]);
+SCP_CHECK_LAYOUT(DocumentBuffer, SCP_DOCUMENT_BUFFER_MEMBERS, 12, 16)

@@ -1,6 +1,5 @@
 #include "lib/dbclient/episodes.h"
 
-#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -17,9 +16,7 @@ uint32_t StoredTextLength(const char* text) {
 
 }  // namespace
 
-EpisodeList::EpisodeList(uint32_t cap, uint32_t storeCapacity)
-    : capacity(cap), count(0), entries(nullptr), readerReset(0),
-      textStoreCapacity(storeCapacity), textStore(nullptr) {
+EpisodeList::EpisodeList(uint32_t cap, uint32_t storeCapacity) : capacity(cap), textStoreCapacity(storeCapacity) {
   if (capacity > 0) entries = new (std::nothrow) EpisodeEntry[capacity]();
   if (textStoreCapacity > 0) textStore = new (std::nothrow) uint8_t[textStoreCapacity]();
 }
@@ -52,9 +49,7 @@ const char* EpisodeList::GetText(uint32_t i) const {
 }
 
 std::unique_ptr<uint8_t[]> EpisodeList::Serialize(uint32_t* length) const {
-  // A count above the capacity is cut to the capacity, so that no entry
-  // beyond the array is read.
-  const uint32_t n = entries != nullptr ? std::min(count, capacity) : 0;
+  const uint32_t n = StoredCount(entries, count, capacity);
   uint64_t total = kHeaderBytes;
   for (uint32_t i = 0; i < n; ++i) total += kItemFixedBytes + StoredTextLength(entries[i].text);
   return SerializeCounted(length, n, total, [&](ByteWriter& out) {

@@ -17,27 +17,19 @@
 
 // One episode in memory. `text` is owned by the list (set it with
 // EpisodeList::SetText) and is either null or NUL-terminated.
+#define SCP_EPISODE_ENTRY_MEMBERS(X)                                                                 \
+  X(value1, uint32_t) X(value2, uint32_t) X(value3, uint32_t) X(typeCode, uint32_t) X(value5, uint32_t) \
+  X(text, char*) X(value4, uint32_t)
 struct EpisodeEntry {
-  uint32_t value1;
-  uint32_t value2;
-  uint32_t value3;
-  uint32_t typeCode;
-  uint32_t value5;
-  char* text;
-  uint32_t value4;
+  SCP_EPISODE_ENTRY_MEMBERS(SCP_DECLARE_MEMBER)
 };
+SCP_CHECK_LAYOUT(EpisodeEntry, SCP_EPISODE_ENTRY_MEMBERS, 28, 40)
 
-constexpr auto EpisodeEntryLayout(std::size_t p) {
-  using namespace natural_layout;
-  return Offsets<7>({U32(), U32(), U32(), U32(), U32(), Ptr(p), U32()});
-}
-static_assert(EpisodeEntryLayout(4)[7] == 28);
-static_assert(EpisodeEntryLayout(8)[7] == 40);
-static_assert(offsetof(EpisodeEntry, typeCode) == EpisodeEntryLayout(sizeof(void*))[3]);
-static_assert(offsetof(EpisodeEntry, value5) == EpisodeEntryLayout(sizeof(void*))[4]);
-static_assert(offsetof(EpisodeEntry, text) == EpisodeEntryLayout(sizeof(void*))[5]);
-static_assert(offsetof(EpisodeEntry, value4) == EpisodeEntryLayout(sizeof(void*))[6]);
-static_assert(sizeof(EpisodeEntry) == EpisodeEntryLayout(sizeof(void*))[7]);
+// Members in memory order; readerReset is set to 0 by the reader, textStore
+// holds textStoreCapacity bytes.
+#define SCP_EPISODE_LIST_MEMBERS(X)                                                                   \
+  X(capacity, uint32_t) X(count, uint32_t) X(entries, EpisodeEntry*) X(readerReset, uint32_t)         \
+  X(textStoreCapacity, uint32_t) X(textStore, uint8_t*)
 
 class EpisodeList {
  public:
@@ -75,22 +67,6 @@ class EpisodeList {
   uint32_t GetCapacity() const { return capacity; }
   uint32_t GetCount() const { return count; }
 
-  uint32_t capacity;
-  uint32_t count;
-  EpisodeEntry* entries;
-  uint32_t readerReset;  // set to 0 by the reader
-  uint32_t textStoreCapacity;
-  uint8_t* textStore;
+  SCP_EPISODE_LIST_MEMBERS(SCP_DECLARE_MEMBER)
 };
-
-constexpr auto EpisodeListLayout(std::size_t p) {
-  using namespace natural_layout;
-  return Offsets<6>({U32(), U32(), Ptr(p), U32(), U32(), Ptr(p)});
-}
-static_assert(EpisodeListLayout(4)[6] == 24);
-static_assert(EpisodeListLayout(8)[6] == 32);
-static_assert(offsetof(EpisodeList, entries) == EpisodeListLayout(sizeof(void*))[2]);
-static_assert(offsetof(EpisodeList, readerReset) == EpisodeListLayout(sizeof(void*))[3]);
-static_assert(offsetof(EpisodeList, textStoreCapacity) == EpisodeListLayout(sizeof(void*))[4]);
-static_assert(offsetof(EpisodeList, textStore) == EpisodeListLayout(sizeof(void*))[5]);
-static_assert(sizeof(EpisodeList) == EpisodeListLayout(sizeof(void*))[6]);
+SCP_CHECK_LAYOUT(EpisodeList, SCP_EPISODE_LIST_MEMBERS, 24, 32)

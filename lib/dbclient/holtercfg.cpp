@@ -22,21 +22,19 @@ void NewEntries(T* (&slots)[N]) {
 
 }  // namespace
 
-HolterBlock1::HolterBlock1() : values{}, entries{} { NewEntries(entries); }
+HolterBlock1::HolterBlock1() { NewEntries(entries); }
 
 HolterBlock1::~HolterBlock1() {
   for (HolterCodedEntry* e : entries) delete e;
 }
 
-HolterBlock4::HolterBlock4() : value(0), entries{} { NewEntries(entries); }
+HolterBlock4::HolterBlock4() { NewEntries(entries); }
 
 HolterBlock4::~HolterBlock4() {
   for (HolterFlaggedEntry* e : entries) delete e;
 }
 
-HolterConfig::HolterConfig()
-    : sizeWord(kMinimumSizeWord), version(kCurrentVersion), block1(nullptr), block2(nullptr),
-      block3(nullptr), block4(nullptr), block5(nullptr), block6(nullptr), closingFlag(0) {
+HolterConfig::HolterConfig() : sizeWord(kMinimumSizeWord), version(kCurrentVersion) {
   try {
     block1 = new HolterBlock1;
     block2 = new HolterBlock2{};

@@ -25,6 +25,7 @@ static_assert(offsetof(HolterFlaggedEntry, values) == 4);
 static_assert(sizeof(HolterFlaggedEntry) == 16);
 
 // Block 1: three values and eight coded entries (76 bytes in the record).
+#define SCP_HOLTER_BLOCK1_MEMBERS(X) X(values, uint32_t[3]) X(entries, HolterCodedEntry*[HolterBlock1::kEntries])
 class HolterBlock1 {
  public:
   static constexpr uint32_t kEntries = 8;
@@ -36,36 +37,32 @@ class HolterBlock1 {
 
   static uint32_t MapCode(uint32_t code) { return code >= 1 && code <= 13 ? code : 0; }
 
-  uint32_t values[3];
-  HolterCodedEntry* entries[kEntries];  // owned
+  SCP_HOLTER_BLOCK1_MEMBERS(SCP_DECLARE_MEMBER)  // the entries owned
 };
+SCP_CHECK_LAYOUT(HolterBlock1, SCP_HOLTER_BLOCK1_MEMBERS, 44, 80)
 
-// Block 2 (36 bytes, the same layout in memory and in the record).
+// Block 2 (36 bytes, the same layout in memory and in the record); each
+// flag is 1 or 0.
+#define SCP_HOLTER_BLOCK2_MEMBERS(X) \
+  X(flags, uint8_t[5]) X(zero, uint8_t[3]) X(values, uint32_t[5]) X(extra, uint32_t[2])
 struct HolterBlock2 {
   static constexpr uint32_t kRecordBytes = 36;
-  uint8_t flags[5];  // 1 or 0
-  uint8_t zero[3];
-  uint32_t values[5];
-  uint32_t extra[2];
+  SCP_HOLTER_BLOCK2_MEMBERS(SCP_DECLARE_MEMBER)
 };
-static_assert(offsetof(HolterBlock2, values) == 8);
-static_assert(offsetof(HolterBlock2, extra) == 28);
-static_assert(sizeof(HolterBlock2) == 36);
+SCP_CHECK_LAYOUT(HolterBlock2, SCP_HOLTER_BLOCK2_MEMBERS, 36, 36)
 
 // Block 3: 76 bytes from version 13 on, 72 before (no word at 68).
+#define SCP_HOLTER_BLOCK3_MEMBERS(X) X(values, uint32_t[17]) X(value68, uint32_t) X(flags, uint32_t)
 struct HolterBlock3 {
   static constexpr uint32_t kRecordBytes = 76;
   static constexpr uint32_t kOldRecordBytes = 72;
   static constexpr uint32_t kStoredFlagBits = 0x01FFFFFFu;  // bits 0..24
-  uint32_t values[17];
-  uint32_t value68;
-  uint32_t flags;
+  SCP_HOLTER_BLOCK3_MEMBERS(SCP_DECLARE_MEMBER)
 };
-static_assert(offsetof(HolterBlock3, value68) == 68);
-static_assert(offsetof(HolterBlock3, flags) == 72);
-static_assert(sizeof(HolterBlock3) == 76);
+SCP_CHECK_LAYOUT(HolterBlock3, SCP_HOLTER_BLOCK3_MEMBERS, 76, 76)
 
 // Block 4: a value and 25 flagged entries (404 bytes in the record).
+#define SCP_HOLTER_BLOCK4_MEMBERS(X) X(value, uint32_t) X(entries, HolterFlaggedEntry*[HolterBlock4::kEntries])
 class HolterBlock4 {
  public:
   static constexpr uint32_t kEntries = 25;
@@ -75,9 +72,9 @@ class HolterBlock4 {
   HolterBlock4(const HolterBlock4&) = delete;
   HolterBlock4& operator=(const HolterBlock4&) = delete;
 
-  uint32_t value;
-  HolterFlaggedEntry* entries[kEntries];  // owned
+  SCP_HOLTER_BLOCK4_MEMBERS(SCP_DECLARE_MEMBER)  // the entries owned
 };
+SCP_CHECK_LAYOUT(HolterBlock4, SCP_HOLTER_BLOCK4_MEMBERS, 104, 208)
 
 struct HolterBlock5 {
   static constexpr uint32_t kRecordBytes = 16;
@@ -91,6 +88,13 @@ struct HolterBlock6 {
   uint32_t values[18];
 };
 static_assert(sizeof(HolterBlock6) == 72);
+
+// Members in memory order: blocks 1 to 6 are owned; closingFlag is 0 or 1,
+// kept as a full word.
+#define SCP_HOLTER_CONFIG_MEMBERS(X)                                                                    \
+  X(sizeWord, uint32_t) X(version, uint32_t) X(block1, HolterBlock1*) X(block2, HolterBlock2*)          \
+  X(block3, HolterBlock3*) X(block4, HolterBlock4*) X(block5, HolterBlock5*) X(block6, HolterBlock6*) \
+  X(closingFlag, uint32_t)
 
 class HolterConfig {
  public:
@@ -117,39 +121,6 @@ class HolterConfig {
   // Deletes the six blocks (null ones are skipped).
   void FreeBlocks();
 
-  uint32_t sizeWord;
-  uint32_t version;
-  HolterBlock1* block1;  // owned, blocks 1 to 6
-  HolterBlock2* block2;
-  HolterBlock3* block3;
-  HolterBlock4* block4;
-  HolterBlock5* block5;
-  HolterBlock6* block6;
-  uint32_t closingFlag;  // 0 or 1; kept as a full word
+  SCP_HOLTER_CONFIG_MEMBERS(SCP_DECLARE_MEMBER)
 };
-
-constexpr auto HolterBlock1Layout(std::size_t p) {
-  using namespace natural_layout;
-  return Offsets<2>({Array(U32(), 3), Array(Ptr(p), 8)});
-}
-static_assert(HolterBlock1Layout(4)[2] == 44 && HolterBlock1Layout(8)[2] == 80);
-static_assert(offsetof(HolterBlock1, entries) == HolterBlock1Layout(sizeof(void*))[1]);
-static_assert(sizeof(HolterBlock1) == HolterBlock1Layout(sizeof(void*))[2]);
-
-constexpr auto HolterBlock4Layout(std::size_t p) {
-  using namespace natural_layout;
-  return Offsets<2>({U32(), Array(Ptr(p), 25)});
-}
-static_assert(HolterBlock4Layout(4)[2] == 104 && HolterBlock4Layout(8)[2] == 208);
-static_assert(offsetof(HolterBlock4, entries) == HolterBlock4Layout(sizeof(void*))[1]);
-static_assert(sizeof(HolterBlock4) == HolterBlock4Layout(sizeof(void*))[2]);
-
-constexpr auto HolterConfigLayout(std::size_t p) {
-  using namespace natural_layout;
-  return Offsets<9>({U32(), U32(), Ptr(p), Ptr(p), Ptr(p), Ptr(p), Ptr(p), Ptr(p), U32()});
-}
-static_assert(HolterConfigLayout(4)[9] == 36 && HolterConfigLayout(8)[9] == 64);
-static_assert(offsetof(HolterConfig, block1) == HolterConfigLayout(sizeof(void*))[2]);
-static_assert(offsetof(HolterConfig, block6) == HolterConfigLayout(sizeof(void*))[7]);
-static_assert(offsetof(HolterConfig, closingFlag) == HolterConfigLayout(sizeof(void*))[8]);
-static_assert(sizeof(HolterConfig) == HolterConfigLayout(sizeof(void*))[9]);
+SCP_CHECK_LAYOUT(HolterConfig, SCP_HOLTER_CONFIG_MEMBERS, 36, 64)

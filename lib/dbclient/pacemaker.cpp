@@ -1,21 +1,18 @@
 #include "lib/dbclient/pacemaker.h"
 
-#include <algorithm>
 #include <cstring>
 #include <new>
 
 #include "lib/dbclient/counted_record.h"
 
-PacemakerList::PacemakerList(uint32_t cap) : capacity(cap), count(0), values(nullptr) {
+PacemakerList::PacemakerList(uint32_t cap) : capacity(cap) {
   if (capacity > 0) values = new (std::nothrow) uint32_t[capacity]();
 }
 
 PacemakerList::~PacemakerList() { delete[] values; }
 
 std::unique_ptr<uint8_t[]> PacemakerList::Serialize(uint32_t* length) const {
-  // A count above the capacity is cut to the capacity, so that no value
-  // beyond the array is read.
-  const uint32_t n = values != nullptr ? std::min(count, capacity) : 0;
+  const uint32_t n = StoredCount(values, count, capacity);
   return SerializeCounted(length, n, uint64_t{kBytesPerValue} * n + kHeaderBytes, [&](ByteWriter& out) {
     out.U32(kFormatMark);
     for (uint32_t i = 0; i < n; ++i) out.U32(values[i]);

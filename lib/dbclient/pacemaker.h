@@ -11,6 +11,8 @@
 
 #include "lib/natural_layout.h"
 
+#define SCP_PACEMAKER_LIST_MEMBERS(X) X(capacity, uint32_t) X(count, uint32_t) X(values, uint32_t*)
+
 class PacemakerList {
  public:
   static constexpr uint32_t kFormatMark = 0xFF000001u;
@@ -36,11 +38,6 @@ class PacemakerList {
   uint32_t GetCapacity() const { return capacity; }
   uint32_t GetCount() const { return count; }
 
-  uint32_t capacity;
-  uint32_t count;
-  uint32_t* values;
+  SCP_PACEMAKER_LIST_MEMBERS(SCP_DECLARE_MEMBER)
 };
-
-static_assert(offsetof(PacemakerList, count) == natural_layout::TwoWordsAndPointer(sizeof(void*))[1]);
-static_assert(offsetof(PacemakerList, values) == natural_layout::TwoWordsAndPointer(sizeof(void*))[2]);
-static_assert(sizeof(PacemakerList) == natural_layout::TwoWordsAndPointer(sizeof(void*))[3]);
+SCP_CHECK_LAYOUT(PacemakerList, SCP_PACEMAKER_LIST_MEMBERS, 12, 16)

@@ -7,43 +7,34 @@
 #include <cstdint>
 #include <span>
 
-class SpirometryData {
+// A block of N words, all zero when made.
+template <uint32_t N>
+class SpirometryWords {
  public:
-  static constexpr uint32_t kWords = 106;
-  static constexpr uint32_t kBlockBytes = 424;
+  static constexpr uint32_t kWords = N;
+  static constexpr uint32_t kBlockBytes = 4 * N;
 
-  SpirometryData();  // all zero
-  ~SpirometryData() = default;
-  SpirometryData(const SpirometryData&) = delete;
-  SpirometryData& operator=(const SpirometryData&) = delete;
+  SpirometryWords() = default;
+  ~SpirometryWords() = default;
+  SpirometryWords(const SpirometryWords&) = delete;
+  SpirometryWords& operator=(const SpirometryWords&) = delete;
 
+  // Copies the kBlockBytes bytes that begin at the record's length word,
+  // whatever that word says, so the first word holds it afterwards. 1 on
+  // success; 0 when the record is shorter (the bytes present are copied, the
+  // rest is zero rather than an older read's data).
+  int32_t Read(std::span<const uint8_t> record);
+
+  uint32_t words[N] = {};
+};
+
+class SpirometryData : public SpirometryWords<106> {
+ public:
   // The block itself, not a copy (not to be freed), and its length 424. The
   // section writer puts the word 424 in place of the first word.
   const uint8_t* Data(uint32_t* length) const;
-  // Copies the 424 bytes that begin at the record's length word, so the
-  // first word holds the record length afterwards. 1 on success; 0 when the
-  // record is shorter (the bytes present are copied, the rest is zero).
-  int32_t Read(std::span<const uint8_t> record);
-
-  uint32_t words[kWords];
 };
-static_assert(sizeof(SpirometryData) == SpirometryData::kBlockBytes);
+static_assert(sizeof(SpirometryData) == 424 && SpirometryData::kBlockBytes == 424);
 
-class SpirometryItem {
- public:
-  static constexpr uint32_t kWords = 1566;
-  static constexpr uint32_t kBlockBytes = 6264;
-
-  SpirometryItem();  // all zero
-  ~SpirometryItem() = default;
-  SpirometryItem(const SpirometryItem&) = delete;
-  SpirometryItem& operator=(const SpirometryItem&) = delete;
-
-  // Copies the 6264 bytes that begin at the record's length word, whatever
-  // that word says. 1 on success; 0 when the record is shorter (the bytes
-  // present are copied, the rest is zero).
-  int32_t Read(std::span<const uint8_t> record);
-
-  uint32_t words[kWords];
-};
-static_assert(sizeof(SpirometryItem) == SpirometryItem::kBlockBytes);
+class SpirometryItem : public SpirometryWords<1566> {};
+static_assert(sizeof(SpirometryItem) == 6264 && SpirometryItem::kBlockBytes == 6264);

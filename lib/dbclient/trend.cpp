@@ -28,9 +28,7 @@ uint64_t RecordBytes(uint64_t c, uint64_t v) { return 8 + 4 * c + 4 * c * v + 4 
 
 }  // namespace
 
-TrendRecord::TrendRecord()
-    : baseTime(0), scaleNumerator(1), scaleDenominator(1), field1(0), field2(0), field3(0),
-      dataBlock(nullptr), times(nullptr), values(nullptr), perValue(nullptr) {}
+TrendRecord::TrendRecord() : scaleNumerator(1), scaleDenominator(1) {}
 
 TrendRecord::TrendRecord(uint32_t valueCount, uint32_t base) : TrendRecord() {
   baseTime = base;

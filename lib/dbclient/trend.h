@@ -11,6 +11,15 @@
 
 #include "lib/natural_layout.h"
 
+// Members in memory order. field1..3 are host fields, 0 in a trend built
+// from a record. dataBlock is owned, with an 8-byte header (a word, u16 c at
+// 4, u16 v at 6); times, values (value j of sample s at s * v + j) and the v
+// perValue words point into it.
+#define SCP_TREND_RECORD_MEMBERS(X)                                                                         \
+  X(baseTime, uint32_t) X(scaleNumerator, int32_t) X(scaleDenominator, int32_t) X(field1, uint32_t)         \
+  X(field2, uint32_t) X(field3, uint32_t) X(dataBlock, uint8_t*) X(times, uint32_t*) X(values, int32_t*) \
+  X(perValue, uint32_t*)
+
 class TrendRecord {
  public:
   static constexpr uint32_t kMaxSamples = 16384;
@@ -53,28 +62,10 @@ class TrendRecord {
   // samples or has no data block.
   bool AddSample(uint32_t time, std::span<const int32_t> values);
 
-  uint32_t baseTime;
-  int32_t scaleNumerator;
-  int32_t scaleDenominator;
-  uint32_t field1;  // host fields, 0 in a trend built from a record
-  uint32_t field2;
-  uint32_t field3;
-  uint8_t* dataBlock;  // owned; 8-byte header: word, u16 c at 4, u16 v at 6
-  uint32_t* times;     // into dataBlock
-  int32_t* values;     // into dataBlock, value j of sample s at s * v + j
-  uint32_t* perValue;  // into dataBlock, v words
+  SCP_TREND_RECORD_MEMBERS(SCP_DECLARE_MEMBER)
 
  private:
   TrendRecord();
 };
 
-constexpr auto TrendRecordLayout(std::size_t p) {
-  using namespace natural_layout;
-  return Offsets<10>({U32(), U32(), U32(), U32(), U32(), U32(), Ptr(p), Ptr(p), Ptr(p), Ptr(p)});
-}
-static_assert(TrendRecordLayout(4)[10] == 40 && TrendRecordLayout(8)[10] == 56);
-static_assert(offsetof(TrendRecord, scaleDenominator) == TrendRecordLayout(sizeof(void*))[2]);
-static_assert(offsetof(TrendRecord, field3) == TrendRecordLayout(sizeof(void*))[5]);
-static_assert(offsetof(TrendRecord, dataBlock) == TrendRecordLayout(sizeof(void*))[6]);
-static_assert(offsetof(TrendRecord, perValue) == TrendRecordLayout(sizeof(void*))[9]);
-static_assert(sizeof(TrendRecord) == TrendRecordLayout(sizeof(void*))[10]);
+SCP_CHECK_LAYOUT(TrendRecord, SCP_TREND_RECORD_MEMBERS, 40, 56)

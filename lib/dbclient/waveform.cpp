@@ -24,11 +24,16 @@ uint32_t HeaderWord(const uint8_t* block, size_t at) {
   return ByteReader(block, EcgWaveform::kHeaderBytes).U32At(at);
 }
 
+// Word k of lead 0's record, which every lead shares. A waveform without
+// leads has no lead record: S, rate and resolution are 0.
+uint32_t SharedLeadWord(const EcgWaveform& w, size_t k) {
+  return w.LeadCount() > 0 ? HeaderWord(w.block, LeadRecord(0) + k) : 0;
+}
+
 }  // namespace
 
 EcgWaveform::EcgWaveform(uint32_t n, uint32_t s, uint32_t rate, uint32_t resolution,
-                         std::span<const uint8_t> channelSlots)
-    : sampleStorage(nullptr), block(nullptr), storageSize(0), validSampleCount(0), channels{} {
+                         std::span<const uint8_t> channelSlots) {
   if (n > kChannelSlots || channelSlots.size() < n) return;
   bool used[kChannelSlots] = {};
   for (uint32_t i = 0; i < n; ++i) {
@@ -73,19 +78,10 @@ EcgWaveform::~EcgWaveform() { delete[] reinterpret_cast<int16_t*>(block); }
 
 uint32_t EcgWaveform::LeadCount() const { return block ? HeaderWord(block, 4) : 0; }
 
-// A waveform without leads has no lead record: S, rate and resolution are 0.
-uint32_t EcgWaveform::SamplesPerLead() const {
-  return LeadCount() > 0 ? HeaderWord(block, LeadRecord(0)) : 0;
-}
-uint32_t EcgWaveform::AllocatedSamplesPerLead() const {
-  return LeadCount() > 0 ? HeaderWord(block, LeadRecord(0) + 4) : 0;
-}
-uint32_t EcgWaveform::SamplingRate() const {
-  return LeadCount() > 0 ? HeaderWord(block, LeadRecord(0) + 8) : 0;
-}
-uint32_t EcgWaveform::AmplitudeResolution() const {
-  return LeadCount() > 0 ? HeaderWord(block, LeadRecord(0) + 12) : 0;
-}
+uint32_t EcgWaveform::SamplesPerLead() const { return SharedLeadWord(*this, 0); }
+uint32_t EcgWaveform::AllocatedSamplesPerLead() const { return SharedLeadWord(*this, 4); }
+uint32_t EcgWaveform::SamplingRate() const { return SharedLeadWord(*this, 8); }
+uint32_t EcgWaveform::AmplitudeResolution() const { return SharedLeadWord(*this, 12); }
 
 void EcgWaveform::SetValidSampleCount(uint32_t count) {
   validSampleCount = count;

@@ -10,6 +10,13 @@
 
 #include "lib/natural_layout.h"
 
+// Members in memory order: sampleStorage is block + 280 (null when there is
+// no block), block is owned, storageSize is allocated samples per lead *
+// lead count * 2.
+#define SCP_ECG_WAVEFORM_MEMBERS(X)                                                                      \
+  X(sampleStorage, int16_t*) X(block, uint8_t*) X(storageSize, uint32_t) X(validSampleCount, uint32_t) \
+  X(channels, int16_t*[EcgWaveform::kChannelSlots])
+
 class EcgWaveform {
  public:
   static constexpr uint32_t kChannelSlots = 14;
@@ -46,22 +53,8 @@ class EcgWaveform {
   // The block header as bytes (null without a block).
   const uint8_t* Header() const { return block; }
 
-  int16_t* sampleStorage;  // block + 280; null when there is no block
-  uint8_t* block;          // owned
-  uint32_t storageSize;    // allocated samples per lead * lead count * 2
-  uint32_t validSampleCount;
-  int16_t* channels[kChannelSlots];
+  SCP_ECG_WAVEFORM_MEMBERS(SCP_DECLARE_MEMBER)
 };
-
-constexpr auto EcgWaveformLayout(std::size_t p) {
-  using namespace natural_layout;
-  return Offsets<5>({Ptr(p), Ptr(p), U32(), U32(), Array(Ptr(p), 14)});
-}
-static_assert(EcgWaveformLayout(4)[5] == 72 && EcgWaveformLayout(8)[5] == 136);
-static_assert(offsetof(EcgWaveform, block) == EcgWaveformLayout(sizeof(void*))[1]);
-static_assert(offsetof(EcgWaveform, storageSize) == EcgWaveformLayout(sizeof(void*))[2]);
-static_assert(offsetof(EcgWaveform, validSampleCount) == EcgWaveformLayout(sizeof(void*))[3]);
-static_assert(offsetof(EcgWaveform, channels) == EcgWaveformLayout(sizeof(void*))[4]);
-static_assert(sizeof(EcgWaveform) == EcgWaveformLayout(sizeof(void*))[5]);
+SCP_CHECK_LAYOUT(EcgWaveform, SCP_ECG_WAVEFORM_MEMBERS, 72, 136)
 // The last of the 11 lead records (16 + 24 * 10, 24 bytes) ends the header.
 static_assert(16 + 24 * EcgWaveform::kHeaderLeadRecords == EcgWaveform::kHeaderBytes);
