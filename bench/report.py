@@ -364,12 +364,13 @@ def make_table(results):
         t.row("convert / info", fmt_ratio(r), fmt_ratio(ratio(cc, ic)), "< 4x", verdict(r, 4, False))
 
     # -- memory
-    t.section("Peak memory, one operation per process (getrusage max RSS)",
-              ["operation", "peak RSS", "before op", "op adds", "record buffer", "waveform", "file"])
+    t.section("Peak memory and time, one operation per process (getrusage max RSS; wall time of that first operation)",
+              ["operation", "peak RSS", "before op", "op adds", "record buffer", "waveform", "file", "first op"])
     for x in rss:
         t.row(f"{x['op']} {x['shape']}" + ("" if x["ok"] else " (FAILED)"), mib(x["peak_rss_bytes"]),
               mib(x["baseline_rss_bytes"]), mib(x["operation_rss_bytes"]), mib(x["record_buffer_bytes"]),
-              mib(x["waveform_bytes"]), mib(x["file_bytes"]))
+              mib(x["waveform_bytes"]), mib(x["file_bytes"]),
+              duration(x["operation_ms"] / 1000) if "operation_ms" in x else "")
     t.note("  (record buffer: TestRecord::EstimateRecordBufferSize, what a save reserves; untouched pages are not resident)")
 
     if errors:
