@@ -96,39 +96,23 @@ inline U16x8 Load(const void* p) {
 
 inline void Store(int16_t* out, U16x8 v) { std::memcpy(out, &v, sizeof v); }
 
-struct alignas(32) StepLanes {
-  Lanes ramp;  // r[j]; lanes past the count are scratch
-  Lanes next;  // q[j]
+// Everything a step needs besides the bits it uses, in one cache line.
+struct alignas(64) StepLanes {
+  Lanes ramp;   // r[j]; lanes past the count are scratch
+  Lanes next;   // q[j]
+  Lanes sum;    // d[0] + ... + d[k-1] in every lane
+  Lanes count;  // k in every lane
 };
-static_assert(sizeof(StepLanes) == 32);
+static_assert(sizeof(StepLanes) == 64);
 
-// The most the differences of one step can add up to: 8 codes of 8.
-constexpr int kMaxSum = kLanes * 8;
-constexpr int kSplats = kLanes + 1 + 2 * kMaxSum + 1;
-
-// What a step needs besides its lanes. The splat vectors are named by byte
-// offset, which spares the decoder the index arithmetic.
-struct StepMeta {
-  uint16_t count;    // values resolved
-  uint16_t countAt;  // byte offset of the count's splat
-  uint16_t sumAt;    // byte offset of the sum's splat
-  uint16_t unused;
-};
-static_assert(sizeof(StepMeta) == 8);
-
-// The lanes come first: at offset 0 they are addressed without an add.
 struct DecodeTables {
   std::array<StepLanes, kPeekSize> lanes;
   // Per kPeekBits window: the bits used, 0 when the window starts with an
   // escape prefix. Apart from the rest, so that the lookup on which every
   // step waits stays small and in cache.
   std::array<uint8_t, kPeekSize> used;
-  std::array<StepMeta, kPeekSize> meta;
-  // The count k in every lane (k = 0 to 8), then the sum s in every lane
-  // (s = -kMaxSum to kMaxSum).
-  std::array<Lanes, kSplats> splats;
-  Lanes oneToEight;                           // j + 1
-  Lanes twoToNine;                            // j + 2
+  Lanes oneToEight;  // j + 1
+  Lanes twoToNine;   // j + 2
 };
 
 constexpr DecodeTables BuildDecodeTables() {
@@ -161,14 +145,12 @@ constexpr DecodeTables BuildDecodeTables() {
     for (int j = 0; j < kLanes; ++j) {
       lanes.ramp.v[j] = static_cast<uint16_t>(ramp[j]);
       lanes.next.v[j] = count == 0 ? 0 : static_cast<uint16_t>(ramp[count - 1] + (j + 1) * sum);
+      lanes.sum.v[j] = static_cast<uint16_t>(sum);
+      lanes.count.v[j] = static_cast<uint16_t>(count);
     }
     t.used.at(window) = static_cast<uint8_t>(count == 0 ? 0 : used);
-    t.meta.at(window) = StepMeta{static_cast<uint16_t>(count), static_cast<uint16_t>(count * sizeof(Lanes)),
-                                 static_cast<uint16_t>((kLanes + 1 + sum + kMaxSum) * sizeof(Lanes)), 0};
   }
   for (int j = 0; j < kLanes; ++j) {
-    for (int k = 0; k <= kLanes; ++k) t.splats.at(k).v[j] = static_cast<uint16_t>(k);
-    for (int s = -kMaxSum; s <= kMaxSum; ++s) t.splats.at(kLanes + 1 + s + kMaxSum).v[j] = static_cast<uint16_t>(s);
     t.oneToEight.v[j] = static_cast<uint16_t>(j + 1);
     t.twoToNine.v[j] = static_cast<uint16_t>(j + 2);
   }
@@ -470,7 +452,6 @@ struct BitStream {
   }
 };
 
-inline U16x8 LoadSplat(uint32_t at) { return Load(reinterpret_cast<const char*>(&kDecode.splats) + at); }
 
 // Reconstruction state: A[j] = x + (j + 1) s and the slope s in every lane.
 struct Ramp {
@@ -504,14 +485,13 @@ ScpInline uint32_t Step(BitStream& bits, Ramp& ramp, int16_t* out) {
     return 1;
   }
   bits.Skip(used);
-  const StepMeta& meta = kDecode.meta[window];
-  const uint32_t count = meta.count;
   const StepLanes& lanes = kDecode.lanes[window];
+  const uint32_t count = lanes.count.v[0];
   const U16x8 r = Load(&lanes.ramp);
   if constexpr (kSecondDiff) {
     Store(out, ramp.ahead + r);
-    ramp.ahead = ramp.ahead + ramp.slope * LoadSplat(meta.countAt) + Load(&lanes.next);
-    ramp.slope = ramp.slope + LoadSplat(meta.sumAt);
+    ramp.ahead = ramp.ahead + ramp.slope * Load(&lanes.count) + Load(&lanes.next);
+    ramp.slope = ramp.slope + Load(&lanes.sum);
   } else {
     // The differences themselves: d[j] = r[j] - 2 r[j-1] + r[j-2].
     const U16x8 r1 = ShiftUp1(r);
