@@ -389,21 +389,20 @@ struct TailCopy {
 // The stream, most significant bit first, in a left-aligned 64-bit
 // accumulator holding `avail` valid bits (56 to 63 after a refill).
 struct BitStream {
-  const uint8_t* base;
-  uint32_t size;
-  uint32_t pos;
+  const uint8_t* at;   // the next byte to load
+  const uint8_t* end;  // the lead's end (or the copy's)
   uint64_t acc;
   uint32_t avail;
   TailCopy* tail;
 
   BitStream(const uint8_t* lead, uint32_t byteCount, TailCopy* copy)
-      : base(lead), size(byteCount), pos(0), acc(0), avail(0), tail(copy) {}
+      : at(lead), end(lead + byteCount), acc(0), avail(0), tail(copy) {}
 
   void Refill() {
-    if (size - pos < 8) [[unlikely]]
+    if (end - at < 8) [[unlikely]]
       MoveToTail();
-    acc |= LoadBE64(base + pos) >> avail;
-    pos += (63 - avail) >> 3;
+    acc |= LoadBE64(at) >> avail;
+    at += (63 - avail) >> 3;
     avail |= 56;
   }
 
@@ -440,15 +439,14 @@ struct BitStream {
   // copy (more than 24 bytes in, while at most 7 are real), and every bit
   // from there on is zero: loads restart in the zeros.
   void MoveToTail() {
-    if (base == tail->bytes) {
-      pos = 16;
+    if (end == tail->bytes + sizeof tail->bytes) {
+      at = tail->bytes + 16;
       return;
     }
     std::memset(tail->bytes, 0, sizeof tail->bytes);
-    if (size > pos) std::memcpy(tail->bytes, base + pos, size - pos);
-    base = tail->bytes;
-    size = sizeof tail->bytes;
-    pos = 0;
+    if (end > at) std::memcpy(tail->bytes, at, static_cast<size_t>(end - at));
+    at = tail->bytes;
+    end = tail->bytes + sizeof tail->bytes;
   }
 };
 
