@@ -1,6 +1,7 @@
-// The table-driven sample encoder.
+// The table-driven sample encoder: the baseline variant, and the choice of
+// variant (sample_encode_variants.h).
 //
-// Encoding: blocks of eight values. Their second differences are formed in
+// Baseline: blocks of eight values. Their second differences are formed in
 // vector lanes; when all eight lie in [-8, 7] one table lookup per pair of
 // values gives both codes and their length, otherwise one lookup per value
 // (escapes computed). Codes are packed into a 64-bit bit buffer and whole
@@ -11,40 +12,12 @@
 #include <cstring>
 
 #include "scp/sample_codec.h"
+#include "scp/sample_encode_packer.h"
+#include "scp/sample_encode_variants.h"
 #include "scp/sample_lanes.h"
 
 namespace scpcodec::fast {
 namespace {
-
-// Code (high bits) and length (low 5 bits) of each value from -128 to 127;
-// other values take the 26-bit escape, computed on the spot.
-constexpr std::array<uint32_t, 256> BuildEncodeTable() {
-  std::array<uint32_t, 256> t{};
-  for (int v = -128; v <= 127; ++v) {
-    uint32_t code = 0;
-    int length = 0;
-    if (v == 0) {
-      length = 1;
-    } else if (v >= -8 && v <= 8) {
-      const int n = v < 0 ? -v : v;
-      code = (((1u << n) - 1) << 2) | (v < 0 ? 1u : 0u);
-      length = n + 2;
-    } else {
-      code = (0x3FEu << 8) | static_cast<uint8_t>(v);
-      length = 18;
-    }
-    t.at(static_cast<uint32_t>(v + 128)) = (code << 5) | static_cast<uint32_t>(length);
-  }
-  return t;
-}
-
-constexpr std::array<uint32_t, 256> kEncode = BuildEncodeTable();
-
-inline uint32_t CodeOf(uint16_t value) {
-  const uint32_t index = static_cast<uint16_t>(value + 128);
-  const uint32_t escape = ((0x3FFu << 16 | value) << 5) | kLongestCode;
-  return index < 256 ? kEncode[index] : escape;
-}
 
 // Two values from [-8, 7] at once, indexed by (first + 8) * 16 + second + 8:
 // the two codes one after the other (at most 20 bits) and their length.
@@ -69,61 +42,6 @@ constexpr PairTables BuildPairTables() {
 
 constexpr PairTables kPairs = BuildPairTables();
 
-// --------------------------------------------------------------- encoder
-
-// Codes into out[0, room). Bits wait right-aligned in `acc_` (count_ of
-// them; at most 7 after each write).
-class Packer {
- public:
-  Packer(uint8_t* out, uint32_t room) : out_(out), room_(room) {}
-
-  // One code, bytes written as they complete. False when a completed byte
-  // lies at or past the room; everything before it has been written then,
-  // as the portable encoder leaves it.
-  bool Put(uint32_t entry) {
-    Append(entry >> 5, entry & 31);
-    while (count_ >= 8) {
-      if (pos_ >= room_) return false;
-      count_ -= 8;
-      out_[pos_++] = static_cast<uint8_t>(acc_ >> count_);
-    }
-    return true;
-  }
-
-  // Bits added without writing; at most 64 may be held before a Flush.
-  void Append(uint32_t code, uint32_t length) {
-    acc_ = (acc_ << length) | code;
-    count_ += length;
-  }
-
-  // Every completed byte in one 8-byte store. Only for stretches where 8
-  // bytes fit the room and enough codes follow to overwrite the store's
-  // unfinished tail (at least 56 bits); at least one bit must be held.
-  void Flush() {
-    StoreBE64(out_ + pos_, acc_ << (64 - count_));
-    pos_ += count_ >> 3;
-    count_ &= 7;
-  }
-
-  uint32_t Room() const { return room_ - pos_; }
-  uint32_t Held() const { return count_; }
-
-  // Closes the stream: the partial last byte, or a zero byte when the codes
-  // ended on a boundary.
-  uint32_t Finish() {
-    if (pos_ >= room_) return 0;
-    out_[pos_] = count_ == 0 ? 0 : static_cast<uint8_t>(acc_ << (8 - count_));
-    return pos_ + 1;
-  }
-
- private:
-  uint8_t* out_;
-  uint32_t room_;
-  uint32_t pos_ = 0;
-  uint64_t acc_ = 0;
-  uint32_t count_ = 0;
-};
-
 // The pair table's indices of the four pairs of biased values (each 0 to
 // 15): first * 16 + second, formed in the 32-bit lanes that hold the pairs.
 inline void PairIndices(U16x8 biased, uint32_t* pairs) {
@@ -147,9 +65,6 @@ inline void PairIndices(U16x8 biased, uint32_t* pairs) {
 // flushes of two 26-bit codes, each store 8 bytes wide.
 constexpr uint32_t kBlock = 8;
 constexpr uint32_t kBlockRoom = 3 * 7 + 8;
-// Values that must follow a block so that its last store is covered by
-// later bytes (each value takes at least one bit): 7 bytes' worth.
-constexpr uint32_t kBulkTail = 56;
 
 // Codes x[0, kBlock). Second differences reach back to x[-2].
 template <bool kSecondDiff>
@@ -194,14 +109,8 @@ uint32_t EncodeHuffman(uint8_t* out, uint32_t room, const int16_t* x, uint32_t c
   Packer packer(out, room);
   // Second differences start with the third sample; the first two go as
   // they are.
-  auto valueAt = [x](uint32_t n) -> uint16_t {
-    if (kSecondDiff && n >= 2) return static_cast<uint16_t>(x[n] - 2 * x[n - 1] + x[n - 2]);
-    return static_cast<uint16_t>(x[n]);
-  };
-  uint32_t n = 0;
-  for (; n < count && n < 2; ++n) {
-    if (!packer.Put(CodeOf(valueAt(n)))) return 0;
-  }
+  uint32_t n = count < 2 ? count : 2;
+  if (!PutEach<kSecondDiff>(packer, x, 0, n)) return 0;
   while (count - n >= kBlock + kBulkTail && packer.Room() >= kBlockRoom) {
     // Day-long leads stream from memory faster than the CPU fetches them
     // unasked (see the CRC loop); 1 KB ahead.
@@ -209,20 +118,28 @@ uint32_t EncodeHuffman(uint8_t* out, uint32_t room, const int16_t* x, uint32_t c
     PutBlock<kSecondDiff>(packer, x + n);
     n += kBlock;
   }
-  for (; n < count; ++n) {
-    if (!packer.Put(CodeOf(valueAt(n)))) return 0;
-  }
+  if (!PutEach<kSecondDiff>(packer, x, n, count)) return 0;
   return packer.Finish();
 }
 
 }  // namespace
 
-uint32_t encodeLead(const RhythmEncoder& encoder, uint8_t* out, uint32_t offset, uint32_t room,
-                    const int16_t* samples, uint32_t count) {
+uint32_t encodeLeadBaseline(const RhythmEncoder& encoder, uint8_t* out, uint32_t offset, uint32_t room,
+                            const int16_t* samples, uint32_t count) {
   uint32_t settled = 0;
   if (EncodeSettled(encoder, out + offset, room, samples, count, &settled)) return settled;
   return encoder.secondDifference ? EncodeHuffman<true>(out + offset, room, samples, count)
                                   : EncodeHuffman<false>(out + offset, room, samples, count);
+}
+
+uint32_t encodeLead(const RhythmEncoder& encoder, uint8_t* out, uint32_t offset, uint32_t room,
+                    const int16_t* samples, uint32_t count) {
+  // Chosen once: the processor does not change under a running host.
+  static const HuffmanEncoder wide = Avx512Encoder();
+  if (wide == nullptr) return encodeLeadBaseline(encoder, out, offset, room, samples, count);
+  uint32_t settled = 0;
+  if (EncodeSettled(encoder, out + offset, room, samples, count, &settled)) return settled;
+  return wide(out + offset, room, samples, count, encoder.secondDifference != 0);
 }
 
 }  // namespace scpcodec::fast

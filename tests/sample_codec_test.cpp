@@ -11,6 +11,7 @@
 
 #include "platform/platform.h"
 #include "scp/sample_codec.h"
+#include "scp/sample_encode_variants.h"
 #include "support/ecg_synth.h"
 
 namespace {
@@ -25,7 +26,10 @@ struct Impl {
 };
 const Impl kPortable{"portable", scpcodec::portable::encodeLead, scpcodec::portable::decodeLead};
 const Impl kFast{"fast", scpcodec::fast::encodeLead, scpcodec::fast::decodeLead};
-const Impl kImpls[] = {kPortable, kFast};
+// The fast encoder's baseline, which the fast one is where the processor
+// has no wider variant.
+const Impl kBaseline{"baseline", scpcodec::fast::encodeLeadBaseline, scpcodec::fast::decodeLead};
+const Impl kImpls[] = {kPortable, kFast, kBaseline};
 
 constexpr RhythmEncoder kSecondDiff{1, 1, 0};
 constexpr RhythmEncoder kNoDiff{1, 0, 0};
@@ -267,6 +271,9 @@ std::vector<Samples> Signals() {
     }
     s.push_back(x);
   }
+  Samples every(2, 0);  // second differences through every 16-bit value
+  for (int d = -32768; d <= 32767; ++d) every.push_back(static_cast<int16_t>(2 * every.back() - every.end()[-2] + d));
+  s.push_back(every);
   for (uint32_t n = 0; n <= 64; ++n)
     for (int step : {1, 40, 3000}) s.push_back(ecgsynth::RandomWalk(n, step, 100 + n));
   return s;
@@ -282,7 +289,7 @@ TEST(SampleCodecDifferential, GeneratedSignals) {
       const bool sd = enc.secondDifference != 0;
       const Bytes coded = Encode(kPortable, x, enc);
       ASSERT_FALSE(coded.empty());
-      ASSERT_EQ(Encode(kFast, x, enc), coded) << "second differences " << sd;
+      for (const Impl& fast : {kFast, kBaseline}) ASSERT_EQ(Encode(fast, x, enc), coded) << fast.name << " " << sd;
       ASSERT_EQ(Decode(kPortable, coded, n, sd), x);
       ASSERT_EQ(Decode(kFast, coded, n, sd), x);
       ASSERT_EQ(Decode(kPortable, coded, n + 37, sd), Decode(kFast, coded, n + 37, sd));
@@ -302,10 +309,13 @@ TEST(SampleCodecDifferential, GeneratedSignals) {
     const auto m = static_cast<uint32_t>(part.size());
     const auto coded = static_cast<uint32_t>(Encode(kPortable, part).size());
     for (uint32_t room = 2 * m; room <= std::max(2 * m, coded) + 9; ++room) {
-      Bytes a(room + 16, 0xC3), b(room + 16, 0xC3);
+      Bytes a(room + 16, 0xC3);
       const uint32_t ra = kPortable.encode(kSecondDiff, a.data(), 3, room, part.data(), m);
-      ASSERT_EQ(ra, kFast.encode(kSecondDiff, b.data(), 3, room, part.data(), m)) << "room " << room;
-      ASSERT_EQ(a, b) << "room " << room;
+      for (const Impl& fast : {kFast, kBaseline}) {
+        Bytes b(room + 16, 0xC3);
+        ASSERT_EQ(ra, fast.encode(kSecondDiff, b.data(), 3, room, part.data(), m)) << fast.name << " room " << room;
+        ASSERT_EQ(a, b) << fast.name << " room " << room;
+      }
       ASSERT_EQ(ra, room >= coded ? coded : 0u) << "room " << room;
       for (size_t i = 3 + room; i < a.size(); ++i) ASSERT_EQ(a[i], 0xC3) << "room " << room;
     }
