@@ -67,9 +67,23 @@ ScpAvx512 uint32_t EncodeHuffman(uint8_t* out, uint32_t room, const int16_t* x, 
   const __m512i codeLow = _mm512_load_si512(kShort.code), codeHigh = _mm512_load_si512(kShort.code + 16);
   const __m512i lengthLow = _mm512_load_si512(kShort.length);
   const __m512i lengthHigh = _mm512_load_si512(kShort.length + 16);
-  const __m512i low32 = _mm512_set1_epi64(0xFFFFFFFF);
+  // GCC rebuilds splatted constants in the loop, two instructions each,
+  // unless they are opaque.
+  __m512i low32 = _mm512_set1_epi64(0xFFFFFFFF), bias16 = _mm512_set1_epi32(16), bias128 = _mm512_set1_epi32(128);
+  __m512i short32 = _mm512_set1_epi32(32), short256 = _mm512_set1_epi32(256);
+  __m512i low8 = _mm512_set1_epi32(0xFF), prefix8 = _mm512_set1_epi32(0x3FE00);
+  __m512i low16 = _mm512_set1_epi32(0xFFFF), prefix16 = _mm512_set1_epi32(0x3FF0000);
+  __m512i length8 = _mm512_set1_epi32(18), length16 = _mm512_set1_epi32(kLongestCode);
+  __m512i wholeEight = _mm512_set1_epi64(kWholeEight);
+  __asm__("" : "+v"(low32), "+v"(bias16), "+v"(bias128), "+v"(short32), "+v"(short256), "+v"(low8), "+v"(prefix8));
+  __asm__("" : "+v"(low16), "+v"(prefix16), "+v"(length8), "+v"(length16), "+v"(wholeEight));
   alignas(64) uint64_t codes[8], lengths[8];
-  while (count - n >= kBlock + kBulkTail && packer.Room() >= kBlockRoom) {
+  // The loop's bounds: values enough for a block and the tail after it,
+  // room enough for a block's stores.
+  const uint32_t lastBlock = count >= kBlock + kBulkTail ? count - kBlock - kBulkTail : 0;
+  const uint32_t lastWritten = room >= kBlockRoom ? room - kBlockRoom : 0;
+  const bool bulk = count >= kBlock + kBulkTail && room >= kBlockRoom;
+  while (bulk && n <= lastBlock && packer.Written() <= lastWritten) {
     // 1 KB ahead, as the baseline does.
     ScpPrefetch(x + n + 512);
     __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + n));
@@ -79,20 +93,17 @@ ScpAvx512 uint32_t EncodeHuffman(uint8_t* out, uint32_t room, const int16_t* x, 
       d = _mm256_add_epi16(_mm256_sub_epi16(_mm256_sub_epi16(d, before), before), before2);
     }
     const __m512i v = _mm512_cvtepi16_epi32(d);
-    const __m512i index = _mm512_add_epi32(v, _mm512_set1_epi32(16));
+    const __m512i index = _mm512_add_epi32(v, bias16);
     __m512i code = _mm512_permutex2var_epi32(codeLow, index, codeHigh);
     __m512i length = _mm512_permutex2var_epi32(lengthLow, index, lengthHigh);
     // Escapes ((A & B) | C: the value's low bits after the prefix): 8 bits
     // for -128 to 127, else 16.
-    const __mmask16 escape = _mm512_cmpge_epu32_mask(index, _mm512_set1_epi32(32));
-    const __mmask16 escape16 =
-        _mm512_cmpge_epu32_mask(_mm512_add_epi32(v, _mm512_set1_epi32(128)), _mm512_set1_epi32(256));
-    code = _mm512_mask_mov_epi32(
-        code, escape, _mm512_ternarylogic_epi32(v, _mm512_set1_epi32(0xFF), _mm512_set1_epi32(0x3FE00), 0xEA));
-    code = _mm512_mask_mov_epi32(
-        code, escape16, _mm512_ternarylogic_epi32(v, _mm512_set1_epi32(0xFFFF), _mm512_set1_epi32(0x3FF0000), 0xEA));
-    length = _mm512_mask_mov_epi32(length, escape, _mm512_set1_epi32(18));
-    length = _mm512_mask_mov_epi32(length, escape16, _mm512_set1_epi32(kLongestCode));
+    const __mmask16 escape = _mm512_cmpge_epu32_mask(index, short32);
+    const __mmask16 escape16 = _mm512_cmpge_epu32_mask(_mm512_add_epi32(v, bias128), short256);
+    code = _mm512_mask_mov_epi32(code, escape, _mm512_ternarylogic_epi32(v, low8, prefix8, 0xEA));
+    code = _mm512_mask_mov_epi32(code, escape16, _mm512_ternarylogic_epi32(v, low16, prefix16, 0xEA));
+    length = _mm512_mask_mov_epi32(length, escape, length8);
+    length = _mm512_mask_mov_epi32(length, escape16, length16);
     // Pairs: the first code above the second, lengths summed by bytes.
     const __m512i pair = _mm512_or_si512(_mm512_sllv_epi64(_mm512_and_si512(code, low32), _mm512_srli_epi64(length, 32)),
                                          _mm512_srli_epi64(code, 32));
@@ -106,7 +117,7 @@ ScpAvx512 uint32_t EncodeHuffman(uint8_t* out, uint32_t room, const int16_t* x, 
     const __m512i eight =
         _mm512_or_si512(_mm512_sllv_epi64(four, nextFourLength), _mm512_permutex_epi64(four, 0xEE));
     const __m512i eightLength = _mm512_add_epi64(fourLength, nextFourLength);
-    if (_mm512_mask_cmpgt_epu64_mask(0x11, eightLength, _mm512_set1_epi64(kWholeEight)) == 0) {
+    if (_mm512_mask_cmpgt_epu64_mask(0x11, eightLength, wholeEight) == 0) {
       _mm512_store_si512(codes, eight);
       _mm512_store_si512(lengths, eightLength);
       packer.Append(codes[0], static_cast<uint32_t>(lengths[0]));

@@ -75,6 +75,7 @@ class Packer {
   }
 
   uint32_t Room() const { return room_ - pos_; }
+  uint32_t Written() const { return pos_; }
   uint32_t Held() const { return count_; }
 
   // Closes the stream: the partial last byte, or a zero byte when the codes
