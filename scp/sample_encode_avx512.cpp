@@ -59,6 +59,28 @@ constexpr uint32_t kBlockRoom = 7 * 7 + 8;
 // the buffer's 64.
 constexpr uint64_t kWholeEight = 56;
 
+// Codes in 64-bit lanes: pairs (at most 52 bits, the first code above the
+// second), and eights in lanes 0 and 4. An eight (or four) longer than 64
+// bits comes out wrong, but such an eight is not used.
+struct Merged {
+  __m512i pair, pairLength, eight, eightLength;
+};
+
+ScpAvx512 inline __attribute__((always_inline)) Merged Merge(__m512i code, __m512i length, __m512i low32) {
+  Merged m;
+  m.pair = _mm512_or_si512(_mm512_sllv_epi64(_mm512_and_si512(code, low32), _mm512_srli_epi64(length, 32)),
+                           _mm512_srli_epi64(code, 32));
+  m.pairLength = _mm512_sad_epu8(length, _mm512_setzero_si512());
+  // Fours in lanes 0, 2, 4, 6, then eights.
+  const __m512i nextLength = _mm512_bsrli_epi128(m.pairLength, 8);
+  const __m512i four = _mm512_or_si512(_mm512_sllv_epi64(m.pair, nextLength), _mm512_bsrli_epi128(m.pair, 8));
+  const __m512i fourLength = _mm512_add_epi64(m.pairLength, nextLength);
+  const __m512i nextFourLength = _mm512_permutex_epi64(fourLength, 0xEE);
+  m.eight = _mm512_or_si512(_mm512_sllv_epi64(four, nextFourLength), _mm512_permutex_epi64(four, 0xEE));
+  m.eightLength = _mm512_add_epi64(fourLength, nextFourLength);
+  return m;
+}
+
 template <bool kSecondDiff>
 ScpAvx512 uint32_t EncodeHuffman(uint8_t* out, uint32_t room, const int16_t* x, uint32_t count) {
   Packer packer(out, room);
@@ -96,38 +118,44 @@ ScpAvx512 uint32_t EncodeHuffman(uint8_t* out, uint32_t room, const int16_t* x, 
     const __m512i index = _mm512_add_epi32(v, bias16);
     __m512i code = _mm512_permutex2var_epi32(codeLow, index, codeHigh);
     __m512i length = _mm512_permutex2var_epi32(lengthLow, index, lengthHigh);
-    // Escapes ((A & B) | C: the value's low bits after the prefix): 8 bits
-    // for -128 to 127, else 16.
     const __mmask16 escape = _mm512_cmpge_epu32_mask(index, short32);
-    const __mmask16 escape16 = _mm512_cmpge_epu32_mask(_mm512_add_epi32(v, bias128), short256);
-    code = _mm512_mask_mov_epi32(code, escape, _mm512_ternarylogic_epi32(v, low8, prefix8, 0xEA));
-    code = _mm512_mask_mov_epi32(code, escape16, _mm512_ternarylogic_epi32(v, low16, prefix16, 0xEA));
-    length = _mm512_mask_mov_epi32(length, escape, length8);
-    length = _mm512_mask_mov_epi32(length, escape16, length16);
-    // Pairs: the first code above the second, lengths summed by bytes.
-    const __m512i pair = _mm512_or_si512(_mm512_sllv_epi64(_mm512_and_si512(code, low32), _mm512_srli_epi64(length, 32)),
-                                         _mm512_srli_epi64(code, 32));
-    const __m512i pairLength = _mm512_sad_epu8(length, _mm512_setzero_si512());
-    // Fours in lanes 0, 2, 4, 6; eights in lanes 0 and 4. A four or eight
-    // longer than 64 bits comes out wrong, but such an eight is not used.
-    const __m512i nextLength = _mm512_bsrli_epi128(pairLength, 8);
-    const __m512i four = _mm512_or_si512(_mm512_sllv_epi64(pair, nextLength), _mm512_bsrli_epi128(pair, 8));
-    const __m512i fourLength = _mm512_add_epi64(pairLength, nextLength);
-    const __m512i nextFourLength = _mm512_permutex_epi64(fourLength, 0xEE);
-    const __m512i eight =
-        _mm512_or_si512(_mm512_sllv_epi64(four, nextFourLength), _mm512_permutex_epi64(four, 0xEE));
-    const __m512i eightLength = _mm512_add_epi64(fourLength, nextFourLength);
-    if (_mm512_mask_cmpgt_epu64_mask(0x11, eightLength, wholeEight) == 0) {
-      _mm512_store_si512(codes, eight);
-      _mm512_store_si512(lengths, eightLength);
-      packer.Append(codes[0], static_cast<uint32_t>(lengths[0]));
-      packer.Flush();
-      packer.Append(codes[4], static_cast<uint32_t>(lengths[4]));
-      packer.Flush();
+    // Usually no value lies outside the table and both eights fit.
+    Merged m;
+    if (escape == 0) {
+      m = Merge(code, length, low32);
+      if (_mm512_mask_cmpgt_epu64_mask(0x11, m.eightLength, wholeEight) == 0) {
+        _mm512_store_si512(codes, m.eight);
+        _mm512_store_si512(lengths, m.eightLength);
+        packer.Append(codes[0], static_cast<uint32_t>(lengths[0]));
+        packer.Flush();
+        packer.Append(codes[4], static_cast<uint32_t>(lengths[4]));
+        packer.Flush();
+        n += kBlock;
+        continue;
+      }
     } else {
-      _mm512_store_si512(codes, pair);
-      _mm512_store_si512(lengths, pairLength);
-      for (uint32_t i = 0; i < 8; ++i) {
+      // Escapes ((A & B) | C: the value's low bits after the prefix): 8
+      // bits for -128 to 127, else 16.
+      const __mmask16 escape16 = _mm512_cmpge_epu32_mask(_mm512_add_epi32(v, bias128), short256);
+      code = _mm512_mask_mov_epi32(code, escape, _mm512_ternarylogic_epi32(v, low8, prefix8, 0xEA));
+      code = _mm512_mask_mov_epi32(code, escape16, _mm512_ternarylogic_epi32(v, low16, prefix16, 0xEA));
+      length = _mm512_mask_mov_epi32(length, escape, length8);
+      length = _mm512_mask_mov_epi32(length, escape16, length16);
+      m = Merge(code, length, low32);
+    }
+    // Each eight whole if it fits, else as its four pairs.
+    _mm512_store_si512(codes, m.pair);
+    _mm512_store_si512(lengths, m.pairLength);
+    alignas(64) uint64_t eights[8], eightLengths[8];
+    _mm512_store_si512(eights, m.eight);
+    _mm512_store_si512(eightLengths, m.eightLength);
+    for (uint32_t k = 0; k < 8; k += 4) {
+      if (eightLengths[k] <= kWholeEight) {
+        packer.Append(eights[k], static_cast<uint32_t>(eightLengths[k]));
+        packer.Flush();
+        continue;
+      }
+      for (uint32_t i = k; i < k + 4; ++i) {
         packer.Append(codes[i], static_cast<uint32_t>(lengths[i]));
         packer.Flush();
       }
