@@ -19,6 +19,7 @@
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
+#include <cpuid.h>
 #include <immintrin.h>
 #if !defined(__clang__)
 #pragma GCC diagnostic pop
@@ -32,7 +33,7 @@ namespace scpcodec::fast {
 #if defined(SCP_ENCODE_AVX512)
 namespace {
 
-#define ScpAvx512 __attribute__((target("avx2,bmi2,avx512f,avx512bw")))
+#define ScpAvx512 __attribute__((target("avx2,bmi2,movbe,avx512f,avx512bw")))
 
 // Code and length of each value from -16 to 15 at index value + 16.
 struct alignas(64) ShortCodes {
@@ -175,7 +176,10 @@ uint32_t Encode(uint8_t* out, uint32_t room, const int16_t* samples, uint32_t co
 
 HuffmanEncoder Avx512Encoder() {
   __builtin_cpu_init();
-  const bool runs = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2") &&
+  // Clang's __builtin_cpu_supports does not know MOVBE: CPUID leaf 1.
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  const bool movbe = __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (ecx & bit_MOVBE) != 0;
+  const bool runs = movbe && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2") &&
                     __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
   return runs ? &Encode : nullptr;
 }
