@@ -35,10 +35,14 @@ namespace {
 
 #define ScpAvx512 __attribute__((target("avx2,bmi2,movbe,avx512f,avx512bw")))
 
-// Code and length of each value from -16 to 15 at index value + 16.
+// Code and length of each value from -16 to 15 at index value + 16, in
+// 32-bit lanes; of each value from -8 to 8 at index value + 8, in 16-bit
+// lanes (32 entries, the rest unused).
 struct alignas(64) ShortCodes {
   uint32_t code[32];
   uint32_t length[32];
+  uint16_t code16[32];
+  uint16_t length16[32];
 };
 
 constexpr ShortCodes BuildShortCodes() {
@@ -46,19 +50,63 @@ constexpr ShortCodes BuildShortCodes() {
   for (uint32_t i = 0; i < 32; ++i) {
     t.code[i] = kEncode.at(i - 16 + 128) >> 5;
     t.length[i] = kEncode.at(i - 16 + 128) & 31;
+    if (i <= 16) {
+      t.code16[i] = static_cast<uint16_t>(kEncode.at(i - 8 + 128) >> 5);
+      t.length16[i] = static_cast<uint16_t>(kEncode.at(i - 8 + 128) & 31);
+    }
   }
   return t;
 }
 
 constexpr ShortCodes kShort = BuildShortCodes();
 
+// Blocks of 32 values where all lie within [-8, 8] (codes of at most 10
+// bits), else two blocks of 16.
 constexpr uint32_t kBlock = 16;
-// What a block may need in the worst case: eight flushes of a pair of
-// 26-bit codes (7 bytes forward each), the last store 8 bytes wide.
+// What a block of 16 may need in the worst case: eight flushes of a pair of
+// 26-bit codes (7 bytes forward each), the last store 8 bytes wide. A block
+// of 32 that falls back to two of 16 needs twice that.
 constexpr uint32_t kBlockRoom = 7 * 7 + 8;
 // The longest eight that one append takes: 7 held bits and 56 stay below
 // the buffer's 64.
 constexpr uint64_t kWholeEight = 56;
+
+#define ScpAvx512Inline ScpAvx512 inline __attribute__((always_inline))
+
+// The loop's constants. GCC rebuilds splatted constants in the loop, two
+// instructions each, unless they are opaque.
+struct Constants {
+  __m512i codeLow, codeHigh, lengthLow, lengthHigh, code16, length16;
+  __m512i low32, bias16, bias128, short32, short256, low8, prefix8, low16, prefix16, length8, length16Bit;
+  __m512i wholeEight, bias8x16, short17x16, ones16;
+
+  ScpAvx512Inline Constants() {
+    codeLow = _mm512_load_si512(kShort.code);
+    codeHigh = _mm512_load_si512(kShort.code + 16);
+    lengthLow = _mm512_load_si512(kShort.length);
+    lengthHigh = _mm512_load_si512(kShort.length + 16);
+    code16 = _mm512_load_si512(kShort.code16);
+    length16 = _mm512_load_si512(kShort.length16);
+    low32 = _mm512_set1_epi64(0xFFFFFFFF);
+    bias16 = _mm512_set1_epi32(16);
+    bias128 = _mm512_set1_epi32(128);
+    short32 = _mm512_set1_epi32(32);
+    short256 = _mm512_set1_epi32(256);
+    low8 = _mm512_set1_epi32(0xFF);
+    prefix8 = _mm512_set1_epi32(0x3FE00);
+    low16 = _mm512_set1_epi32(0xFFFF);
+    prefix16 = _mm512_set1_epi32(0x3FF0000);
+    length8 = _mm512_set1_epi32(18);
+    length16Bit = _mm512_set1_epi32(kLongestCode);
+    wholeEight = _mm512_set1_epi64(kWholeEight);
+    bias8x16 = _mm512_set1_epi16(8);
+    short17x16 = _mm512_set1_epi16(17);
+    ones16 = _mm512_set1_epi16(1);
+    __asm__("" : "+v"(low32), "+v"(bias16), "+v"(bias128), "+v"(short32), "+v"(short256), "+v"(low8), "+v"(prefix8));
+    __asm__("" : "+v"(low16), "+v"(prefix16), "+v"(length8), "+v"(length16Bit), "+v"(wholeEight));
+    __asm__("" : "+v"(bias8x16), "+v"(short17x16), "+v"(ones16));
+  }
+};
 
 // Codes in 64-bit lanes: pairs (at most 52 bits, the first code above the
 // second), and eights in lanes 0 and 4. An eight (or four) longer than 64
@@ -67,7 +115,7 @@ struct Merged {
   __m512i pair, pairLength, eight, eightLength;
 };
 
-ScpAvx512 inline __attribute__((always_inline)) Merged Merge(__m512i code, __m512i length, __m512i low32) {
+ScpAvx512Inline Merged Merge(__m512i code, __m512i length, __m512i low32) {
   Merged m;
   m.pair = _mm512_or_si512(_mm512_sllv_epi64(_mm512_and_si512(code, low32), _mm512_srli_epi64(length, 32)),
                            _mm512_srli_epi64(code, 32));
@@ -82,85 +130,136 @@ ScpAvx512 inline __attribute__((always_inline)) Merged Merge(__m512i code, __m51
   return m;
 }
 
+// Second differences (or the samples) of x[0, 16) and x[0, 32); they reach
+// back to x[-2].
+template <bool kSecondDiff>
+ScpAvx512Inline __m256i Values16(const int16_t* x) {
+  __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x));
+  if constexpr (kSecondDiff) {
+    const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x - 1));
+    const __m256i before2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x - 2));
+    d = _mm256_add_epi16(_mm256_sub_epi16(_mm256_sub_epi16(d, before), before), before2);
+  }
+  return d;
+}
+
+template <bool kSecondDiff>
+ScpAvx512Inline __m512i Values32(const int16_t* x) {
+  __m512i d = _mm512_loadu_si512(x);
+  if constexpr (kSecondDiff) {
+    const __m512i before = _mm512_loadu_si512(x - 1);
+    const __m512i before2 = _mm512_loadu_si512(x - 2);
+    d = _mm512_add_epi16(_mm512_sub_epi16(_mm512_sub_epi16(d, before), before), before2);
+  }
+  return d;
+}
+
+// Codes x[0, 16): two appends when no value needs an escape and both eights
+// fit, else each eight whole or as its four pairs.
+template <bool kSecondDiff>
+ScpAvx512Inline void Put16(Packer& packer, const int16_t* x, const Constants& c) {
+  alignas(64) uint64_t codes[8], lengths[8];
+  const __m512i v = _mm512_cvtepi16_epi32(Values16<kSecondDiff>(x));
+  const __m512i index = _mm512_add_epi32(v, c.bias16);
+  __m512i code = _mm512_permutex2var_epi32(c.codeLow, index, c.codeHigh);
+  __m512i length = _mm512_permutex2var_epi32(c.lengthLow, index, c.lengthHigh);
+  const __mmask16 escape = _mm512_cmpge_epu32_mask(index, c.short32);
+  Merged m;
+  if (escape == 0) {
+    m = Merge(code, length, c.low32);
+    if (_mm512_mask_cmpgt_epu64_mask(0x11, m.eightLength, c.wholeEight) == 0) {
+      _mm512_store_si512(codes, m.eight);
+      _mm512_store_si512(lengths, m.eightLength);
+      packer.Append(codes[0], static_cast<uint32_t>(lengths[0]));
+      packer.Flush();
+      packer.Append(codes[4], static_cast<uint32_t>(lengths[4]));
+      packer.Flush();
+      return;
+    }
+  } else {
+    // Escapes ((A & B) | C: the value's low bits after the prefix): 8 bits
+    // for -128 to 127, else 16.
+    const __mmask16 escape16 = _mm512_cmpge_epu32_mask(_mm512_add_epi32(v, c.bias128), c.short256);
+    code = _mm512_mask_mov_epi32(code, escape, _mm512_ternarylogic_epi32(v, c.low8, c.prefix8, 0xEA));
+    code = _mm512_mask_mov_epi32(code, escape16, _mm512_ternarylogic_epi32(v, c.low16, c.prefix16, 0xEA));
+    length = _mm512_mask_mov_epi32(length, escape, c.length8);
+    length = _mm512_mask_mov_epi32(length, escape16, c.length16Bit);
+    m = Merge(code, length, c.low32);
+  }
+  alignas(64) uint64_t eights[8], eightLengths[8];
+  _mm512_store_si512(codes, m.pair);
+  _mm512_store_si512(lengths, m.pairLength);
+  _mm512_store_si512(eights, m.eight);
+  _mm512_store_si512(eightLengths, m.eightLength);
+  for (uint32_t k = 0; k < 8; k += 4) {
+    if (eightLengths[k] <= kWholeEight) {
+      packer.Append(eights[k], static_cast<uint32_t>(eightLengths[k]));
+      packer.Flush();
+      continue;
+    }
+    for (uint32_t i = k; i < k + 4; ++i) {
+      packer.Append(codes[i], static_cast<uint32_t>(lengths[i]));
+      packer.Flush();
+    }
+  }
+}
+
+// Codes x[0, 32) when all lie within [-8, 8] and each eight fits one
+// append: codes in 16-bit lanes, pairs in 32-bit ones, fours and eights in
+// 64-bit ones. False, with nothing written, otherwise.
+template <bool kSecondDiff>
+ScpAvx512Inline bool Put32(Packer& packer, const int16_t* x, const Constants& c) {
+  const __m512i index = _mm512_add_epi16(Values32<kSecondDiff>(x), c.bias8x16);
+  if (_mm512_cmpge_epu16_mask(index, c.short17x16) != 0) return false;
+  const __m512i code = _mm512_permutexvar_epi16(index, c.code16);
+  const __m512i length = _mm512_permutexvar_epi16(index, c.length16);
+  const __m512i pair = _mm512_or_si512(_mm512_sllv_epi32(_mm512_and_si512(code, c.low16), _mm512_srli_epi32(length, 16)),
+                                       _mm512_srli_epi32(code, 16));
+  const __m512i pairLength = _mm512_madd_epi16(length, c.ones16);
+  const __m512i four = _mm512_or_si512(_mm512_sllv_epi64(_mm512_and_si512(pair, c.low32), _mm512_srli_epi64(pairLength, 32)),
+                                       _mm512_srli_epi64(pair, 32));
+  const __m512i fourLength = _mm512_sad_epu8(pairLength, _mm512_setzero_si512());
+  // Eights in lanes 0, 2, 4, 6.
+  const __m512i nextLength = _mm512_bsrli_epi128(fourLength, 8);
+  const __m512i eight = _mm512_or_si512(_mm512_sllv_epi64(four, nextLength), _mm512_bsrli_epi128(four, 8));
+  const __m512i eightLength = _mm512_add_epi64(fourLength, nextLength);
+  if (_mm512_mask_cmpgt_epu64_mask(0x55, eightLength, c.wholeEight) != 0) return false;
+  alignas(64) uint64_t codes[8], lengths[8];
+  _mm512_store_si512(codes, eight);
+  _mm512_store_si512(lengths, eightLength);
+  for (uint32_t k = 0; k < 8; k += 2) {
+    packer.Append(codes[k], static_cast<uint32_t>(lengths[k]));
+    packer.Flush();
+  }
+  return true;
+}
+
 template <bool kSecondDiff>
 ScpAvx512 uint32_t EncodeHuffman(uint8_t* out, uint32_t room, const int16_t* x, uint32_t count) {
   Packer packer(out, room);
   uint32_t n = count < 2 ? count : 2;
   if (!PutEach<kSecondDiff>(packer, x, 0, n)) return 0;
-  const __m512i codeLow = _mm512_load_si512(kShort.code), codeHigh = _mm512_load_si512(kShort.code + 16);
-  const __m512i lengthLow = _mm512_load_si512(kShort.length);
-  const __m512i lengthHigh = _mm512_load_si512(kShort.length + 16);
-  // GCC rebuilds splatted constants in the loop, two instructions each,
-  // unless they are opaque.
-  __m512i low32 = _mm512_set1_epi64(0xFFFFFFFF), bias16 = _mm512_set1_epi32(16), bias128 = _mm512_set1_epi32(128);
-  __m512i short32 = _mm512_set1_epi32(32), short256 = _mm512_set1_epi32(256);
-  __m512i low8 = _mm512_set1_epi32(0xFF), prefix8 = _mm512_set1_epi32(0x3FE00);
-  __m512i low16 = _mm512_set1_epi32(0xFFFF), prefix16 = _mm512_set1_epi32(0x3FF0000);
-  __m512i length8 = _mm512_set1_epi32(18), length16 = _mm512_set1_epi32(kLongestCode);
-  __m512i wholeEight = _mm512_set1_epi64(kWholeEight);
-  __asm__("" : "+v"(low32), "+v"(bias16), "+v"(bias128), "+v"(short32), "+v"(short256), "+v"(low8), "+v"(prefix8));
-  __asm__("" : "+v"(low16), "+v"(prefix16), "+v"(length8), "+v"(length16), "+v"(wholeEight));
-  alignas(64) uint64_t codes[8], lengths[8];
-  // The loop's bounds: values enough for a block and the tail after it,
-  // room enough for a block's stores.
+  const Constants c;
+  // The loop's bounds: values enough for a block (of 16 and of 32) and the
+  // tail after it, room enough for its stores.
   const uint32_t lastBlock = count >= kBlock + kBulkTail ? count - kBlock - kBulkTail : 0;
   const uint32_t lastWritten = room >= kBlockRoom ? room - kBlockRoom : 0;
   const bool bulk = count >= kBlock + kBulkTail && room >= kBlockRoom;
+  const uint32_t lastBlock32 = count >= 2 * kBlock + kBulkTail ? count - 2 * kBlock - kBulkTail : 0;
+  const uint32_t lastWritten32 = room >= 2 * kBlockRoom ? room - 2 * kBlockRoom : 0;
+  const bool bulk32 = count >= 2 * kBlock + kBulkTail && room >= 2 * kBlockRoom;
   while (bulk && n <= lastBlock && packer.Written() <= lastWritten) {
     // 1 KB ahead, as the baseline does.
     ScpPrefetch(x + n + 512);
-    __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + n));
-    if constexpr (kSecondDiff) {
-      const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + n - 1));
-      const __m256i before2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + n - 2));
-      d = _mm256_add_epi16(_mm256_sub_epi16(_mm256_sub_epi16(d, before), before), before2);
-    }
-    const __m512i v = _mm512_cvtepi16_epi32(d);
-    const __m512i index = _mm512_add_epi32(v, bias16);
-    __m512i code = _mm512_permutex2var_epi32(codeLow, index, codeHigh);
-    __m512i length = _mm512_permutex2var_epi32(lengthLow, index, lengthHigh);
-    const __mmask16 escape = _mm512_cmpge_epu32_mask(index, short32);
-    // Usually no value lies outside the table and both eights fit.
-    Merged m;
-    if (escape == 0) {
-      m = Merge(code, length, low32);
-      if (_mm512_mask_cmpgt_epu64_mask(0x11, m.eightLength, wholeEight) == 0) {
-        _mm512_store_si512(codes, m.eight);
-        _mm512_store_si512(lengths, m.eightLength);
-        packer.Append(codes[0], static_cast<uint32_t>(lengths[0]));
-        packer.Flush();
-        packer.Append(codes[4], static_cast<uint32_t>(lengths[4]));
-        packer.Flush();
-        n += kBlock;
+    if (bulk32 && n <= lastBlock32 && packer.Written() <= lastWritten32) {
+      if (Put32<kSecondDiff>(packer, x + n, c)) {
+        n += 2 * kBlock;
         continue;
       }
-    } else {
-      // Escapes ((A & B) | C: the value's low bits after the prefix): 8
-      // bits for -128 to 127, else 16.
-      const __mmask16 escape16 = _mm512_cmpge_epu32_mask(_mm512_add_epi32(v, bias128), short256);
-      code = _mm512_mask_mov_epi32(code, escape, _mm512_ternarylogic_epi32(v, low8, prefix8, 0xEA));
-      code = _mm512_mask_mov_epi32(code, escape16, _mm512_ternarylogic_epi32(v, low16, prefix16, 0xEA));
-      length = _mm512_mask_mov_epi32(length, escape, length8);
-      length = _mm512_mask_mov_epi32(length, escape16, length16);
-      m = Merge(code, length, low32);
+      Put16<kSecondDiff>(packer, x + n, c);
+      n += kBlock;
     }
-    // Each eight whole if it fits, else as its four pairs.
-    _mm512_store_si512(codes, m.pair);
-    _mm512_store_si512(lengths, m.pairLength);
-    alignas(64) uint64_t eights[8], eightLengths[8];
-    _mm512_store_si512(eights, m.eight);
-    _mm512_store_si512(eightLengths, m.eightLength);
-    for (uint32_t k = 0; k < 8; k += 4) {
-      if (eightLengths[k] <= kWholeEight) {
-        packer.Append(eights[k], static_cast<uint32_t>(eightLengths[k]));
-        packer.Flush();
-        continue;
-      }
-      for (uint32_t i = k; i < k + 4; ++i) {
-        packer.Append(codes[i], static_cast<uint32_t>(lengths[i]));
-        packer.Flush();
-      }
-    }
+    Put16<kSecondDiff>(packer, x + n, c);
     n += kBlock;
   }
   if (!PutEach<kSecondDiff>(packer, x, n, count)) return 0;
