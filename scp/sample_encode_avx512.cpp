@@ -1,13 +1,22 @@
 // The fast encoder's AVX-512 variant, for x86-64 processors that have it;
 // chosen at run time, so the same build runs on those that do not.
 //
-// Blocks of sixteen values in 32-bit lanes: each value's code and length
-// from two lane permutes (values -16 to 15) or computed (escapes); codes
-// merged pairwise in 64-bit lanes, to pairs, fours and eights. An eight of
-// at most 56 bits goes to the bit buffer in one append, so a block usually
-// takes two; a longer eight goes as its four pairs (at most 52 bits each).
+// Blocks of 32 values in 16-bit lanes while all lie within [-8, 8] (most of
+// an ECG): codes and lengths from two 16-bit lane permutes, merged in lanes
+// to pairs (32-bit), fours and eights (64-bit); each eight of at most 56
+// bits is one append to the bit buffer, four a block. Otherwise two blocks
+// of 16 values in 32-bit lanes, escapes computed when there are any; each
+// eight whole if it fits, else as its four pairs (at most 52 bits each).
+//
+// What did not pay here (measured against this): the whole block's bit
+// string built in lanes and written with one masked store (lane joins cost
+// what the appends cost); fallback blocks without value-dependent branches
+// (more appends cost more than the mispredictions they save); codes and
+// lengths reaching the bit buffer through memory instead of lane moves.
 
 #include "scp/sample_encode_variants.h"
+
+#include <cstddef>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(_WIN32)
 // Not on Windows: 64-bit MinGW does not align the stack for spilled 64-byte
@@ -59,6 +68,8 @@ constexpr ShortCodes BuildShortCodes() {
 }
 
 constexpr ShortCodes kShort = BuildShortCodes();
+static_assert(sizeof(ShortCodes) == 6 * 64 && alignof(ShortCodes) == 64 && offsetof(ShortCodes, code16) == 4 * 64,
+              "six aligned 64-byte lane loads");
 
 // Blocks of 32 values where all lie within [-8, 8] (codes of at most 10
 // bits), else two blocks of 16.
