@@ -9,10 +9,13 @@
 // eight whole if it fits, else as its four pairs (at most 52 bits each).
 //
 // What did not pay here (measured against this): the whole block's bit
-// string built in lanes and written with one masked store (lane joins cost
-// what the appends cost); fallback blocks without value-dependent branches
-// (more appends cost more than the mispredictions they save); codes and
-// lengths reaching the bit buffer through memory instead of lane moves.
+// string built in lanes and written with one masked store, or joined to two
+// 112-bit strings each put with a funnel shift and two stores (the lane
+// joins cost what the appends save); fallback blocks without
+// value-dependent branches (more appends cost more than the mispredictions
+// they save); codes and lengths reaching the bit buffer through memory
+// instead of lane moves; the values after the bulk blocks coded in pairs
+// through a scratch buffer (their cost is per value, not per byte).
 
 #include "scp/sample_encode_variants.h"
 
