@@ -7,6 +7,8 @@
 // bits is one append to the bit buffer, four a block. Otherwise two blocks
 // of 16 values in 32-bit lanes, escapes computed when there are any; each
 // eight whole if it fits, else as its four pairs (at most 52 bits each).
+// The values after the last block go through the same blocks, padded, in a
+// scratch buffer.
 //
 // What did not pay here (measured against this): the whole block's bit
 // string built in lanes and written with one masked store, or joined to two
@@ -15,11 +17,13 @@
 // value-dependent branches (more appends cost more than the mispredictions
 // they save); codes and lengths reaching the bit buffer through memory
 // instead of lane moves; the values after the bulk blocks coded in pairs
-// through a scratch buffer (their cost is per value, not per byte).
+// of scalar codes through a scratch buffer (their cost is per value, not
+// per byte).
 
 #include "scp/sample_encode_variants.h"
 
 #include <cstddef>
+#include <cstring>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(_WIN32)
 // Not on Windows: 64-bit MinGW does not align the stack for spilled 64-byte
@@ -248,6 +252,39 @@ ScpAvx512Inline bool Put32(Packer& packer, const int16_t* x, const Constants& c)
   return true;
 }
 
+// The values after the bulk blocks, at most kTail of them, through the same
+// blocks: copied with the two before them and padded to whole blocks with
+// values whose code is one 0 bit (second differences of 0, or samples of
+// 0), coded into a scratch buffer that needs no room checks; the bytes
+// without the padding's bits then go out. False when they do not fit, as
+// one code after another leaves it.
+constexpr uint32_t kTail = kBulkTail + 4 * kBlock;
+
+template <bool kSecondDiff>
+ScpAvx512Inline bool PutTail(Packer& packer, const int16_t* x, uint32_t n, uint32_t count, const Constants& c) {
+  constexpr uint32_t kPadded = kTail + 2 * kBlock;
+  int16_t values[2 + kPadded];
+  const uint32_t real = count - n;
+  const uint32_t padded = (real + 2 * kBlock - 1) / (2 * kBlock) * (2 * kBlock);
+  std::memcpy(values, x + n - 2, (2 + real) * sizeof(int16_t));
+  // Second differences of 0 continue the last two samples' line.
+  const int last = values[1 + real], step = last - values[real];
+  for (uint32_t k = 2 + real; k < 2 + padded; ++k)
+    values[k] = kSecondDiff ? static_cast<int16_t>(last + static_cast<int>(k - 1 - real) * step) : int16_t{0};
+  // Each 8-byte store may reach 8 bytes past the codes.
+  uint8_t scratch[(7 + kPadded * kLongestCode) / 8 + 8 + 1];
+  Packer pass(scratch, sizeof scratch, packer);
+  for (uint32_t k = 0; k < padded; k += 2 * kBlock) {
+    if (Put32<kSecondDiff>(pass, values + 2 + k, c)) continue;
+    Put16<kSecondDiff>(pass, values + 2 + k, c);
+    Put16<kSecondDiff>(pass, values + 2 + k + kBlock, c);
+  }
+  pass.Finish();
+  const uint32_t bits = pass.Written() * 8 + pass.Held() - (padded - real);
+  const uint32_t held = bits % 8;
+  return packer.Take(scratch, bits / 8, scratch[bits / 8] >> (8 - held), held);
+}
+
 template <bool kSecondDiff>
 ScpAvx512 uint32_t EncodeHuffman(uint8_t* out, uint32_t room, const int16_t* x, uint32_t count) {
   Packer packer(out, room);
@@ -276,7 +313,11 @@ ScpAvx512 uint32_t EncodeHuffman(uint8_t* out, uint32_t room, const int16_t* x, 
     Put16<kSecondDiff>(packer, x + n, c);
     n += kBlock;
   }
-  if (!PutEach<kSecondDiff>(packer, x, n, count)) return 0;
+  if (n >= 2 && count - n <= kTail) {
+    if (!PutTail<kSecondDiff>(packer, x, n, count, c)) return 0;
+  } else if (!PutEach<kSecondDiff>(packer, x, n, count)) {
+    return 0;
+  }
   return packer.Finish();
 }
 

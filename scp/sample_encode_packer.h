@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 #include "scp/sample_lanes.h"
 
@@ -44,6 +45,9 @@ inline uint32_t CodeOf(uint16_t value) {
 class Packer {
  public:
   Packer(uint8_t* out, uint32_t room) : out_(out), room_(room) {}
+  // Carrying on after another packer's complete bytes: its held bits.
+  Packer(uint8_t* out, uint32_t room, const Packer& before)
+      : out_(out), room_(room), acc_(before.acc_), count_(before.count_) {}
 
   // One code, bytes written as they complete. False when a completed byte
   // lies at or past the room; everything before it has been written then,
@@ -77,6 +81,22 @@ class Packer {
   uint32_t Room() const { return room_ - pos_; }
   uint32_t Written() const { return pos_; }
   uint32_t Held() const { return count_; }
+
+  // Takes `bytes` complete bytes coded elsewhere (from this packer's held
+  // bits on), then `held` bits, the last `held` of `acc`. False when a byte
+  // lies at or past the room; the bytes before it have been written then,
+  // as the portable encoder leaves them.
+  bool Take(const uint8_t* coded, uint32_t bytes, uint64_t acc, uint32_t held) {
+    if (bytes > room_ - pos_) {
+      std::memcpy(out_ + pos_, coded, room_ - pos_);
+      return false;
+    }
+    std::memcpy(out_ + pos_, coded, bytes);
+    pos_ += bytes;
+    acc_ = acc;
+    count_ = held;
+    return true;
+  }
 
   // Closes the stream: the partial last byte, or a zero byte when the codes
   // ended on a boundary.
