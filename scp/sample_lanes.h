@@ -30,11 +30,13 @@ constexpr int kLanes = 8;
 #if (defined(__GNUC__) || defined(__clang__)) && (defined(__SSE2__) || defined(__ARM_NEON)) && \
     !defined(SCP_CODEC_SCALAR_LANES)
 using U16x8 = uint16_t __attribute__((vector_size(16)));
+constexpr bool kVectorLanes = true;
 inline U16x8 Splat(uint16_t x) { return U16x8{x, x, x, x, x, x, x, x}; }
 // (0, v[0], ..., v[6]) and (0, 0, v[0], ..., v[5]).
 inline U16x8 ShiftUp1(U16x8 v) { return __builtin_shufflevector(v, U16x8{}, 8, 0, 1, 2, 3, 4, 5, 6); }
 inline U16x8 ShiftUp2(U16x8 v) { return __builtin_shufflevector(v, U16x8{}, 8, 8, 0, 1, 2, 3, 4, 5); }
 #else
+constexpr bool kVectorLanes = false;
 struct U16x8 {
   uint16_t v[8];
   template <typename Op>
