@@ -45,8 +45,7 @@ constexpr PairTables kPairs = BuildPairTables();
 // The pair table's indices of the four pairs of biased values (each 0 to
 // 15): first * 16 + second, formed in the 32-bit lanes that hold the pairs.
 inline void PairIndices(U16x8 biased, uint32_t* pairs) {
-#if (defined(__GNUC__) || defined(__clang__)) && (defined(__SSE2__) || defined(__ARM_NEON)) && \
-    !defined(SCP_CODEC_SCALAR_LANES)
+#if SCP_VECTOR_LANES
   using U32x4 = uint32_t __attribute__((vector_size(16)));
   U32x4 w;
   std::memcpy(&w, &biased, sizeof w);

@@ -29,14 +29,14 @@ constexpr int kLanes = 8;
 // (SCP_CODEC_SCALAR_LANES forces it, to test it).
 #if (defined(__GNUC__) || defined(__clang__)) && (defined(__SSE2__) || defined(__ARM_NEON)) && \
     !defined(SCP_CODEC_SCALAR_LANES)
+#define SCP_VECTOR_LANES 1
 using U16x8 = uint16_t __attribute__((vector_size(16)));
-constexpr bool kVectorLanes = true;
 inline U16x8 Splat(uint16_t x) { return U16x8{x, x, x, x, x, x, x, x}; }
 // (0, v[0], ..., v[6]) and (0, 0, v[0], ..., v[5]).
 inline U16x8 ShiftUp1(U16x8 v) { return __builtin_shufflevector(v, U16x8{}, 8, 0, 1, 2, 3, 4, 5, 6); }
 inline U16x8 ShiftUp2(U16x8 v) { return __builtin_shufflevector(v, U16x8{}, 8, 8, 0, 1, 2, 3, 4, 5); }
 #else
-constexpr bool kVectorLanes = false;
+#define SCP_VECTOR_LANES 0
 struct U16x8 {
   uint16_t v[8];
   template <typename Op>
@@ -53,6 +53,7 @@ inline U16x8 ShiftUp1(U16x8 v) { return U16x8{{0, v.v[0], v.v[1], v.v[2], v.v[3]
 inline U16x8 ShiftUp2(U16x8 v) { return U16x8{{0, 0, v.v[0], v.v[1], v.v[2], v.v[3], v.v[4], v.v[5]}}; }
 #endif
 static_assert(sizeof(U16x8) == 16);
+constexpr bool kVectorLanes = SCP_VECTOR_LANES;
 
 struct alignas(16) Lanes {
   uint16_t v[kLanes];
