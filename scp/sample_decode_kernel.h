@@ -25,6 +25,15 @@
 // lead; the last bytes of a lead are read from a zero-padded local copy,
 // which is also how bits past the end read as zero bits, the rule the
 // portable decoder follows.
+//
+// What did not pay (three Holter leads of fresh data, against 1.2 G
+// samples/s for this decoder then): every step computing the escape's value
+// and multiplying it into the lanes, without a branch (1.1; forty
+// instructions a step); and 32 streams in AVX-512 lanes, one code each per
+// step, the lead cut into parts whose streams start at guessed bits and are
+// joined where one passes a code start of the next (0.7; they meet within
+// four codes, but the gathers take half the time and the lane arithmetic
+// the rest).
 
 #pragma once
 
