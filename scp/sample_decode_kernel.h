@@ -446,3 +446,14 @@ void DecodeGroupWith(LeadSpan* group, uint32_t count, uint32_t destCount, const 
 
 }  // namespace
 }  // namespace scpcodec::fast
+
+// A variant's two entry points, defined in the variant's own file.
+#define SCP_DECODE_VARIANT(kRows, DecodeLeadName, DecodeGroupName)                                           \
+  void scpcodec::fast::DecodeLeadName(int16_t* dest, uint32_t destCount, const uint8_t* lead, uint32_t byteCount, \
+                                      bool secondDifference) {                                               \
+    DecodeLeadWith<kRows>(dest, destCount, lead, byteCount, secondDifference);                               \
+  }                                                                                                          \
+  void scpcodec::fast::DecodeGroupName(LeadSpan* group, uint32_t count, uint32_t destCount, const uint8_t* src, \
+                                       bool secondDifference) {                                              \
+    DecodeGroupWith<kRows>(group, count, destCount, src, secondDifference);                                  \
+  }
