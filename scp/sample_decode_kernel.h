@@ -78,9 +78,6 @@ struct alignas(64) StepLanes {
 };
 static_assert(sizeof(StepLanes) == 64);
 
-// The 8-bit escape: nine ones, a zero flag, the value's byte.
-constexpr uint32_t kNarrowEscapeBits = 18;
-
 struct DecodeTables {
   // Per kPeekBits window, then per 8-bit escape value (as its unsigned
   // byte): a step of that one value.
@@ -192,10 +189,10 @@ struct BitStream {
     const uint32_t top = Peek(kLongestCode);
     if (top >= (0x1FFu << 17)) {  // nine one-bits: an escape
       if (top & (1u << 16)) {
-        Skip(26);
+        Skip(kLongestCode);
         return static_cast<int16_t>(top & 0xFFFF);
       }
-      Skip(18);
+      Skip(kNarrowEscapeBits);
       return static_cast<int8_t>(top >> 8);
     }
     const int ones = std::countl_one(acc);  // 0 to 8

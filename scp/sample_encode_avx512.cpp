@@ -114,7 +114,7 @@ struct Constants {
     prefix8 = _mm512_set1_epi32(0x3FE00);
     low16 = _mm512_set1_epi32(0xFFFF);
     prefix16 = _mm512_set1_epi32(0x3FF0000);
-    length8 = _mm512_set1_epi32(18);
+    length8 = _mm512_set1_epi32(kNarrowEscapeBits);
     length16Bit = _mm512_set1_epi32(kLongestCode);
     wholeEight = _mm512_set1_epi64(kWholeEight);
     bias8x16 = _mm512_set1_epi16(8);

@@ -25,7 +25,7 @@ constexpr std::array<uint32_t, 256> BuildEncodeTable() {
       length = n + 2;
     } else {
       code = (0x3FEu << 8) | static_cast<uint8_t>(v);
-      length = 18;
+      length = kNarrowEscapeBits;
     }
     t.at(static_cast<uint32_t>(v + 128)) = (code << 5) | static_cast<uint32_t>(length);
   }

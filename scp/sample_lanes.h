@@ -20,8 +20,10 @@
 
 namespace scpcodec::fast {
 
-// The longest code: the 16-bit escape.
+// The longest code: the 16-bit escape; the 8-bit escape (nine ones, a zero
+// flag, the value's byte).
 constexpr int kLongestCode = 26;
+constexpr uint32_t kNarrowEscapeBits = 18;
 constexpr int kLanes = 8;
 
 // Eight 16-bit lanes with wrapping arithmetic: compiler vector extensions
