@@ -63,6 +63,16 @@ void DecodeLeadRows(int16_t* dest, uint32_t destCount, const uint8_t* lead, uint
                     bool secondDifference);
 void DecodeGroupRows(LeadSpan* group, uint32_t count, uint32_t destCount, const uint8_t* src,
                      bool secondDifference);
+// The same in SSE2 lanes, for 32-bit x86 builds (SCP_DECODE_SSE2_VARIANTS),
+// which do not assume SSE2 and choose these at run time.
+void DecodeLeadBranchingSse2(int16_t* dest, uint32_t destCount, const uint8_t* lead, uint32_t byteCount,
+                             bool secondDifference);
+void DecodeGroupBranchingSse2(LeadSpan* group, uint32_t count, uint32_t destCount, const uint8_t* src,
+                              bool secondDifference);
+void DecodeLeadRowsSse2(int16_t* dest, uint32_t destCount, const uint8_t* lead, uint32_t byteCount,
+                        bool secondDifference);
+void DecodeGroupRowsSse2(LeadSpan* group, uint32_t count, uint32_t destCount, const uint8_t* src,
+                         bool secondDifference);
 
 constexpr int kPeekBits = 12;
 constexpr uint32_t kPeekSize = 1u << kPeekBits;

@@ -28,17 +28,32 @@ constexpr int kLanes = 8;
 
 // Eight 16-bit lanes with wrapping arithmetic: compiler vector extensions
 // where the target has 128-bit vector registers, else a plain struct
-// (SCP_CODEC_SCALAR_LANES forces it, to test it).
+// (SCP_CODEC_SCALAR_LANES forces it, to test it). A 32-bit x86 build has
+// both: files compiled for SSE2 hold variants chosen at run time. So each
+// kind lives in a namespace of its own, and the inline functions of one
+// never stand in for the other's at link time.
 #if (defined(__GNUC__) || defined(__clang__)) && (defined(__SSE2__) || defined(__ARM_NEON)) && \
     !defined(SCP_CODEC_SCALAR_LANES)
 #define SCP_VECTOR_LANES 1
+#define SCP_LANES_NAMESPACE vector_lanes
+#else
+#define SCP_VECTOR_LANES 0
+#define SCP_LANES_NAMESPACE plain_lanes
+#endif
+
+struct alignas(16) Lanes {
+  uint16_t v[kLanes];
+};
+
+inline namespace SCP_LANES_NAMESPACE {
+
+#if SCP_VECTOR_LANES
 using U16x8 = uint16_t __attribute__((vector_size(16)));
 inline U16x8 Splat(uint16_t x) { return U16x8{x, x, x, x, x, x, x, x}; }
 // (0, v[0], ..., v[6]) and (0, 0, v[0], ..., v[5]).
 inline U16x8 ShiftUp1(U16x8 v) { return __builtin_shufflevector(v, U16x8{}, 8, 0, 1, 2, 3, 4, 5, 6); }
 inline U16x8 ShiftUp2(U16x8 v) { return __builtin_shufflevector(v, U16x8{}, 8, 8, 0, 1, 2, 3, 4, 5); }
 #else
-#define SCP_VECTOR_LANES 0
 struct U16x8 {
   uint16_t v[8];
   template <typename Op>
@@ -56,10 +71,6 @@ inline U16x8 ShiftUp2(U16x8 v) { return U16x8{{0, 0, v.v[0], v.v[1], v.v[2], v.v
 #endif
 static_assert(sizeof(U16x8) == 16);
 constexpr bool kVectorLanes = SCP_VECTOR_LANES;
-
-struct alignas(16) Lanes {
-  uint16_t v[kLanes];
-};
 
 // Eight lanes from any 16 bytes: a table's lanes, samples, a splat.
 inline U16x8 Load(const void* p) {
@@ -88,4 +99,5 @@ inline void StoreBE64(uint8_t* p, uint64_t v) {
   std::memcpy(p, &v, 8);
 }
 
+}  // namespace SCP_LANES_NAMESPACE
 }  // namespace scpcodec::fast
