@@ -30,8 +30,8 @@ bool Disjoint(const LeadSpan* group, uint32_t size, uint32_t destCount) {
 
 // The variants' entry points in the lanes this processor runs best.
 struct Variants {
-  decltype(&DecodeLeadRows) leadRows, leadBranching;
-  decltype(&DecodeGroupRows) groupRows, groupBranching;
+  DecodeLeadFn *leadRows, *leadBranching;
+  DecodeGroupFn *groupRows, *groupBranching;
   bool vectorLanes;
 };
 

@@ -55,24 +55,16 @@ inline bool EscapeRows(uint64_t bytes, uint64_t samples) { return 8 * bytes > 4 
 // The variants' entry points. DecodeLead* decodes one Huffman-coded lead;
 // DecodeGroup* decodes `count` (2 or 3) leads in turn, their destinations
 // pairwise apart.
-void DecodeLeadBranching(int16_t* dest, uint32_t destCount, const uint8_t* lead, uint32_t byteCount,
-                         bool secondDifference);
-void DecodeGroupBranching(LeadSpan* group, uint32_t count, uint32_t destCount, const uint8_t* src,
+using DecodeLeadFn = void(int16_t* dest, uint32_t destCount, const uint8_t* lead, uint32_t byteCount,
                           bool secondDifference);
-void DecodeLeadRows(int16_t* dest, uint32_t destCount, const uint8_t* lead, uint32_t byteCount,
-                    bool secondDifference);
-void DecodeGroupRows(LeadSpan* group, uint32_t count, uint32_t destCount, const uint8_t* src,
-                     bool secondDifference);
+using DecodeGroupFn = void(LeadSpan* group, uint32_t count, uint32_t destCount, const uint8_t* src,
+                           bool secondDifference);
+DecodeLeadFn DecodeLeadBranching, DecodeLeadRows;
+DecodeGroupFn DecodeGroupBranching, DecodeGroupRows;
 // The same in SSE2 lanes, for 32-bit x86 builds (SCP_DECODE_SSE2_VARIANTS),
 // which do not assume SSE2 and choose these at run time.
-void DecodeLeadBranchingSse2(int16_t* dest, uint32_t destCount, const uint8_t* lead, uint32_t byteCount,
-                             bool secondDifference);
-void DecodeGroupBranchingSse2(LeadSpan* group, uint32_t count, uint32_t destCount, const uint8_t* src,
-                              bool secondDifference);
-void DecodeLeadRowsSse2(int16_t* dest, uint32_t destCount, const uint8_t* lead, uint32_t byteCount,
-                        bool secondDifference);
-void DecodeGroupRowsSse2(LeadSpan* group, uint32_t count, uint32_t destCount, const uint8_t* src,
-                         bool secondDifference);
+DecodeLeadFn DecodeLeadBranchingSse2, DecodeLeadRowsSse2;
+DecodeGroupFn DecodeGroupBranchingSse2, DecodeGroupRowsSse2;
 
 constexpr int kPeekBits = 12;
 constexpr uint32_t kPeekSize = 1u << kPeekBits;
