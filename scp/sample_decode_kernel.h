@@ -272,8 +272,7 @@ ScpInline uint32_t Step(const DecodeTables& tables, BitStream& bits, Ramp& ramp,
     // the byte. The mask comes from a table: computed from `used`, it took
     // four more instructions and an empty asm to keep GCC from turning the
     // choice back into the branch (4% on Holter).
-    constexpr uint32_t kEscapePrefix = 0x3FEu << 8;
-    const uint32_t narrow = static_cast<uint32_t>(acc >> (64 - kNarrowEscapeBits)) - kEscapePrefix + kPeekSize;
+    const uint32_t narrow = static_cast<uint32_t>(acc >> (64 - kNarrowEscapeBits)) - kNarrowEscapePrefix + kPeekSize;
     const auto select = static_cast<uint32_t>(static_cast<int32_t>(tables.narrow[window]));
     row = window ^ ((window ^ narrow) & select);
   }

@@ -111,9 +111,9 @@ struct Constants {
     short32 = _mm512_set1_epi32(32);
     short256 = _mm512_set1_epi32(256);
     low8 = _mm512_set1_epi32(0xFF);
-    prefix8 = _mm512_set1_epi32(0x3FE00);
+    prefix8 = _mm512_set1_epi32(kNarrowEscapePrefix);
     low16 = _mm512_set1_epi32(0xFFFF);
-    prefix16 = _mm512_set1_epi32(0x3FF0000);
+    prefix16 = _mm512_set1_epi32(kWideEscapePrefix);
     length8 = _mm512_set1_epi32(kNarrowEscapeBits);
     length16Bit = _mm512_set1_epi32(kLongestCode);
     wholeEight = _mm512_set1_epi64(kWholeEight);

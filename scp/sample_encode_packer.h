@@ -24,7 +24,7 @@ constexpr std::array<uint32_t, 256> BuildEncodeTable() {
       code = (((1u << n) - 1) << 2) | (v < 0 ? 1u : 0u);
       length = n + 2;
     } else {
-      code = (0x3FEu << 8) | static_cast<uint8_t>(v);
+      code = kNarrowEscapePrefix | static_cast<uint8_t>(v);
       length = kNarrowEscapeBits;
     }
     t.at(static_cast<uint32_t>(v + 128)) = (code << 5) | static_cast<uint32_t>(length);
@@ -36,7 +36,7 @@ inline constexpr std::array<uint32_t, 256> kEncode = BuildEncodeTable();
 
 inline uint32_t CodeOf(uint16_t value) {
   const uint32_t index = static_cast<uint16_t>(value + 128);
-  const uint32_t escape = ((0x3FFu << 16 | value) << 5) | kLongestCode;
+  const uint32_t escape = ((kWideEscapePrefix | value) << 5) | kLongestCode;
   return index < 256 ? kEncode[index] : escape;
 }
 

@@ -24,6 +24,10 @@ namespace scpcodec::fast {
 // flag, the value's byte).
 constexpr int kLongestCode = 26;
 constexpr uint32_t kNarrowEscapeBits = 18;
+// The escapes' prefixes above their values: nine ones and a zero flag over
+// 8 bits; ten ones over 16.
+constexpr uint32_t kNarrowEscapePrefix = 0x3FEu << 8;
+constexpr uint32_t kWideEscapePrefix = 0x3FFu << 16;
 constexpr int kLanes = 8;
 
 // Eight 16-bit lanes with wrapping arithmetic: compiler vector extensions
